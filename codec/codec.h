@@ -1,0 +1,68 @@
+// The Tarvic compressor for one video stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "entropy/compress.h"
+#include "entropy/status.h"
+
+// Frame type bytes; a null frame has no bytes at all.
+enum : unsigned char {
+    FRAME_RGB24 = 4,
+    FRAME_SOLID_GREY = 5,
+    FRAME_SOLID_RGB = 6,
+    FRAME_RGBA32 = 8,
+    FRAME_SOLID_RGBA = 9,
+};
+
+constexpr std::uint32_t AVIIF_KEYFRAME = 0x10;
+
+// The per-frame parameter block between the caller and the codec.
+struct ICCOMPRESS {
+    std::uint32_t dwFlags;          // written: AVIIF_KEYFRAME, or 0 for a null frame
+    std::uint32_t dwSize;           // written: the coded length
+    unsigned char* lpOutput;        // where the coded frame goes
+    const unsigned char* lpInput;   // the frame to code
+};
+
+// The largest coded frame of a width x height picture of bit_count bits per
+// pixel, plus the three bytes that the AVI writer sets after a frame; 0 when
+// the picture is too large to be coded at all.
+std::size_t tarvic_frame_bound(int width, int height, int bit_count);
+
+class CodecInst {
+public:
+    unsigned char* residual_buffer = nullptr;
+    unsigned char* prev_frame = nullptr;
+    const unsigned char* input_frame = nullptr;
+    unsigned char* output_frame = nullptr;
+    unsigned char* plane_buffer = nullptr;
+    std::uint32_t frame_bytes = 0;
+    int width = 0;
+    int height = 0;
+    int bit_count = 0;
+    int detect_null_frames = 0;
+    int keep_alpha = 0;
+    Compress compactor;
+
+    CodecInst() = default;
+    ~CodecInst();
+    CodecInst(const CodecInst&) = delete;
+    CodecInst& operator=(const CodecInst&) = delete;
+
+    // Acquires every buffer once. Refuses (with no buffer held) a bit count
+    // other than 24 or 32, a size of 0, sizes that overflow, and failed
+    // allocations.
+    [[nodiscard]] Status CompressBegin(int width, int height, int bit_count);
+    // Codes lpInput into lpOutput, which must hold tarvic_frame_bound() bytes.
+    int CompressContinue(ICCOMPRESS* icinfo, std::uint32_t unused);
+    int CompressEnd();
+
+    // The frame paths, called from CompressContinue and from each other.
+    int FastCompress(ICCOMPRESS* icinfo);
+    int SolidFrameTest(ICCOMPRESS* icinfo);
+    int FastCompressRGB32(ICCOMPRESS* icinfo);
+    int CompressRGB32(ICCOMPRESS* icinfo);
+    unsigned int KeyCompress(ICCOMPRESS* icinfo);
+};
