@@ -1,0 +1,264 @@
+#include "driver/run.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "avi/avi_writer.h"
+#include "codec/codec.h"
+#include "driver/movie.h"
+#include "driver/pixels.h"
+
+namespace {
+
+constexpr int exit_ok = 0;
+constexpr int exit_failure = 1;
+constexpr int exit_usage = 2;
+
+int usage()
+{
+    std::puts("Usage: reelpack [-u] <.mov file> <output filename>");
+    std::puts("Use -u if you want to produce an uncomressed avi instead of a\nTarvic compressed avi.");
+    return exit_usage;
+}
+
+// An owned block from the C allocator.
+struct Block {
+    unsigned char* bytes = nullptr;
+    explicit Block(std::size_t size) : bytes(static_cast<unsigned char*>(std::malloc(size == 0 ? 1 : size))) {}
+    ~Block() { std::free(bytes); }
+    Block(const Block&) = delete;
+    Block& operator=(const Block&) = delete;
+};
+
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor()
+    {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+struct Stream {
+    std::FILE* file = nullptr;
+    ~Stream()
+    {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+    }
+};
+
+// Reads one frame at `offset`. Bytes that the movie does not hold (it is
+// truncated, or the offset lies past its end) become 0, so an incomplete frame
+// is black where it is missing and never shows bytes of an earlier frame.
+bool read_frame(int fd, std::uint64_t offset, unsigned char* frame, std::size_t size)
+{
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::pread(fd, frame + got, size - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    if (got < size) {
+        std::memset(frame + got, 0, size - got);
+        return false;
+    }
+    return true;
+}
+
+// An incomplete output must not be left behind looking like a result; only a
+// regular file is removed (never a device such as /dev/full).
+void remove_output(const char* path)
+{
+    struct stat st;
+    if (::stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
+        std::remove(path);
+    }
+}
+
+int output_failure(AviWriter& writer, const char* path)
+{
+    writer.abandon();
+    if (writer.error == AviError::too_large) {
+        std::printf("The output file %s would reach 2 GiB, more than an AVI file can hold\n", path);
+    } else {
+        std::printf("Unable to write output file %s\n", path);
+    }
+    remove_output(path);
+    return exit_failure;
+}
+
+// The output being written, for the interrupt handler.
+const char* volatile output_in_progress = nullptr;
+
+// An interrupted conversion leaves no half-written file behind.
+extern "C" void remove_output_and_exit(int signal_number)
+{
+    const char* path = output_in_progress;
+    if (path != nullptr) {
+        struct stat st;
+        if (::stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
+            ::unlink(path);
+        }
+    }
+    ::_exit(128 + signal_number);
+}
+
+void remove_output_on_interrupt(const char* path)
+{
+    output_in_progress = path;
+    std::signal(SIGINT, remove_output_and_exit);
+    std::signal(SIGTERM, remove_output_and_exit);
+    std::signal(SIGHUP, remove_output_and_exit);
+}
+
+bool same_file(const struct stat& input, const char* output_path)
+{
+    struct stat out;
+    return ::stat(output_path, &out) == 0 && out.st_dev == input.st_dev && out.st_ino == input.st_ino;
+}
+
+}  // namespace
+
+int reelpack_run(int argc, char** argv)
+{
+    const int arguments = argc - 1;
+    if (arguments != 2 && arguments != 3) {
+        return usage();
+    }
+    bool compressed = true;
+    const char* input_path = argv[1];
+    const char* output_path = argv[2];
+    if (argv[1][0] == '-') {
+        if (argv[1][1] != 'u' && argv[1][1] != 'U') {
+            std::printf("Unknown option: \"%s\"\n", argv[1]);
+            return exit_usage;
+        }
+        if (arguments == 2) {
+            return usage();  // the option and one file name: no output named
+        }
+        compressed = false;
+        input_path = argv[2];
+        output_path = argv[3];
+    }
+
+    Stream input{std::fopen(input_path, "rb")};
+    struct stat input_stat;
+    if (input.file == nullptr || ::fstat(fileno(input.file), &input_stat) != 0 || !S_ISREG(input_stat.st_mode)) {
+        std::puts("Unable to open the input file.");
+        return exit_failure;
+    }
+    if (same_file(input_stat, output_path)) {
+        std::puts("Output file must differ from the input file.");
+        return exit_failure;
+    }
+
+    MovieInfo info;
+    FrameTable table;
+    {
+        const std::uint64_t file_size = static_cast<std::uint64_t>(input_stat.st_size);
+        const std::size_t window_size = file_size < header_window_size ? file_size : header_window_size;
+        Block window(window_size);
+        if (window.bytes == nullptr) {
+            std::puts("Not enough memory to read the movie header.");
+            return exit_failure;
+        }
+        MovieSource source;
+        source.window = window.bytes;
+        source.window_bytes = std::fread(window.bytes, 1, window_size, input.file);
+        source.file_size = file_size;
+        source.file = input.file;
+        if (!index_movie(source, info, table, stdout)) {
+            return exit_failure;
+        }
+    }
+    std::fclose(input.file);
+    input.file = nullptr;
+
+    Descriptor movie{::open(input_path, O_RDONLY)};
+    if (movie.fd < 0) {
+        std::puts("Unable to open the input file.");
+        return exit_failure;
+    }
+
+    const int width = info.width;
+    const int height = info.height;
+    const std::size_t frame_size = std::size_t(width) * std::size_t(height) * 3;
+    // The writer sets three bytes after the frame it is given.
+    Block frame(frame_size + 1024);
+    Block work(info.is_raw ? frame_size + 1024 : 0);
+
+    CodecInst codec;
+    const Status begun = codec.CompressBegin(width, height, 24);
+    const std::size_t coded_bound = tarvic_frame_bound(width, height, 24);
+    if (begun != Status::ok || coded_bound == 0 || coded_bound > 2147483647u) {
+        std::printf("Unable to prepare the compressor for %dx%d frames: %s\n", width, height,
+                    begun != Status::ok ? status_text(begun) : "the coded frames would be too large");
+        return exit_failure;
+    }
+    Block coded(compressed ? coded_bound : 0);
+    if (frame.bytes == nullptr || work.bytes == nullptr || coded.bytes == nullptr) {
+        std::printf("Not enough memory for frames of %dx%d pixels.\n", width, height);
+        return exit_failure;
+    }
+
+    AviWriter writer;
+    if (!writer.init(output_path, width, height, info.time_scale, info.sample_duration, compressed ? 1 : 0)) {
+        return exit_failure;
+    }
+    remove_output_on_interrupt(output_path);
+    std::printf("Writing %s, this may take a while...\n", output_path);
+
+    std::int32_t incomplete = 0;
+    for (std::int32_t i = 0; i < table.total_frames; ++i) {
+        if (!read_frame(movie.fd, table.frame_offsets[i], frame.bytes, frame_size)) {
+            ++incomplete;
+        }
+        unsigned char* pixels = frame.bytes;
+        if (info.is_raw) {
+            raw_to_BGR(frame.bytes, work.bytes, width, height);
+            pixels = work.bytes;
+        }
+        int written;
+        if (compressed) {
+            ICCOMPRESS block;
+            block.dwFlags = 0;
+            block.dwSize = static_cast<std::uint32_t>(frame_size);
+            block.lpInput = pixels;
+            block.lpOutput = coded.bytes;
+            codec.CompressContinue(&block, 0);
+            written = writer.write_frame(coded.bytes, static_cast<int>(block.dwSize), static_cast<int>(block.dwFlags));
+        } else {
+            written = writer.write_frame(pixels, static_cast<int>(frame_size), AVIIF_KEYFRAME);
+        }
+        if (!written) {
+            return output_failure(writer, output_path);
+        }
+    }
+    if (!writer.flush()) {
+        return output_failure(writer, output_path);
+    }
+    output_in_progress = nullptr;
+    std::printf("Finished writing file %s\n", output_path);
+    if (incomplete > 0) {
+        std::printf("Warning: %d frames were incomplete in the movie; their missing bytes were written as black\n",
+                    incomplete);
+        return exit_failure;
+    }
+    return exit_ok;
+}

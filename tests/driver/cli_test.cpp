@@ -1,0 +1,351 @@
+// End-to-end runs of the built reelpack on movies made by the test writer:
+// exact standard output, exit status and the bytes of the AVI file.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "avi/avi_reader.h"
+#include "driver/pixels.h"
+#include "support/files.h"
+#include "support/mov_builder.h"
+
+namespace {
+
+using test::Bytes;
+using test::MovieParams;
+
+const std::string usage_text =
+    "Usage: reelpack [-u] <.mov file> <output filename>\n"
+    "Use -u if you want to produce an uncomressed avi instead of a\nTarvic compressed avi.\n";
+
+std::string indexing_text(const MovieParams& p, int records, int chunks, int frames)
+{
+    char text[1024];
+    std::snprintf(text, sizeof text,
+                  "Movie header found\nTrack header found\nWidth = %d\nHeight = %d\nMedia header found\n"
+                  "Sample description found, number of entries = 1\nData format = \"%s\"\n"
+                  "Sample to time table found\nFrame rate = %f\nSample to chunk table found\n"
+                  "Number of entries = %d\nSample offset table found\nNumber of entries = %d\n%d frames indexed\n",
+                  p.width, p.height, p.format.c_str(), double(p.time_scale) / double(p.sample_duration), records, chunks,
+                  frames);
+    return text;
+}
+
+std::string writing_text(const std::string& out)
+{
+    return "Writing " + out + ", this may take a while...\nFinished writing file " + out + "\n";
+}
+
+MovieParams movie_of(int width, int height, int frames, const std::string& format = "raw ")
+{
+    MovieParams p;
+    p.width = width;
+    p.height = height;
+    p.format = format;
+    for (int i = 0; i < frames; ++i) {
+        p.frames.push_back(test::pattern_frame(width, height, static_cast<unsigned>(i + 1)));
+    }
+    return p;
+}
+
+std::string save_movie(const std::string& name, const MovieParams& p)
+{
+    const std::string path = test::temp_path(name);
+    test::write_file(path, test::make_movie(p));
+    return path;
+}
+
+Bytes avi_order(const MovieParams& p, const Bytes& frame)
+{
+    if (p.format != "raw ") {
+        return frame;
+    }
+    Bytes out(frame.size());
+    raw_to_BGR(frame.data(), out.data(), p.width, p.height);
+    return out;
+}
+
+// The frames an uncompressed AVI file holds, checked against its index.
+std::vector<Bytes> avi_frames(const Bytes& file)
+{
+    AviLayout layout;
+    EXPECT_EQ(read_avi_layout(file.data(), file.size(), layout), AviReadResult::ok);
+    EXPECT_TRUE(layout.has_index);
+    std::vector<Bytes> frames;
+    for (const AviFrameRef& f : layout.frames) {
+        EXPECT_EQ(f.flags, 0x10u);
+        frames.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(f.offset),
+                            file.begin() + static_cast<std::ptrdiff_t>(f.offset + f.size));
+    }
+    return frames;
+}
+
+TEST(Cli, CommandLinesItCannotUse)
+{
+    for (const char* args : {"", "one", "a b c d", "-u only-one"}) {
+        const auto r = test::reelpack(args);
+        EXPECT_EQ(r.out, usage_text) << args;
+        EXPECT_EQ(r.status, 2) << args;
+    }
+    const std::string out = test::temp_path("never.avi");
+    const auto unknown = test::reelpack("-x movie.mov " + out);
+    EXPECT_EQ(unknown.out, "Unknown option: \"-x\"\n");
+    EXPECT_EQ(unknown.status, 2);
+    const auto lone = test::reelpack("- movie.mov " + out);
+    EXPECT_EQ(lone.out, "Unknown option: \"-\"\n");
+    EXPECT_FALSE(test::file_exists(out));
+
+    const auto missing = test::reelpack(test::temp_path("no-such.mov") + " " + out);
+    EXPECT_EQ(missing.out, "Unable to open the input file.\n");
+    EXPECT_EQ(missing.status, 1);
+    const auto directory = test::reelpack("-u " + test::temp_dir() + " " + out);
+    EXPECT_EQ(directory.out, "Unable to open the input file.\n");
+    EXPECT_EQ(directory.status, 1);
+    EXPECT_FALSE(test::file_exists(out));
+}
+
+TEST(Cli, ConvertsRawAndWrleMoviesUncompressed)
+{
+    for (const std::string format : {"raw ", "WRLE"}) {
+        MovieParams p = movie_of(5, 3, 4, format);
+        p.chunk_frames = {2, 1, 1};
+        p.gaps = {0, 17, 3};
+        const std::string movie = save_movie("plain-" + format.substr(0, 3) + ".mov", p);
+        const std::string out = test::temp_path("plain-" + format.substr(0, 3) + ".avi");
+        const auto r = test::reelpack("-u " + movie + " " + out);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, indexing_text(p, 2, 3, 4) + writing_text(out));
+        const auto frames = avi_frames(test::read_file(out));
+        ASSERT_EQ(frames.size(), 4u);
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(frames[i], avi_order(p, p.frames[i])) << format << " frame " << i;
+        }
+    }
+}
+
+TEST(Cli, OptionSpellingsAndTheIgnoredThirdName)
+{
+    const MovieParams p = movie_of(2, 2, 2);
+    const std::string movie = save_movie("spelling.mov", p);
+    const Bytes reference = [&] {
+        const std::string out = test::temp_path("spelling-u.avi");
+        EXPECT_EQ(test::reelpack("-u " + movie + " " + out).status, 0);
+        return test::read_file(out);
+    }();
+    for (const char* option : {"-U", "-uncompressed"}) {
+        const std::string out = test::temp_path(std::string("spelling") + option + ".avi");
+        EXPECT_EQ(test::reelpack(std::string(option) + " " + movie + " " + out).status, 0);
+        EXPECT_EQ(test::read_file(out), reference) << option;
+    }
+}
+
+TEST(Cli, LayoutsAndDecoys)
+{
+    // The movie atom after the frame data, chunks of many frames, and every
+    // later tag planted ahead of "mvhd": each search starts at the tag found
+    // before it, so the planted ones are never seen.
+    MovieParams p = movie_of(3, 2, 30);
+    p.moov_first = false;
+    p.chunk_frames = {12, 12, 6};
+    p.leading_free = "stcostscsttsstsdmdhdtkhd";
+    const std::string movie = save_movie("layout.mov", p);
+    const std::string out = test::temp_path("layout.avi");
+    const auto r = test::reelpack("-u " + movie + " " + out);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, indexing_text(p, 2, 3, 30) + writing_text(out));
+    const auto frames = avi_frames(test::read_file(out));
+    ASSERT_EQ(frames.size(), 30u);
+    for (int i = 0; i < 30; ++i) {
+        EXPECT_EQ(frames[i], avi_order(p, p.frames[i])) << i;
+    }
+
+    // A decoy after its predecessor is found first: four bytes "tkhd" in a
+    // "free" atom after "mvhd" are taken for the track header, and the size
+    // comes from the bytes that follow them.
+    MovieParams decoyed = movie_of(3, 2, 2);
+    decoyed.decoy = "tkhd" + std::string(76, 'x') + std::string("\0\x07\0\0\0\x05\0\0", 8);
+    const std::string decoy_movie = save_movie("decoy.mov", decoyed);
+    const auto d = test::reelpack("-u " + decoy_movie + " " + out);
+    EXPECT_EQ(d.status, 1) << d.out;  // 7 x 5 frames do not fit the movie's 3 x 2 ones
+    EXPECT_NE(d.out.find("Track header found\nWidth = 7\nHeight = 5\n"), std::string::npos) << d.out;
+}
+
+TEST(Cli, TablesBeyondTheSearchWindowAreReadFromTheFile)
+{
+    // Padding puts the sample tables at the end of the window, so that the
+    // chunk offset table of 3,000 one-pixel frames reaches past it.
+    MovieParams p = movie_of(1, 1, 3000);
+    p.decoy = std::string(0x8D0000 - 700, '\0');
+    const std::string movie = save_movie("window.mov", p);
+    const std::string out = test::temp_path("window.avi");
+    const auto r = test::reelpack("-u " + movie + " " + out);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("3000 frames indexed\n"), std::string::npos) << r.out;
+    const auto frames = avi_frames(test::read_file(out));
+    ASSERT_EQ(frames.size(), 3000u);
+    for (int i = 0; i < 3000; i += 7) {
+        EXPECT_EQ(frames[i], avi_order(p, p.frames[i])) << i;
+    }
+    // The tags themselves must lie in the window.
+    p.decoy = std::string(0x8D0000, '\0');
+    const std::string far = save_movie("window-far.mov", p);
+    const auto beyond = test::reelpack("-u " + far + " " + out);
+    EXPECT_EQ(beyond.status, 1);
+    EXPECT_NE(beyond.out.find("Unable to find tag \""), std::string::npos) << beyond.out;
+}
+
+TEST(Cli, IncompleteFramesAreWrittenBlackAndReported)
+{
+    MovieParams p = movie_of(4, 2, 3, "WRLE");
+    p.moov_first = true;
+    Bytes bytes = test::make_movie(p);
+    bytes.resize(bytes.size() - 12);  // half of the last 24-byte frame is missing
+    const std::string movie = test::temp_path("truncated.mov");
+    test::write_file(movie, bytes);
+    const std::string out = test::temp_path("truncated.avi");
+    const auto r = test::reelpack("-u " + movie + " " + out);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, indexing_text(p, 1, 3, 3) + writing_text(out) +
+                         "Warning: 1 frames were incomplete in the movie; their missing bytes were written as black\n");
+    const auto frames = avi_frames(test::read_file(out));
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[1], p.frames[1]);
+    Bytes partial = p.frames[2];
+    std::fill(partial.begin() + 12, partial.end(), 0);
+    EXPECT_EQ(frames[2], partial);
+
+    // Offsets past the end: whole frames of black, after complete ones.
+    MovieParams q = movie_of(2, 1, 2, "WRLE");
+    q.extra_chunk_offsets = {0xFFFFFF00u, 5000000};
+    const std::string far = save_movie("far.mov", q);
+    const auto rf = test::reelpack("-u " + far + " " + out);
+    EXPECT_EQ(rf.status, 1);
+    EXPECT_NE(rf.out.find("Warning: 2 frames were incomplete"), std::string::npos);
+    const auto far_frames = avi_frames(test::read_file(out));
+    ASSERT_EQ(far_frames.size(), 4u);
+    EXPECT_EQ(far_frames[1], q.frames[1]);
+    EXPECT_EQ(far_frames[3], Bytes(6, 0));
+}
+
+TEST(Cli, NoFramesGivesAnEmptyAvi)
+{
+    MovieParams p = movie_of(2, 2, 0);
+    const std::string movie = save_movie("none.mov", p);
+    const std::string out = test::temp_path("none.avi");
+    const auto r = test::reelpack("-u " + movie + " " + out);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, indexing_text(p, 0, 0, 0) + writing_text(out));
+    EXPECT_EQ(test::read_file(out).size(), 9216u);
+}
+
+struct Hostile {
+    const char* name;
+    MovieParams params;
+    std::string expected_tail;  // the end of the output
+};
+
+TEST(Cli, DamagedMoviesAreRefusedWithoutOutput)
+{
+    std::vector<Hostile> cases;
+    {
+        MovieParams p = movie_of(2, 2, 2);
+        p.stco_count = 0xFFFFFFFFu;
+        cases.push_back({"stco-count", p, "The \"stco\" atom runs past the end of the movie file.\n"});
+    }
+    {
+        MovieParams p = movie_of(2, 2, 2);
+        p.stsc_count = 0xFFFFFFFFu;
+        cases.push_back({"stsc-count", p, "The \"stsc\" atom runs past the end of the movie file.\n"});
+    }
+    {
+        MovieParams p = movie_of(2, 2, 2);
+        p.override_stsc = true;
+        p.stsc_words = {1, 0xFFFFFFFFu, 1};
+        cases.push_back({"stsc-samples", p, "The movie describes 8589934590 frames, more than an AVI file can hold (2147483647).\n"});
+    }
+    {
+        MovieParams p = movie_of(0, 2, 0);
+        cases.push_back({"width-0", p, "Unsupported picture size 0x2\n"});
+    }
+    {
+        MovieParams p = movie_of(65535, 65535, 0);
+        cases.push_back({"huge", p, "Unsupported picture size 65535x65535\n"});
+    }
+    {
+        MovieParams p = movie_of(2, 2, 1);
+        p.format = "avc1";
+        cases.push_back({"format", p,
+                         "Data format = \"avc1\"\nUnsupported data format, please select \"BMP\" or \"none\" as the video "
+                         "compression when saving a .mov file\n"});
+    }
+    for (const Hostile& c : cases) {
+        const std::string movie = save_movie(std::string(c.name) + ".mov", c.params);
+        const std::string out = test::temp_path(std::string(c.name) + ".avi");
+        for (const char* mode : {"-u ", ""}) {
+            const auto r = test::reelpack(mode + movie + " " + out);
+            EXPECT_EQ(r.status, 1) << c.name;
+            ASSERT_GE(r.out.size(), c.expected_tail.size()) << c.name;
+            EXPECT_EQ(r.out.substr(r.out.size() - c.expected_tail.size()), c.expected_tail) << c.name << ": " << r.out;
+            EXPECT_FALSE(test::file_exists(out)) << c.name;
+        }
+    }
+
+    // A file of 0 bytes, and one cut inside the track header.
+    const std::string empty = test::temp_path("empty.mov");
+    test::write_file(empty, {});
+    EXPECT_EQ(test::reelpack("-u " + empty + " x.avi").out, "Unable to find tag \"mvhd\"\n");
+    Bytes cut = test::make_movie(movie_of(2, 2, 1));
+    const std::string tkhd = "tkhd";
+    cut.resize(static_cast<std::size_t>(std::search(cut.begin(), cut.end(), tkhd.begin(), tkhd.end()) - cut.begin()) + 40);
+    const std::string cut_path = test::temp_path("cut.mov");
+    test::write_file(cut_path, cut);
+    const auto r = test::reelpack("-u " + cut_path + " " + test::temp_path("cut.avi"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Movie header found\nTrack header found\nThe \"tkhd\" atom runs past the end of the movie file.\n");
+}
+
+TEST(Cli, NeverWritesOverTheInput)
+{
+    const MovieParams p = movie_of(2, 2, 2);
+    const std::string movie = save_movie("self.mov", p);
+    const Bytes before = test::read_file(movie);
+    const std::string link = test::temp_path("self-link.avi");
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink(movie.c_str(), link.c_str()), 0);
+    for (const std::string& out : {movie, link, test::temp_dir() + "/./self.mov"}) {
+        const auto r = test::reelpack("-u " + movie + " " + out);
+        EXPECT_EQ(r.out, "Output file must differ from the input file.\n");
+        EXPECT_EQ(r.status, 1);
+    }
+    EXPECT_EQ(test::read_file(movie), before);
+}
+
+TEST(Cli, OutputFailuresAreReported)
+{
+    const MovieParams p = movie_of(8, 8, 3);
+    const std::string movie = save_movie("outfail.mov", p);
+    const std::string nowhere = test::temp_path("no-dir/out.avi");
+    const auto r = test::reelpack("-u " + movie + " " + nowhere);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, indexing_text(p, 1, 3, 3) + "Unable to open output file " + nowhere + "\n");
+
+    struct stat before;
+    ASSERT_EQ(::stat("/dev/full", &before), 0);
+    for (const char* mode : {"-u ", ""}) {
+        const auto full = test::reelpack(mode + movie + " /dev/full");
+        EXPECT_EQ(full.status, 1);
+        const std::string tail = "Unable to write output file /dev/full\n";
+        ASSERT_GE(full.out.size(), tail.size());
+        EXPECT_EQ(full.out.substr(full.out.size() - tail.size()), tail);
+    }
+    struct stat after;
+    ASSERT_EQ(::stat("/dev/full", &after), 0);  // the device is never removed
+    EXPECT_TRUE(S_ISCHR(after.st_mode));
+}
+
+}  // namespace

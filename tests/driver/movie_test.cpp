@@ -1,0 +1,114 @@
+#include "driver/movie.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+TEST(FindTag, StopsAtTheFirstOccurrenceAfterTheCursor)
+{
+    const std::string text = "xxxxstcoyyyystcozz";
+    const auto* start = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* end = start + text.size();
+
+    const unsigned char* cursor = start;
+    std::int32_t remaining = 100;
+    ASSERT_EQ(findtag(cursor, "stco", remaining, end, nullptr), 1);
+    EXPECT_EQ(cursor - start, 4);
+    EXPECT_EQ(remaining, 96);
+    // Standing on the tag finds it at distance 0.
+    ASSERT_EQ(findtag(cursor, "stco", remaining, end, nullptr), 1);
+    EXPECT_EQ(cursor - start, 4);
+    EXPECT_EQ(remaining, 96);
+
+    // A remaining length of 0 finds nothing and says so.
+    std::int32_t none = 0;
+    const unsigned char* at = start;
+    std::FILE* report = std::tmpfile();
+    EXPECT_EQ(findtag(at, "stco", none, end, report), 0);
+    std::rewind(report);
+    char line[64] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, report), nullptr);
+    EXPECT_STREQ(line, "Unable to find tag \"stco\"\n");
+    std::fclose(report);
+    EXPECT_EQ(at, start);
+
+    // The remaining length bounds the search, and so does the window's end:
+    // a tag must lie wholly in both.
+    const unsigned char* limited = start + 5;
+    std::int32_t short_length = 7;
+    EXPECT_EQ(findtag(limited, "stco", short_length, end, nullptr), 0);
+    std::int32_t long_length = 100;
+    EXPECT_EQ(findtag(limited, "stco", long_length, start + 15, nullptr), 0);
+    EXPECT_EQ(findtag(limited, "stco", long_length, start + 16, nullptr), 1);
+}
+
+TEST(MovieFields, ByteOrderAndFixedPoint)
+{
+    EXPECT_EQ(from_mov_edian_s(0x01400000u), 320u);
+    EXPECT_EQ(from_mov_edian_s(0x0140FFFFu), 320u);
+    std::uint32_t words[2];
+    const unsigned char bytes[8] = {0x12, 0x34, 0x56, 0x78, 0xFF, 0x00, 0x00, 0x01};
+    std::memcpy(words, bytes, 8);
+    from_mov_edian_l_block(words, 2);
+    EXPECT_EQ(words[0], 0x12345678u);
+    EXPECT_EQ(words[1], 0xFF000001u);
+}
+
+std::vector<std::uint64_t> offsets_of(const std::vector<sample_to_chunk>& records, const std::vector<std::uint32_t>& chunks,
+                                      std::uint64_t frame_size)
+{
+    FrameTable table;
+    EXPECT_EQ(calc_frame_offsets(records.data(), static_cast<std::uint32_t>(records.size()), chunks.data(),
+                                 static_cast<std::uint32_t>(chunks.size()), frame_size, table),
+              IndexResult::ok);
+    return std::vector<std::uint64_t>(table.frame_offsets, table.frame_offsets + table.total_frames);
+}
+
+TEST(FrameOffsets, FollowTheSampleToChunkRecords)
+{
+    EXPECT_EQ(offsets_of({{1, 1, 1}}, {100, 200, 300}, 10), (std::vector<std::uint64_t>{100, 200, 300}));
+    EXPECT_EQ(offsets_of({{1, 2, 1}, {3, 1, 1}}, {1000, 2000, 3000, 4000}, 7),
+              (std::vector<std::uint64_t>{1000, 1007, 2000, 2007, 3000, 4000}));
+    EXPECT_EQ(offsets_of({{1, 3, 1}}, {0, 50}, 5), (std::vector<std::uint64_t>{0, 5, 10, 50, 55, 60}));
+    EXPECT_TRUE(offsets_of({}, {1, 2}, 5).empty());
+    EXPECT_TRUE(offsets_of({{1, 3, 1}}, {}, 5).empty());
+    // The first record applies from the first chunk whatever its number says.
+    EXPECT_EQ(offsets_of({{5, 2, 1}}, {10}, 1), (std::vector<std::uint64_t>{10, 11}));
+}
+
+TEST(FrameOffsets, HoldEveryFrameOfLongChunks)
+{
+    // Twelve frames in each of two chunks: more than eight a chunk.
+    const auto offsets = offsets_of({{1, 12, 1}}, {0, 1000}, 3);
+    ASSERT_EQ(offsets.size(), 24u);
+    EXPECT_EQ(offsets[11], 33u);
+    EXPECT_EQ(offsets[23], 1033u);
+}
+
+TEST(FrameOffsets, AreUnsignedAndSixtyFourBit)
+{
+    // Chunk offsets above 2 GiB, and frames of a chunk that pass 4 GiB.
+    const auto offsets = offsets_of({{1, 3, 1}}, {0xF0000000u}, 0x10000000u);
+    EXPECT_EQ(offsets, (std::vector<std::uint64_t>{0xF0000000u, 0x100000000u, 0x110000000u}));
+}
+
+TEST(FrameOffsets, RefuseMoreFramesThanAnAviCounts)
+{
+    const std::vector<sample_to_chunk> records = {{1, 0xFFFFFFFFu, 1}};
+    const std::uint32_t chunk = 0;
+    FrameTable table;
+    EXPECT_EQ(calc_frame_offsets(records.data(), 1, &chunk, 1, 3, table), IndexResult::too_many_frames);
+    EXPECT_EQ(table.total_frames, 0);
+    const std::vector<sample_to_chunk> half = {{1, 0x40000000u, 1}};
+    const std::uint32_t two[2] = {0, 0};
+    EXPECT_EQ(count_frames(half.data(), 1, 2), std::int64_t(0x80000000u));
+    EXPECT_EQ(calc_frame_offsets(half.data(), 1, two, 2, 3, table), IndexResult::too_many_frames);
+}
+
+}  // namespace

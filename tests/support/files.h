@@ -1,0 +1,79 @@
+// Temporary files and runs of the built tools, for the end-to-end tests.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace test {
+
+using Bytes = std::vector<unsigned char>;
+
+inline std::string temp_dir()
+{
+    static std::string dir = [] {
+        char pattern[] = "/tmp/reelpack-test-XXXXXX";
+        const char* made = ::mkdtemp(pattern);
+        return std::string(made != nullptr ? made : "/tmp");
+    }();
+    return dir;
+}
+
+inline std::string temp_path(const std::string& name) { return temp_dir() + "/" + name; }
+
+inline void write_file(const std::string& path, const std::vector<unsigned char>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::vector<unsigned char> read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool file_exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+};
+
+// Runs a shell command and collects its standard output and exit status.
+inline RunResult run(const std::string& command)
+{
+    RunResult result;
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return result;
+    }
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        result.out.append(buffer, n);
+    }
+    const int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+inline std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+inline std::string reelpack_bin()
+{
+    const char* bin = std::getenv("REELPACK_BIN");
+    return bin != nullptr ? bin : "reelpack";
+}
+
+inline RunResult reelpack(const std::string& arguments) { return run(quoted(reelpack_bin()) + " " + arguments); }
+
+inline bool have_program(const char* name) { return run(std::string("command -v ") + name + " >/dev/null 2>&1").status == 0; }
+
+}  // namespace test
