@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "entropy/status.h"
 
@@ -19,6 +20,7 @@ public:
     unsigned int* counts = nullptr;      // 256 entries, the counts written into the stream
     unsigned char* run_buffer = nullptr; // zero-run-coded channel
     unsigned int run_capacity = 0;       // bytes that run_buffer holds
+    std::uint64_t table_length = 0;      // bytes the last table built describes (its counts' sum)
 
     Compress() = default;
     ~Compress();
