@@ -1,0 +1,239 @@
+#include "codec/codec.h"
+
+#include <cassert>
+#include <cstdlib>
+#include <cstring>
+
+#include "codec/predict.h"
+
+namespace {
+
+constexpr std::size_t spare_room = 2048;
+constexpr std::uint64_t max_32 = 0xFFFFFFFFu;
+
+void put_le32(unsigned char* p, std::uint32_t v)
+{
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+    p[2] = static_cast<unsigned char>(v >> 16);
+    p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+// The null-frame test: the later half first, split at a multiple of 16.
+bool same_as_previous(const unsigned char* input, const unsigned char* previous, std::size_t bytes)
+{
+    const std::size_t half = (bytes / 2) & ~std::size_t(15);
+    return std::memcmp(input + half, previous + half, bytes - half) == 0 && std::memcmp(input, previous, half) == 0;
+}
+
+// Every pixel equals pixel 0: the frame against itself shifted by eight
+// pixels, then the first eight pixels one by one.
+bool one_colour(const unsigned char* frame, std::size_t bytes, std::size_t pixel_bytes, std::size_t shift_pixels)
+{
+    const std::size_t shift = pixel_bytes * shift_pixels;
+    if (std::memcmp(frame, frame + shift, bytes - shift) != 0) {
+        return false;
+    }
+    for (std::size_t p = 1; p < shift_pixels; ++p) {
+        if (std::memcmp(frame, frame + p * pixel_bytes, pixel_bytes) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Lays the channel streams one after another after the type byte and the
+// channel offsets, and returns the frame's length.
+unsigned int compact_planes(Compress& compactor, const unsigned char* planes, std::size_t plane_bytes, int channels,
+                            unsigned char* out)
+{
+    std::uint32_t offset = 1 + 4 * static_cast<std::uint32_t>(channels - 1);
+    for (int c = 0; c < channels; ++c) {
+        if (c > 0) {
+            put_le32(out + 1 + 4 * (c - 1), offset);
+        }
+        offset += compactor.compact(planes + c * plane_bytes, out + offset, static_cast<unsigned int>(plane_bytes));
+    }
+    return offset;
+}
+
+}  // namespace
+
+std::size_t tarvic_frame_bound(int width, int height, int bit_count)
+{
+    if (width <= 0 || height <= 0 || (bit_count != 24 && bit_count != 32)) {
+        return 0;
+    }
+    const std::uint64_t pixels = std::uint64_t(width) * std::uint64_t(height);
+    const int channels = bit_count == 32 ? 4 : 3;
+    const std::uint64_t head = 1 + 4 * std::uint64_t(channels - 1);
+    // Each channel stream at its worst, and the three bytes the AVI writer
+    // sets after the frame.
+    const std::uint64_t bound = head + channels * std::uint64_t(compact_bound(pixels)) + 3;
+    return bound > max_32 ? 0 : static_cast<std::size_t>(bound);
+}
+
+CodecInst::~CodecInst() { CompressEnd(); }
+
+Status CodecInst::CompressBegin(int frame_width, int frame_height, int bits)
+{
+    CompressEnd();
+    if (frame_width <= 0 || frame_height <= 0 || (bits != 24 && bits != 32)) {
+        return Status::bad_size;
+    }
+    const std::uint64_t pixels = std::uint64_t(frame_width) * std::uint64_t(frame_height);
+    const std::uint64_t bytes = pixels * std::uint64_t(bits) / 8;
+    const std::uint64_t buffer_size =
+        bits == 32 ? pixels * 4 + spare_room : bytes + 3 * std::uint64_t(frame_height) + spare_room;
+    const std::uint64_t run_size = bits == 24 ? bytes / 2 : bytes;
+    if (buffer_size > max_32 || tarvic_frame_bound(frame_width, frame_height, bits) == 0) {
+        return Status::bad_size;
+    }
+    width = frame_width;
+    height = frame_height;
+    bit_count = bits;
+    frame_bytes = static_cast<std::uint32_t>(bytes);
+    residual_buffer = static_cast<unsigned char*>(std::malloc(buffer_size));
+    plane_buffer = static_cast<unsigned char*>(std::malloc(buffer_size));
+    prev_frame = static_cast<unsigned char*>(std::malloc(buffer_size));
+    if (residual_buffer == nullptr || plane_buffer == nullptr || prev_frame == nullptr ||
+        !compactor.InitCompressBuffers(static_cast<unsigned int>(run_size))) {
+        CompressEnd();
+        return Status::no_memory;
+    }
+    std::memset(prev_frame, 128, buffer_size);
+    return Status::ok;
+}
+
+int CodecInst::CompressEnd()
+{
+    std::free(residual_buffer);
+    std::free(plane_buffer);
+    std::free(prev_frame);
+    residual_buffer = nullptr;
+    plane_buffer = nullptr;
+    prev_frame = nullptr;
+    compactor.FreeCompressBuffers();
+    return 0;
+}
+
+int CodecInst::CompressContinue(ICCOMPRESS* icinfo, std::uint32_t)
+{
+    output_frame = icinfo->lpOutput;
+    input_frame = icinfo->lpInput;
+    if (bit_count == 32 && keep_alpha) {
+        return CompressRGB32(icinfo);
+    }
+    const std::size_t pixels = std::size_t(width) * std::size_t(height);
+    if (bit_count == 32) {
+        for (std::size_t p = 0; p < pixels; ++p) {
+            std::memcpy(plane_buffer + 3 * p, input_frame + 4 * p, 3);
+        }
+    } else {
+        std::memcpy(plane_buffer, input_frame, frame_bytes);
+    }
+    if (FastCompress(icinfo)) {
+        return 0;
+    }
+    KeyCompress(icinfo);
+    std::memcpy(prev_frame, input_frame, frame_bytes);
+    return 0;
+}
+
+int CodecInst::FastCompress(ICCOMPRESS* icinfo)
+{
+    if (detect_null_frames && same_as_previous(input_frame, prev_frame, frame_bytes)) {
+        icinfo->dwFlags = 0;
+        icinfo->dwSize = 0;
+        return 1;
+    }
+    return SolidFrameTest(icinfo);
+}
+
+int CodecInst::SolidFrameTest(ICCOMPRESS* icinfo)
+{
+    const std::size_t pixels = std::size_t(width) * std::size_t(height);
+    // Frames of fewer than eight pixels are always coded in full.
+    if (pixels < 8 || !one_colour(plane_buffer, 3 * pixels, 3, 8)) {
+        return 0;
+    }
+    const unsigned char* pixel = plane_buffer;
+    if (pixel[0] == pixel[1] && pixel[1] == pixel[2]) {
+        output_frame[0] = FRAME_SOLID_GREY;
+        output_frame[1] = pixel[0];
+        icinfo->dwSize = 2;
+        std::memset(prev_frame, pixel[0], frame_bytes);
+    } else {
+        output_frame[0] = FRAME_SOLID_RGB;
+        std::memcpy(output_frame + 1, pixel, 3);
+        icinfo->dwSize = 4;
+        std::memcpy(prev_frame, input_frame, frame_bytes);
+    }
+    icinfo->dwFlags = AVIIF_KEYFRAME;
+    return 1;
+}
+
+unsigned int CodecInst::KeyCompress(ICCOMPRESS* icinfo)
+{
+    icinfo->dwFlags = AVIIF_KEYFRAME;
+    const std::size_t n = std::size_t(width) * std::size_t(height);
+    DeEntropy(plane_buffer, residual_buffer, width, height);
+    unsigned char* plane1 = plane_buffer;
+    unsigned char* plane2 = plane_buffer + n;
+    unsigned char* plane3 = plane_buffer + 2 * n;
+    for (std::size_t p = 0; p < n; ++p) {
+        plane1[p] = residual_buffer[3 * p];
+        plane2[p] = residual_buffer[3 * p + 1];
+        plane3[p] = residual_buffer[3 * p + 2];
+    }
+    output_frame[0] = FRAME_RGB24;
+    const unsigned int length = compact_planes(compactor, plane_buffer, n, 3, output_frame);
+    assert(length + 3 <= tarvic_frame_bound(width, height, 24));
+    icinfo->dwSize = length;
+    return length;
+}
+
+int CodecInst::FastCompressRGB32(ICCOMPRESS* icinfo)
+{
+    const std::size_t n = std::size_t(width) * std::size_t(height);
+    if (detect_null_frames && same_as_previous(input_frame, prev_frame, 4 * n)) {
+        icinfo->dwFlags = 0;
+        icinfo->dwSize = 0;
+        return 1;
+    }
+    // Frames of fewer than four pixels are always coded in full.
+    if (n < 4 || !one_colour(input_frame, 4 * n, 4, 4)) {
+        return 0;
+    }
+    output_frame[0] = FRAME_SOLID_RGBA;
+    std::memcpy(output_frame + 1, input_frame, 4);
+    icinfo->dwFlags = AVIIF_KEYFRAME;
+    icinfo->dwSize = 5;
+    std::memcpy(prev_frame, input_frame, 4 * n);
+    return 1;
+}
+
+int CodecInst::CompressRGB32(ICCOMPRESS* icinfo)
+{
+    if (FastCompressRGB32(icinfo)) {
+        return 0;
+    }
+    icinfo->dwFlags = AVIIF_KEYFRAME;
+    const std::size_t n = std::size_t(width) * std::size_t(height);
+    std::memcpy(plane_buffer, input_frame, 4 * n);
+    // Bytes 0 to 2 are filtered as in a 24-bit frame; byte 3 is predicted
+    // from its own neighbours.
+    DeEntropy32(plane_buffer, residual_buffer, width, height);
+    for (std::size_t p = 0; p < n; ++p) {
+        plane_buffer[p] = residual_buffer[4 * p];
+        plane_buffer[n + p] = residual_buffer[4 * p + 1];
+        plane_buffer[2 * n + p] = residual_buffer[4 * p + 2];
+        plane_buffer[3 * n + p] = residual_buffer[4 * p + 3];
+    }
+    output_frame[0] = FRAME_RGBA32;
+    const unsigned int length = compact_planes(compactor, plane_buffer, n, 4, output_frame);
+    assert(length + 3 <= tarvic_frame_bound(width, height, 32));
+    icinfo->dwSize = length;
+    std::memcpy(prev_frame, input_frame, 4 * n);
+    return 0;
+}

@@ -1,0 +1,142 @@
+#include "codec/decoder.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "codec/codec.h"
+#include "codec/predict.h"
+
+namespace {
+
+std::uint32_t le32(const unsigned char* p)
+{
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
+}
+
+void fill_pixels(unsigned char* picture, std::size_t pixels, const unsigned char* value, std::size_t pixel_bytes)
+{
+    for (std::size_t p = 0; p < pixels; ++p) {
+        std::memcpy(picture + p * pixel_bytes, value, pixel_bytes);
+    }
+}
+
+}  // namespace
+
+TarvicDecoder::~TarvicDecoder() { DecompressEnd(); }
+
+Status TarvicDecoder::DecompressBegin(int frame_width, int frame_height, int bits)
+{
+    DecompressEnd();
+    if (tarvic_frame_bound(frame_width, frame_height, bits) == 0) {
+        return Status::bad_size;
+    }
+    width = frame_width;
+    height = frame_height;
+    bit_count = bits;
+    const std::size_t pixels = std::size_t(width) * std::size_t(height);
+    picture_bytes = pixels * std::size_t(bits / 8);
+    plane_buffer = static_cast<unsigned char*>(std::malloc(picture_bytes));
+    residual_buffer = static_cast<unsigned char*>(std::malloc(picture_bytes));
+    // A plane's zero-run form is shorter than the plane.
+    if (plane_buffer == nullptr || residual_buffer == nullptr ||
+        !compactor.InitCompressBuffers(static_cast<unsigned int>(pixels))) {
+        DecompressEnd();
+        return Status::no_memory;
+    }
+    return Status::ok;
+}
+
+void TarvicDecoder::DecompressEnd()
+{
+    std::free(plane_buffer);
+    std::free(residual_buffer);
+    plane_buffer = nullptr;
+    residual_buffer = nullptr;
+    compactor.FreeCompressBuffers();
+}
+
+Status TarvicDecoder::Decompress(const unsigned char* frame, std::size_t size, unsigned char* picture)
+{
+    if (plane_buffer == nullptr) {
+        return Status::bad_size;
+    }
+    if (size == 0) {
+        return Status::ok;  // a null frame: the picture stays the previous one
+    }
+    const std::size_t pixels = std::size_t(width) * std::size_t(height);
+    const int channels = bit_count == 32 ? 4 : 3;
+    const unsigned type = frame[0];
+    switch (type) {
+    case FRAME_SOLID_GREY:
+        if (channels != 3) {
+            return Status::bad_type;
+        }
+        if (size != 2) {
+            return Status::truncated;
+        }
+        std::memset(picture, frame[1], picture_bytes);
+        return Status::ok;
+    case FRAME_SOLID_RGB:
+        if (channels != 3) {
+            return Status::bad_type;
+        }
+        if (size != 4) {
+            return Status::truncated;
+        }
+        fill_pixels(picture, pixels, frame + 1, 3);
+        return Status::ok;
+    case FRAME_SOLID_RGBA:
+        if (channels != 4) {
+            return Status::bad_type;
+        }
+        if (size != 5) {
+            return Status::truncated;
+        }
+        fill_pixels(picture, pixels, frame + 1, 4);
+        return Status::ok;
+    case FRAME_RGB24:
+    case FRAME_RGBA32:
+        break;
+    default:
+        return Status::bad_type;
+    }
+    if ((type == FRAME_RGB24) != (channels == 3)) {
+        return Status::bad_type;
+    }
+
+    // Channel c's stream runs from its offset to the next one, the last to the
+    // frame's end.
+    const std::size_t head = 1 + 4 * std::size_t(channels - 1);
+    if (size < head) {
+        return Status::truncated;
+    }
+    std::size_t starts[5];
+    starts[0] = head;
+    for (int c = 1; c < channels; ++c) {
+        starts[c] = le32(frame + 1 + 4 * (c - 1));
+    }
+    starts[channels] = size;
+    for (int c = 0; c < channels; ++c) {
+        if (starts[c + 1] < starts[c] || starts[c + 1] > size) {
+            return Status::bad_offsets;
+        }
+    }
+    for (int c = 0; c < channels; ++c) {
+        const Status status = compactor.uncompact(frame + starts[c], starts[c + 1] - starts[c], plane_buffer + c * pixels,
+                                                  static_cast<unsigned int>(pixels));
+        if (status != Status::ok) {
+            return status;
+        }
+    }
+    for (std::size_t p = 0; p < pixels; ++p) {
+        for (int c = 0; c < channels; ++c) {
+            residual_buffer[p * channels + c] = plane_buffer[c * pixels + p];
+        }
+    }
+    if (channels == 3) {
+        ReEntropy(residual_buffer, picture, width, height);
+    } else {
+        ReEntropy32(residual_buffer, picture, width, height);
+    }
+    return Status::ok;
+}

@@ -1,0 +1,43 @@
+// The Tarvic frame decoder: turns every coded frame back into the exact
+// pixels it was made from. Safe on any input: a damaged or hostile frame
+// yields an error and leaves the picture as it was.
+//
+//   TarvicDecoder decoder;
+//   if (decoder.DecompressBegin(width, height, 24) != Status::ok) ...
+//   // picture: width * height * 3 bytes, the previous frame (black at first)
+//   Status s = decoder.Decompress(frame, frame_size, picture);
+//
+// Pictures are in the order the compressor was given them: rows one after
+// another with no padding, 3 bytes a pixel for 24-bit streams (types 4, 5
+// and 6), 4 bytes for 32-bit streams with alpha (types 8 and 9). A frame of
+// no bytes (a null frame) repeats the previous picture.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "entropy/compress.h"
+#include "entropy/status.h"
+
+class TarvicDecoder {
+public:
+    int width = 0;
+    int height = 0;
+    int bit_count = 0;                      // 24 or 32
+    std::size_t picture_bytes = 0;          // width x height x bit_count / 8
+    unsigned char* plane_buffer = nullptr;  // the decoded channel planes
+    unsigned char* residual_buffer = nullptr;
+    Compress compactor;
+
+    TarvicDecoder() = default;
+    ~TarvicDecoder();
+    TarvicDecoder(const TarvicDecoder&) = delete;
+    TarvicDecoder& operator=(const TarvicDecoder&) = delete;
+
+    // Acquires every buffer once.
+    [[nodiscard]] Status DecompressBegin(int width, int height, int bit_count);
+    // Decodes one coded frame of `size` bytes into `picture`, which is
+    // written only when the whole frame decodes.
+    [[nodiscard]] Status Decompress(const unsigned char* frame, std::size_t size, unsigned char* picture);
+    void DecompressEnd();
+};

@@ -1,0 +1,42 @@
+// The prediction filters: every byte becomes its residual, the difference
+// modulo 256 from a prediction made of bytes that come before it, so that a
+// decoder undoing the steps in the same order rebuilds the frame exactly.
+#pragma once
+
+#include <algorithm>
+
+// The middle one of three values.
+[[nodiscard]] constexpr int median(int a, int b, int c)
+{
+    if (a < b) {
+        return b <= c ? b : (a <= c ? c : a);
+    }
+    return c < b ? b : (c >= a ? a : c);
+}
+
+// The median of left, above and the gradient left + above - upper_left:
+// that median is the gradient clamped between left and above, which needs
+// no branch.
+[[nodiscard]] constexpr int predict(int left, int above, int upper_left)
+{
+    return std::min(std::max(left + above - upper_left, std::min(left, above)), std::max(left, above));
+}
+
+// Filters a frame of 3-byte pixels: colour decorrelation in place in
+// `source` (bytes 0 and 2 of every pixel minus byte 1), then the residuals of
+// the decorrelated frame into `destination`.
+void DeEntropy(unsigned char* source, unsigned char* destination, int width, int height);
+
+// Rebuilds the frame of 3-byte pixels from the residuals of DeEntropy.
+void ReEntropy(const unsigned char* residuals, unsigned char* destination, int width, int height);
+
+// The same filter for 4-byte pixels: bytes 0 to 2 exactly as DeEntropy does
+// (pixels four bytes apart), and byte 3 predicted from its own neighbours
+// with no decorrelation.
+void DeEntropy32(unsigned char* source, unsigned char* destination, int width, int height);
+void ReEntropy32(const unsigned char* residuals, unsigned char* destination, int width, int height);
+
+// Filters one plane of 1-byte samples, `width` samples a row; the source is
+// not changed.
+void blockDeEntropy(const unsigned char* source, unsigned char* destination, int width, int length);
+void blockReEntropy(const unsigned char* residuals, unsigned char* destination, int width, int length);
