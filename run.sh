@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Set-up, build and the two everyday jobs of reelpack:
+#   ./run.sh demo    convert a generated movie in both modes and check the results
+#   ./run.sh test    build and run every test
+#   ./run.sh build   build only
+# Missing Debian packages are installed with apt-get (run as root).
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev ffmpeg time)
+BUILD_DIR=${BUILD_DIR:-build}
+
+install_missing() {
+    local missing=()
+    for package in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+    done
+    if ((${#missing[@]})); then
+        echo "Installing ${missing[*]}"
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    fi
+}
+
+build() {
+    cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+    cmake --build "$BUILD_DIR" -j "$(nproc)"
+}
+
+demo() {
+    local dir
+    dir=$(mktemp -d)
+    trap 'rm -rf "$dir"' EXIT
+    echo "== Making a 320x240 test movie of 25 frames with ffmpeg"
+    ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 25 \
+        -c:v rawvideo -pix_fmt rgb24 -movflags +faststart "$dir/movie.mov"
+    echo "== reelpack -u (uncompressed)"
+    "$BUILD_DIR/reelpack" -u "$dir/movie.mov" "$dir/plain.avi"
+    echo "== reelpack (Tarvic compressed)"
+    "$BUILD_DIR/reelpack" "$dir/movie.mov" "$dir/tarvic.avi"
+    echo "== Checking"
+    ffmpeg -v error -i "$dir/movie.mov" -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | cut -d, -f6 >"$dir/source.md5"
+    ffmpeg -v error -i "$dir/plain.avi" -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | cut -d, -f6 >"$dir/plain.md5"
+    if ! cmp -s "$dir/source.md5" "$dir/plain.md5"; then
+        echo "FAILED: the uncompressed AVI does not hold the movie's pixels" >&2
+        exit 1
+    fi
+    "$BUILD_DIR/tarvic_verify" "$dir/tarvic.avi" "$dir/plain.avi"
+    local movie plain tarvic
+    movie=$(stat -c %s "$dir/movie.mov")
+    plain=$(stat -c %s "$dir/plain.avi")
+    tarvic=$(stat -c %s "$dir/tarvic.avi")
+    echo "movie $movie bytes, uncompressed AVI $plain bytes, Tarvic AVI $tarvic bytes" \
+        "($(awk "BEGIN { printf \"%.1f\", 100 * $tarvic / $plain }")% of uncompressed)"
+    echo "OK: every frame of both files is exactly the movie's"
+}
+
+case "${1:-test}" in
+demo)
+    install_missing
+    build
+    demo
+    ;;
+test)
+    install_missing
+    build
+    ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)"
+    ;;
+build)
+    install_missing
+    build
+    ;;
+*)
+    echo "usage: $0 demo|test|build" >&2
+    exit 2
+    ;;
+esac
