@@ -28,9 +28,9 @@ build() {
 }
 
 demo() {
-    local dir
-    dir=$(mktemp -d)
-    trap 'rm -rf "$dir"' EXIT
+    DEMO_DIR=$(mktemp -d)
+    trap 'rm -rf "$DEMO_DIR"' EXIT
+    local dir=$DEMO_DIR
     echo "== Making a 320x240 test movie of 25 frames with ffmpeg"
     ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 25 \
         -c:v rawvideo -pix_fmt rgb24 -movflags +faststart "$dir/movie.mov"
@@ -45,7 +45,11 @@ demo() {
         echo "FAILED: the uncompressed AVI does not hold the movie's pixels" >&2
         exit 1
     fi
-    "$BUILD_DIR/tarvic_verify" "$dir/tarvic.avi" "$dir/plain.avi"
+    "$BUILD_DIR/reelunpack" "$dir/tarvic.avi" "$dir/unpacked.avi"
+    if ! cmp -s "$dir/unpacked.avi" "$dir/plain.avi"; then
+        echo "FAILED: the Tarvic AVI does not decode to the uncompressed one" >&2
+        exit 1
+    fi
     local movie plain tarvic
     movie=$(stat -c %s "$dir/movie.mov")
     plain=$(stat -c %s "$dir/plain.avi")
