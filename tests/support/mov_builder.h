@@ -176,7 +176,7 @@ inline Bytes make_movie(const MovieParams& p)
         w.end_atom(stsc_atom);
         const std::size_t stsz = w.begin_atom("stsz");
         w.zeros(4);
-        w.u32(static_cast<std::uint32_t>(p.width * p.height * 3));
+        w.u32(static_cast<std::uint32_t>(p.width) * static_cast<std::uint32_t>(p.height) * 3u);
         w.u32(static_cast<std::uint32_t>(p.frames.size()));
         w.end_atom(stsz);
         const std::size_t stco = w.begin_atom("stco");
