@@ -203,12 +203,17 @@ int reelpack_run(int argc, char** argv)
     Block frame(frame_size + 1024);
     Block work(info.is_raw ? frame_size + 1024 : 0);
 
+    // The codec is begun in both modes; only the compressed mode needs it.
+    const std::size_t coded_bound = tarvic_frame_bound(width, height, 24);
+    if (compressed && (coded_bound == 0 || coded_bound > 2147483647u)) {
+        std::printf("Unable to prepare the compressor for %dx%d frames: %s\n", width, height,
+                    "the coded frames would be too large");
+        return exit_failure;
+    }
     CodecInst codec;
     const Status begun = codec.CompressBegin(width, height, 24);
-    const std::size_t coded_bound = tarvic_frame_bound(width, height, 24);
-    if (begun != Status::ok || coded_bound == 0 || coded_bound > 2147483647u) {
-        std::printf("Unable to prepare the compressor for %dx%d frames: %s\n", width, height,
-                    begun != Status::ok ? status_text(begun) : "the coded frames would be too large");
+    if (compressed && begun != Status::ok) {
+        std::printf("Unable to prepare the compressor for %dx%d frames: %s\n", width, height, status_text(begun));
         return exit_failure;
     }
     Block coded(compressed ? coded_bound : 0);

@@ -309,6 +309,23 @@ TEST(Cli, DamagedMoviesAreRefusedWithoutOutput)
     EXPECT_EQ(r.out, "Movie header found\nTrack header found\nThe \"tkhd\" atom runs past the end of the movie file.\n");
 }
 
+TEST(Cli, PicturesTooLargeToCodeStillConvertUncompressed)
+{
+    // 16384 x 16384 fits the converter's sizes, but its worst coded frame
+    // would not fit a 32-bit chunk.
+    MovieParams p = movie_of(16384, 16384, 0);
+    const std::string movie = save_movie("vast.mov", p);
+    const std::string out = test::temp_path("vast.avi");
+    const auto coded = test::reelpack(movie + " " + out);
+    EXPECT_EQ(coded.status, 1);
+    EXPECT_EQ(coded.out, indexing_text(p, 0, 0, 0) +
+                             "Unable to prepare the compressor for 16384x16384 frames: the coded frames would be too large\n");
+    EXPECT_FALSE(test::file_exists(out));
+    const auto plain = test::reelpack("-u " + movie + " " + out);
+    EXPECT_EQ(plain.status, 0) << plain.out;
+    EXPECT_EQ(test::read_file(out).size(), 9216u);
+}
+
 TEST(Cli, NeverWritesOverTheInput)
 {
     const MovieParams p = movie_of(2, 2, 2);
