@@ -232,6 +232,48 @@ TEST(Cli, IncompleteFramesAreWrittenBlackAndReported)
     EXPECT_EQ(far_frames[3], Bytes(6, 0));
 }
 
+TEST(Cli, FramesBeyondTwoGibibytes)
+{
+    // A sparse movie of over 3 GiB: chunk offsets above 2^31 are unsigned,
+    // and a chunk's later frames pass 4 GiB.
+    MovieParams p = movie_of(2, 2, 1, "WRLE");
+    const std::uint32_t far = 0xC0000000u;
+    const std::uint64_t frame_bytes = 12;
+    p.chunk_frames = {1};
+    p.extra_chunk_offsets = {far, 0xFFFFFFF4u};
+    p.override_stsc = true;
+    p.stsc_words = {1, 1, 1, 2, 2, 1};  // the far chunks hold two frames each
+    const std::string movie = save_movie("sparse.mov", p);
+    const Bytes second = test::pattern_frame(2, 2, 77);
+    const Bytes third = test::pattern_frame(2, 2, 78);
+    const Bytes fourth = test::pattern_frame(2, 2, 79);
+    const Bytes fifth = test::pattern_frame(2, 2, 80);
+    {
+        std::FILE* f = std::fopen(movie.c_str(), "r+b");
+        ASSERT_NE(f, nullptr);
+        auto put = [f](std::uint64_t at, const Bytes& b) {
+            ASSERT_EQ(fseeko(f, static_cast<off_t>(at), SEEK_SET), 0);
+            ASSERT_EQ(std::fwrite(b.data(), 1, b.size(), f), b.size());
+        };
+        put(far, second);
+        put(far + frame_bytes, third);
+        put(0xFFFFFFF4u, fourth);
+        put(0xFFFFFFF4u + frame_bytes, fifth);  // at 4 GiB
+        std::fclose(f);
+    }
+    const std::string out = test::temp_path("sparse.avi");
+    const auto r = test::reelpack("-u " + movie + " " + out);
+    ::unlink(movie.c_str());
+    EXPECT_EQ(r.status, 0) << r.out;
+    const auto frames = avi_frames(test::read_file(out));
+    ASSERT_EQ(frames.size(), 5u);
+    EXPECT_EQ(frames[0], p.frames[0]);
+    EXPECT_EQ(frames[1], second);
+    EXPECT_EQ(frames[2], third);
+    EXPECT_EQ(frames[3], fourth);
+    EXPECT_EQ(frames[4], fifth);
+}
+
 TEST(Cli, NoFramesGivesAnEmptyAvi)
 {
     MovieParams p = movie_of(2, 2, 0);
