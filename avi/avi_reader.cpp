@@ -2,13 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include "entropy/byte_order.h"
 
 namespace {
-
-std::uint32_t le32(const unsigned char* p)
-{
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
-}
 
 bool is_tag(const unsigned char* p, const char* tag) { return std::memcmp(p, tag, 4) == 0; }
 
@@ -34,7 +30,7 @@ struct Reader {
                 at = (at + 4) & ~std::uint64_t(3);
                 continue;
             }
-            const std::uint64_t chunk_size = le32(id + 4);
+            const std::uint64_t chunk_size = get_le32(id + 4);
             const std::uint64_t body = at + 8;
             if (chunk_size > end - body) {
                 return false;
@@ -54,16 +50,16 @@ struct Reader {
                     return false;
                 }
             } else if (is_tag(id, "avih") && chunk_size >= 40) {
-                layout.total_frames = le32(data + body + 16);
+                layout.total_frames = get_le32(data + body + 16);
             } else if (is_tag(id, "strh") && chunk_size >= 36 && is_tag(data + body, "vids")) {
                 std::memcpy(layout.handler, data + body + 4, 4);
-                layout.scale = le32(data + body + 20);
-                layout.rate = le32(data + body + 24);
-                layout.stream_length = le32(data + body + 32);
+                layout.scale = get_le32(data + body + 20);
+                layout.rate = get_le32(data + body + 24);
+                layout.stream_length = get_le32(data + body + 32);
             } else if (is_tag(id, "strf") && chunk_size >= 40 && !found_format) {
                 found_format = true;
-                layout.width = static_cast<int>(le32(data + body + 4));
-                layout.height = static_cast<int>(le32(data + body + 8));
+                layout.width = static_cast<int>(get_le32(data + body + 4));
+                layout.height = static_cast<int>(get_le32(data + body + 8));
                 layout.bit_count = data[body + 14] | (data[body + 15] << 8);
                 std::memcpy(layout.compression, data + body + 16, 4);
             } else if (is_frame_chunk(id) && found_movi && body > movi_code && body <= movi_end) {
@@ -84,11 +80,11 @@ struct Reader {
             if (!is_frame_chunk(data + e)) {
                 continue;
             }
-            const std::uint64_t chunk = movi_code + le32(data + e + 8);
+            const std::uint64_t chunk = movi_code + get_le32(data + e + 8);
             if (chunk + 8 > size) {
                 return;
             }
-            indexed.push_back(AviFrameRef{chunk + 8, le32(data + chunk + 4), le32(data + e + 4)});
+            indexed.push_back(AviFrameRef{chunk + 8, get_le32(data + chunk + 4), get_le32(data + e + 4)});
         }
         if (indexed.size() != layout.frames.size()) {
             return;
@@ -112,7 +108,7 @@ AviReadResult read_avi_layout(const unsigned char* data, std::size_t size, AviLa
         return AviReadResult::not_avi;
     }
     Reader reader{data, size, layout};
-    const std::uint64_t riff_end = std::min<std::uint64_t>(size, std::uint64_t(le32(data + 4)) + 8);
+    const std::uint64_t riff_end = std::min<std::uint64_t>(size, std::uint64_t(get_le32(data + 4)) + 8);
     if (!reader.walk(12, riff_end, 0)) {
         return AviReadResult::truncated;
     }

@@ -5,25 +5,12 @@
 #include <cstring>
 
 #include "entropy/zero.h"
+#include "entropy/byte_order.h"
 
 namespace {
 
 constexpr int index_entry_size = 16;
 constexpr int index_growth = 512;
-
-void put_le16(unsigned char* p, unsigned value)
-{
-    p[0] = static_cast<unsigned char>(value);
-    p[1] = static_cast<unsigned char>(value >> 8);
-}
-
-void put_le32(unsigned char* p, std::uint32_t value)
-{
-    p[0] = static_cast<unsigned char>(value);
-    p[1] = static_cast<unsigned char>(value >> 8);
-    p[2] = static_cast<unsigned char>(value >> 16);
-    p[3] = static_cast<unsigned char>(value >> 24);
-}
 
 std::uint32_t padded(std::uint32_t size) { return (size + 3u) & ~3u; }
 

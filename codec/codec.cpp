@@ -5,19 +5,12 @@
 #include <cstring>
 
 #include "codec/predict.h"
+#include "entropy/byte_order.h"
 
 namespace {
 
 constexpr std::size_t spare_room = 2048;
 constexpr std::uint64_t max_32 = 0xFFFFFFFFu;
-
-void put_le32(unsigned char* p, std::uint32_t v)
-{
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-    p[2] = static_cast<unsigned char>(v >> 16);
-    p[3] = static_cast<unsigned char>(v >> 24);
-}
 
 // The null-frame test: the later half first, split at a multiple of 16.
 bool same_as_previous(const unsigned char* input, const unsigned char* previous, std::size_t bytes)

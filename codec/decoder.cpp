@@ -5,13 +5,9 @@
 
 #include "codec/codec.h"
 #include "codec/predict.h"
+#include "entropy/byte_order.h"
 
 namespace {
-
-std::uint32_t le32(const unsigned char* p)
-{
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
-}
 
 void fill_pixels(unsigned char* picture, std::size_t pixels, const unsigned char* value, std::size_t pixel_bytes)
 {
@@ -113,7 +109,7 @@ Status TarvicDecoder::Decompress(const unsigned char* frame, std::size_t size, u
     std::size_t starts[5];
     starts[0] = head;
     for (int c = 1; c < channels; ++c) {
-        starts[c] = le32(frame + 1 + 4 * (c - 1));
+        starts[c] = get_le32(frame + 1 + 4 * (c - 1));
     }
     starts[channels] = size;
     for (int c = 0; c < channels; ++c) {

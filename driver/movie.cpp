@@ -5,13 +5,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include "entropy/byte_order.h"
 
 namespace {
-
-std::uint32_t big_endian_32(const unsigned char* p)
-{
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
-}
 
 void report_line(std::FILE* report, const char* text)
 {
@@ -57,7 +53,7 @@ struct Search {
             report_damage(report, tag);
             return false;
         }
-        value = big_endian_32(bytes);
+        value = get_be32(bytes);
         return true;
     }
 
@@ -141,7 +137,7 @@ void from_mov_edian_l_block(std::uint32_t* words, std::int64_t count)
     for (std::int64_t i = 0; i < count; ++i) {
         unsigned char bytes[4];
         std::memcpy(bytes, &words[i], 4);
-        words[i] = big_endian_32(bytes);
+        words[i] = get_be32(bytes);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "entropy/fibonacci.h"
+#include "entropy/byte_order.h"
 #include "entropy/zero.h"
 
 namespace {
@@ -72,14 +73,6 @@ void build_table(const unsigned int* counts, std::uint64_t length, unsigned int*
     for (int v = 1; v <= 256; ++v) {
         prob[v] += prob[v - 1];
     }
-}
-
-void put_le32(unsigned char* p, std::uint32_t v)
-{
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-    p[2] = static_cast<unsigned char>(v >> 16);
-    p[3] = static_cast<unsigned char>(v >> 24);
 }
 
 }  // namespace
@@ -300,7 +293,7 @@ Status Compress::uncompact(const unsigned char* in, std::size_t in_size, unsigne
     if (in_size < 5) {
         return Status::truncated;
     }
-    const std::uint32_t n = in[1] | (in[2] << 8) | (in[3] << 16) | (std::uint32_t(in[4]) << 24);
+    const std::uint32_t n = get_le32(in + 1);
     if (n == 0 || n > run_capacity || n > 0x7FFFFFFFu) {
         return Status::bad_size;
     }
