@@ -104,7 +104,7 @@ bool read_movie_bytes(const MovieSource& source, std::uint64_t position, std::si
     return std::fread(destination, 1, size, source.file) == size;
 }
 
-FrameTable::~FrameTable() { std::free(frame_offsets); }
+FrameTable::~FrameTable() { std::free(runs); }
 
 int findtag(const unsigned char*& cursor, const char* tag, std::int32_t& remaining_length,
             const unsigned char* window_end, std::FILE* report)
@@ -170,27 +170,23 @@ IndexResult calc_frame_offsets(const sample_to_chunk* records, std::uint32_t rec
     if (frames == 0) {
         return IndexResult::ok;
     }
-    auto* offsets = static_cast<std::uint64_t*>(std::malloc(static_cast<std::size_t>(frames) * sizeof(std::uint64_t)));
-    if (offsets == nullptr) {
+    auto* runs = static_cast<ChunkRun*>(std::malloc(std::size_t(chunk_count) * sizeof(ChunkRun)));
+    if (runs == nullptr) {
         return IndexResult::no_memory;
     }
-    std::free(table.frame_offsets);
-    table.frame_offsets = offsets;
-    table.total_frames = 0;
+    std::free(table.runs);
+    table.runs = runs;
+    table.run_count = chunk_count;
+    table.frame_size = frame_size;
 
     std::uint32_t in_force = 0;
-    std::size_t next = 0;
     for (std::uint32_t c = 0; c < chunk_count; ++c) {
         if (in_force + 1 < record_count && std::uint64_t(c) + 1 >= records[in_force + 1].first_chunk) {
             ++in_force;
         }
-        std::uint64_t offset = chunk_offsets[c];
-        for (std::uint32_t k = 0; k < records[in_force].samples_per_chunk; ++k) {
-            offsets[next++] = offset;
-            offset += frame_size;
-        }
+        runs[c] = ChunkRun{chunk_offsets[c], records[in_force].samples_per_chunk};
     }
-    table.total_frames = static_cast<std::int32_t>(next);
+    table.total_frames = static_cast<std::int32_t>(frames);
     return IndexResult::ok;
 }
 

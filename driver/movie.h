@@ -31,15 +31,42 @@ struct sample_to_chunk {
 };
 
 // The frame offset table: the absolute file offset of every frame, in chunk
-// order and within a chunk in sample order.
+// order and within a chunk in sample order. It is held as one run a chunk
+// (the frames of a chunk lie back to back, frame_size bytes apart), so its
+// size follows the chunk offset table, which the file itself holds, and not
+// the frame counts, which can be anything.
+struct ChunkRun {
+    std::uint64_t offset;  // of the chunk's first frame
+    std::uint32_t frames;
+};
+
 struct FrameTable {
-    std::uint64_t* frame_offsets = nullptr;
+    ChunkRun* runs = nullptr;
+    std::uint32_t run_count = 0;
+    std::uint64_t frame_size = 0;
     std::int32_t total_frames = 0;
 
     FrameTable() = default;
     ~FrameTable();
     FrameTable(const FrameTable&) = delete;
     FrameTable& operator=(const FrameTable&) = delete;
+};
+
+// Walks the table's frames in order.
+struct FrameCursor {
+    const FrameTable& table;
+    std::uint32_t run = 0;
+    std::uint32_t within = 0;
+
+    // The offset of the next frame; only called total_frames times.
+    std::uint64_t next()
+    {
+        while (within >= table.runs[run].frames) {
+            ++run;
+            within = 0;
+        }
+        return table.runs[run].offset + std::uint64_t(within++) * table.frame_size;
+    }
 };
 
 // The largest frame count an AVI file can hold.
@@ -66,8 +93,7 @@ void from_mov_edian_l_block(std::uint32_t* words, std::int64_t count);
 // Counts the frames the tables describe (64-bit, so no count can wrap).
 std::int64_t count_frames(const sample_to_chunk* records, std::uint32_t record_count, std::uint32_t chunk_count);
 
-// Fills `table` with every frame's offset; frames of one chunk lie back to
-// back, frame_size bytes apart.
+// Fills `table` with every frame's offset.
 IndexResult calc_frame_offsets(const sample_to_chunk* records, std::uint32_t record_count, const std::uint32_t* chunk_offsets,
                                std::uint32_t chunk_count, std::uint64_t frame_size, FrameTable& table);
 

@@ -230,8 +230,9 @@ int reelpack_run(int argc, char** argv)
     std::printf("Writing %s, this may take a while...\n", output_path);
 
     std::int32_t incomplete = 0;
+    FrameCursor cursor{table};
     for (std::int32_t i = 0; i < table.total_frames; ++i) {
-        if (!read_frame(movie.fd, table.frame_offsets[i], frame.bytes, frame_size)) {
+        if (!read_frame(movie.fd, cursor.next(), frame.bytes, frame_size)) {
             ++incomplete;
         }
         unsigned char* pixels = frame.bytes;

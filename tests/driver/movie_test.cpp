@@ -67,7 +67,12 @@ std::vector<std::uint64_t> offsets_of(const std::vector<sample_to_chunk>& record
     EXPECT_EQ(calc_frame_offsets(records.data(), static_cast<std::uint32_t>(records.size()), chunks.data(),
                                  static_cast<std::uint32_t>(chunks.size()), frame_size, table),
               IndexResult::ok);
-    return std::vector<std::uint64_t>(table.frame_offsets, table.frame_offsets + table.total_frames);
+    std::vector<std::uint64_t> offsets;
+    FrameCursor cursor{table};
+    for (std::int32_t i = 0; i < table.total_frames; ++i) {
+        offsets.push_back(cursor.next());
+    }
+    return offsets;
 }
 
 TEST(FrameOffsets, FollowTheSampleToChunkRecords)
@@ -96,6 +101,20 @@ TEST(FrameOffsets, AreUnsignedAndSixtyFourBit)
     // Chunk offsets above 2 GiB, and frames of a chunk that pass 4 GiB.
     const auto offsets = offsets_of({{1, 3, 1}}, {0xF0000000u}, 0x10000000u);
     EXPECT_EQ(offsets, (std::vector<std::uint64_t>{0xF0000000u, 0x100000000u, 0x110000000u}));
+}
+
+TEST(FrameOffsets, TakeRoomByChunksNotByFrames)
+{
+    // Two billion frames in one chunk: the table holds one run.
+    const std::vector<sample_to_chunk> records = {{1, 2000000000u, 1}};
+    const std::uint32_t chunk = 0;
+    FrameTable table;
+    ASSERT_EQ(calc_frame_offsets(records.data(), 1, &chunk, 1, 3, table), IndexResult::ok);
+    EXPECT_EQ(table.total_frames, 2000000000);
+    EXPECT_EQ(table.run_count, 1u);
+    // Chunks of no frames are passed over.
+    const std::vector<sample_to_chunk> gaps = {{1, 2, 1}, {2, 0, 1}, {4, 1, 1}};
+    EXPECT_EQ(offsets_of(gaps, {10, 20, 30, 40}, 1), (std::vector<std::uint64_t>{10, 11, 40}));
 }
 
 TEST(FrameOffsets, RefuseMoreFramesThanAnAviCounts)
