@@ -1,6 +1,7 @@
 // Reads the layout of an AVI file with one video stream held in memory: the
-// stream's format and the position of every frame. Every size and offset is
-// checked against the bytes that are there.
+// stream's format and the position of every frame, across the first RIFF
+// and any "AVIX" RIFFs after it. Every size and offset is checked against the
+// bytes that are there; a damaged file yields what can be found in it.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +16,8 @@ struct AviFrameRef {
 
 struct AviLayout {
     int width = 0;
-    int height = 0;
+    int height = 0;                     // positive; see top_down
+    bool top_down = false;              // the format's height was negative
     int bit_count = 0;
     unsigned char compression[4] = {};  // 0 0 0 0 for plain RGB
     unsigned char handler[4] = {};
@@ -23,16 +25,17 @@ struct AviLayout {
     std::uint32_t scale = 0;
     std::uint32_t total_frames = 0;     // the main header's count
     std::uint32_t stream_length = 0;
-    bool has_index = false;
+    int riff_count = 0;                 // "AVI " and "AVIX" lists read
+    bool has_index = false;             // the frames and flags come from a sound idx1
+    bool damaged = false;               // a chunk ran past its list or the file
     std::vector<AviFrameRef> frames;
 };
 
 enum class AviReadResult {
     ok,
-    not_avi,        // no RIFF "AVI " at the start
-    truncated,      // a chunk runs past the end of the file
-    no_stream,      // no video stream header or format
-    no_movi,        // no "movi" list
+    not_avi,    // no RIFF "AVI " at the start
+    no_stream,  // no video stream format
+    no_movi,    // no "movi" list
 };
 
 AviReadResult read_avi_layout(const unsigned char* data, std::size_t size, AviLayout& layout);
