@@ -92,7 +92,7 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
 
     out = std::fopen(filename, "wb");
     if (out == nullptr) {
-        std::printf("Unable to open output file %s\n", filename);
+        std::fprintf(report, "Unable to open output file %s\n", filename);
         return 0;
     }
     // Frames are large and written whole; a big buffer keeps the small chunk

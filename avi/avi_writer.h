@@ -55,6 +55,7 @@ public:
     std::uint64_t position = 0;             // the current write position
     std::uint64_t max_file_size = 0x80000000u;  // files stay below this length
     AviError error = AviError::none;
+    std::FILE* report = stdout;             // where init() says that the file cannot be opened
 
     AviWriter() = default;
     ~AviWriter();

@@ -1,131 +1,307 @@
-// reelunpack: decodes an AVI file that reelpack wrote back into an
-// uncompressed AVI file, frame for frame.
-//   reelunpack <input.avi> <output.avi>
-// Messages go to standard error. Exit status: 0 when every frame decoded, 1
-// for a failure or a damaged frame, 2 for a command line it cannot use.
+// reelunpack: gets the pixels back out of an AVI file that reelpack wrote
+// (or any AVI file with one 24-bit Tarvic or uncompressed video stream).
+//
+//   reelunpack <input.avi> <output.avi>   an uncompressed AVI file
+//   reelunpack <input.avi> -              raw top-down bgr24 frames on standard output
+//   reelunpack --info <input.avi>         the stream's size, rate, frames, codec
+//
+// Messages go to standard error, since standard output may carry pixels.
+// Exit status: 0 when every frame decoded, 1 for a failure or a damaged
+// frame, 2 for a command line it cannot use.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "avi/avi_reader.h"
 #include "avi/avi_writer.h"
+#include "codec/codec.h"
 #include "codec/decoder.h"
 
 namespace {
 
+constexpr int exit_ok = 0;
+constexpr int exit_failure = 1;
+constexpr int exit_usage = 2;
+
+const char usage_text[] =
+    "Usage: reelunpack <input.avi> <output.avi>   write an uncompressed AVI file\n"
+    "       reelunpack <input.avi> -              write raw bgr24 frames, top row first, to standard output\n"
+    "       reelunpack --info <input.avi>         describe the video stream\n"
+    "       reelunpack --help | --version\n";
+
 struct MappedFile {
     const unsigned char* data = nullptr;
     std::size_t size = 0;
+    struct stat st {};
     ~MappedFile()
     {
-        if (data != nullptr && size != 0) {
+        if (data != nullptr) {
             ::munmap(const_cast<unsigned char*>(data), size);
         }
     }
 };
 
-bool map_file(const char* path, MappedFile& file, struct stat& st)
+// Maps a regular file; an empty one maps to nothing and reads as not an AVI.
+bool map_file(const char* path, MappedFile& file)
 {
     const int fd = ::open(path, O_RDONLY);
     if (fd < 0) {
         return false;
     }
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (regular && st.st_size > 0) {
-        void* mapped = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-        if (mapped != MAP_FAILED) {
+    bool ok = ::fstat(fd, &file.st) == 0 && S_ISREG(file.st.st_mode);
+    if (ok && file.st.st_size > 0) {
+        void* mapped = ::mmap(nullptr, static_cast<std::size_t>(file.st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        ok = mapped != MAP_FAILED;
+        if (ok) {
             file.data = static_cast<const unsigned char*>(mapped);
-            file.size = static_cast<std::size_t>(st.st_size);
+            file.size = static_cast<std::size_t>(file.st.st_size);
         }
     }
     ::close(fd);
-    return regular && file.data != nullptr;
+    return ok;
 }
 
 bool is_code(const unsigned char* code, const char* text) { return std::memcmp(code, text, 4) == 0; }
+
+// How the stream's frames are stored.
+struct Stream {
+    bool tarvic = false;
+    std::size_t frame_bytes = 0;   // decoded: width x height x 3, rows packed
+    std::size_t stored_row = 0;    // bytes a row of an uncompressed frame takes in the file
+};
+
+bool describe_stream(const AviLayout& layout, Stream& stream)
+{
+    stream.tarvic = is_code(layout.compression, "TRVC");
+    const bool plain = is_code(layout.compression, "\0\0\0\0");
+    if ((!stream.tarvic && !plain) || layout.bit_count != 24 || layout.width <= 0 || layout.height <= 0 ||
+        tarvic_frame_bound(layout.width, layout.height, 24) == 0) {
+        return false;
+    }
+    stream.frame_bytes = std::size_t(layout.width) * std::size_t(layout.height) * 3;
+    stream.stored_row = std::size_t(layout.width) * 3;
+    return true;
+}
+
+// An uncompressed frame: rows packed (as reelpack writes them) or padded to
+// four bytes (as bitmaps usually are), bottom row first unless the format
+// says top-down. It comes out packed and bottom row first.
+bool unpack_plain(const AviLayout& layout, const Stream& stream, const unsigned char* bytes, std::size_t size,
+                  unsigned char* picture)
+{
+    const std::size_t row = stream.stored_row;
+    const std::size_t padded = (row + 3) & ~std::size_t(3);
+    const std::size_t rows = static_cast<std::size_t>(layout.height);
+    std::size_t stride;
+    if (size == row * rows) {
+        stride = row;
+    } else if (size == padded * rows) {
+        stride = padded;
+    } else {
+        return false;
+    }
+    for (std::size_t y = 0; y < rows; ++y) {
+        const std::size_t from = layout.top_down ? rows - 1 - y : y;
+        std::memcpy(picture + y * row, bytes + from * stride, row);
+    }
+    return true;
+}
+
+bool write_all(int fd, const unsigned char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void remove_output(const char* path)
+{
+    struct stat st;
+    if (::stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
+        std::remove(path);
+    }
+}
+
+int print_info(const char* path, const AviLayout& layout, const Stream& stream)
+{
+    std::printf("file: %s\n", path);
+    std::printf("width: %d\nheight: %d\n", layout.width, layout.height);
+    std::printf("frame rate: %u/%u", layout.rate, layout.scale);
+    if (layout.scale != 0) {
+        std::printf(" (%.3f frames per second)", double(layout.rate) / double(layout.scale));
+    }
+    std::printf("\nframes: %zu\n", layout.frames.size());
+    std::printf("codec: %s\n", stream.tarvic ? "Tarvic (TRVC)" : "uncompressed 24-bit RGB");
+    std::printf("ffmpeg input options: -f rawvideo -pix_fmt bgr24 -video_size %dx%d -framerate %u/%u -i -\n",
+                layout.width, layout.height, layout.rate, layout.scale == 0 ? 1u : layout.scale);
+    return exit_ok;
+}
+
+// A progress line for a person watching, never for a pipe or a log.
+struct Progress {
+    bool shown = ::isatty(STDERR_FILENO) == 1;
+    std::time_t last = std::time(nullptr);
+    void update(std::size_t done, std::size_t total)
+    {
+        if (!shown) {
+            return;
+        }
+        const std::time_t now = std::time(nullptr);
+        if (now != last) {
+            last = now;
+            std::fprintf(stderr, "\rreelunpack: frame %zu of %zu", done, total);
+        }
+    }
+    void finish(std::size_t total) const
+    {
+        if (shown && total > 0) {
+            std::fprintf(stderr, "\rreelunpack: frame %zu of %zu\n", total, total);
+        }
+    }
+};
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "Usage: reelunpack <input.avi> <output.avi>\n");
-        return 2;
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(usage_text, stdout);
+        return exit_ok;
     }
-    const char* input_path = argv[1];
-    const char* output_path = argv[2];
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("reelunpack %s\n", REELPACK_VERSION);
+        return exit_ok;
+    }
+    const bool info = argc == 3 && std::strcmp(argv[1], "--info") == 0;
+    if (argc != 3 || (!info && argv[1][0] == '-' && argv[1][1] != '\0')) {
+        std::fputs(usage_text, stderr);
+        return exit_usage;
+    }
+    const char* input_path = info ? argv[2] : argv[1];
+    const char* output_path = info ? nullptr : argv[2];
+    const bool to_stdout = output_path != nullptr && std::strcmp(output_path, "-") == 0;
+
     MappedFile input;
-    struct stat input_stat;
-    if (!map_file(input_path, input, input_stat)) {
-        std::fprintf(stderr, "reelunpack: cannot read %s\n", input_path);
-        return 1;
-    }
-    struct stat output_stat;
-    if (::stat(output_path, &output_stat) == 0 && output_stat.st_dev == input_stat.st_dev &&
-        output_stat.st_ino == input_stat.st_ino) {
-        std::fprintf(stderr, "reelunpack: the output file must differ from the input file\n");
-        return 1;
+    if (!map_file(input_path, input)) {
+        std::fprintf(stderr, "reelunpack: cannot read %s: %s\n", input_path,
+                     errno != 0 ? std::strerror(errno) : "not a regular file");
+        return exit_failure;
     }
     AviLayout layout;
     const AviReadResult read = read_avi_layout(input.data, input.size, layout);
     if (read != AviReadResult::ok) {
         std::fprintf(stderr, "reelunpack: %s: %s\n", input_path, avi_read_text(read));
-        return 1;
+        return exit_failure;
     }
-    const bool tarvic = is_code(layout.compression, "TRVC");
-    const bool plain = is_code(layout.compression, "\0\0\0\0");
-    if ((!tarvic && !plain) || layout.bit_count != 24 || layout.width <= 0 || layout.height <= 0) {
+    Stream stream;
+    if (!describe_stream(layout, stream)) {
         std::fprintf(stderr, "reelunpack: %s holds no 24-bit Tarvic or uncompressed video stream\n", input_path);
-        return 1;
+        return exit_failure;
     }
-    const int width = layout.width;
-    const int height = layout.height;
+    if (info) {
+        return print_info(input_path, layout, stream);
+    }
+    if (to_stdout && ::isatty(STDOUT_FILENO) == 1) {
+        std::fprintf(stderr, "reelunpack: standard output is a terminal; refusing to write pixels to it\n");
+        return exit_failure;
+    }
+    struct stat output_stat;
+    if (!to_stdout && ::stat(output_path, &output_stat) == 0 && output_stat.st_dev == input.st.st_dev &&
+        output_stat.st_ino == input.st.st_ino) {
+        std::fprintf(stderr, "reelunpack: the output file must differ from the input file\n");
+        return exit_failure;
+    }
+    if (layout.damaged) {
+        std::fprintf(stderr, "reelunpack: %s is damaged; decoding the frames that can be found\n", input_path);
+    }
+
     TarvicDecoder decoder;
-    const Status begun = decoder.DecompressBegin(width, height, 24);
+    const Status begun = decoder.DecompressBegin(layout.width, layout.height, 24);
     if (begun != Status::ok) {
-        std::fprintf(stderr, "reelunpack: cannot decode %dx%d frames: %s\n", width, height, status_text(begun));
-        return 1;
+        std::fprintf(stderr, "reelunpack: cannot decode %dx%d frames: %s\n", layout.width, layout.height,
+                     status_text(begun));
+        return exit_failure;
     }
-    const std::size_t frame_size = decoder.picture_bytes;
-    std::vector<unsigned char> picture(frame_size + 3, 0);  // black until the first frame
+    // The picture keeps the last good frame, black before the first; the
+    // writer sets three bytes after a frame.
+    std::vector<unsigned char> picture(stream.frame_bytes + 3, 0);
+    std::vector<unsigned char> top_down(to_stdout ? stream.frame_bytes : 0);
 
     AviWriter writer;
-    if (!writer.init(output_path, width, height, static_cast<int>(layout.rate), static_cast<int>(layout.scale), 0)) {
-        return 1;  // the writer has said why
+    writer.report = stderr;
+    if (!to_stdout) {
+        if (!writer.init(output_path, layout.width, layout.height, static_cast<int>(layout.rate),
+                         static_cast<int>(layout.scale), 0)) {
+            return exit_failure;  // the writer has said why
+        }
+    } else {
+        std::signal(SIGPIPE, SIG_IGN);  // a closed pipe is a write failure, reported below
     }
-    int damaged = 0;
-    for (std::size_t i = 0; i < layout.frames.size(); ++i) {
+
+    const std::size_t total = layout.frames.size();
+    std::size_t damaged = 0;
+    Progress progress;
+    for (std::size_t i = 0; i < total; ++i) {
         const AviFrameRef& frame = layout.frames[i];
         const unsigned char* bytes = input.data + frame.offset;
         Status status = Status::ok;
-        if (tarvic) {
+        if (stream.tarvic) {
             status = decoder.Decompress(bytes, frame.size, picture.data());
-        } else if (frame.size == frame_size) {
-            std::memcpy(picture.data(), bytes, frame_size);
-        } else {
+        } else if (!unpack_plain(layout, stream, bytes, frame.size, picture.data())) {
             status = Status::truncated;
         }
         if (status != Status::ok) {
-            // The previous good frame stands in for a damaged one.
-            std::fprintf(stderr, "reelunpack: frame %zu is damaged (%s)\n", i, status_text(status));
+            std::fprintf(stderr, "%sreelunpack: frame %zu is damaged (%s); the previous frame stands in for it\n",
+                         progress.shown ? "\n" : "", i, status_text(status));
             ++damaged;
         }
-        if (!writer.write_frame(picture.data(), static_cast<int>(frame_size), 0x10)) {
-            writer.abandon();
-            std::fprintf(stderr, "reelunpack: unable to write %s\n", output_path);
-            std::remove(output_path);
-            return 1;
+        bool written;
+        if (to_stdout) {
+            const std::size_t row = stream.stored_row;
+            const std::size_t rows = static_cast<std::size_t>(layout.height);
+            for (std::size_t y = 0; y < rows; ++y) {
+                std::memcpy(top_down.data() + y * row, picture.data() + (rows - 1 - y) * row, row);
+            }
+            written = write_all(STDOUT_FILENO, top_down.data(), top_down.size());
+        } else {
+            written = writer.write_frame(picture.data(), static_cast<int>(stream.frame_bytes), 0x10) == 1;
         }
+        if (!written) {
+            std::fprintf(stderr, "reelunpack: unable to write %s\n", to_stdout ? "to standard output" : output_path);
+            if (!to_stdout) {
+                writer.abandon();
+                remove_output(output_path);
+            }
+            return exit_failure;
+        }
+        progress.update(i + 1, total);
     }
-    if (!writer.flush()) {
+    if (!to_stdout && !writer.flush()) {
         std::fprintf(stderr, "reelunpack: unable to write %s\n", output_path);
-        std::remove(output_path);
-        return 1;
+        remove_output(output_path);
+        return exit_failure;
     }
-    return damaged == 0 ? 0 : 1;
+    progress.finish(total);
+    if (damaged > 0) {
+        std::fprintf(stderr, "reelunpack: %zu of %zu frames were damaged\n", damaged, total);
+        return exit_failure;
+    }
+    return layout.damaged ? exit_failure : exit_ok;
 }
