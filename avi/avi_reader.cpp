@@ -43,11 +43,15 @@ struct Reader {
                 at = (at + 4) & ~std::uint64_t(3);
                 continue;
             }
-            const std::uint64_t chunk_size = get_le32(id + 4);
+            std::uint64_t chunk_size = get_le32(id + 4);
             const std::uint64_t body = at + 8;
             if (chunk_size > end - body) {
+                // A list cut short (a truncated file) still holds what it has.
                 layout.damaged = true;
-                return;
+                if (!is_tag(id, "LIST")) {
+                    return;
+                }
+                chunk_size = end - body;
             }
             if (is_tag(id, "LIST") && chunk_size >= 4) {
                 const bool movi = is_tag(data + body, "movi");

@@ -66,13 +66,18 @@ inline RunResult run(const std::string& command)
 
 inline std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-inline std::string reelpack_bin()
-{
-    const char* bin = std::getenv("REELPACK_BIN");
-    return bin != nullptr ? bin : "reelpack";
-}
+inline std::string reelpack_bin() { return REELPACK_BIN; }
 
 inline RunResult reelpack(const std::string& arguments) { return run(quoted(reelpack_bin()) + " " + arguments); }
+
+inline std::string reelunpack_bin() { return REELUNPACK_BIN; }
+
+// Runs reelunpack with its standard error in `out` (its standard output is
+// redirected by the arguments where it matters).
+inline RunResult reelunpack(const std::string& arguments)
+{
+    return run(quoted(reelunpack_bin()) + " " + arguments + " 2>&1");
+}
 
 inline bool have_program(const char* name) { return run(std::string("command -v ") + name + " >/dev/null 2>&1").status == 0; }
 
