@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Set-up, build and the two everyday jobs of reelpack:
 #   ./run.sh demo    convert a generated movie in both modes and check the results
-#   ./run.sh test    build and run every test
+#   ./run.sh test    build and run every test: the suite, each fuzz target for a
+#                    bounded time, and the suite again under ASan and UBSan
 #   ./run.sh build   build only
 # Missing Debian packages are installed with apt-get (run as root).
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev ffmpeg time)
+PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev ffmpeg time clang libclang-rt-14-dev)
+FUZZ_SECONDS=${FUZZ_SECONDS:-45}
 BUILD_DIR=${BUILD_DIR:-build}
 
 install_missing() {
@@ -25,6 +27,28 @@ install_missing() {
 build() {
     cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
     cmake --build "$BUILD_DIR" -j "$(nproc)"
+}
+
+# Each fuzz target from its seed corpus for a bounded time; any finding fails.
+fuzz() {
+    CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DREELPACK_FUZZ=ON -DREELPACK_TESTS=OFF >/dev/null
+    cmake --build build-fuzz -j "$(nproc)" --target fuzz_movie fuzz_avi fuzz_frame fuzz_channel make_corpus
+    local work
+    work=$(mktemp -d)
+    build-fuzz/fuzz/make_corpus "$work"
+    for target in movie avi frame channel; do
+        mkdir -p "$work/findings-$target"
+        echo "== fuzzing $target for ${FUZZ_SECONDS}s"
+        if ! build-fuzz/fuzz/fuzz_$target -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -timeout=20 \
+            -artifact_prefix="$work/findings-$target/" "$work/$target" >"$work/$target.log" 2>&1; then
+            tail -n 40 "$work/$target.log"
+            echo "FAILED: fuzz target $target found a fault; its input is in $work/findings-$target" >&2
+            exit 1
+        fi
+        grep -E '^#[0-9]+ +DONE' "$work/$target.log" || true
+    done
+    rm -rf "$work"
 }
 
 demo() {
@@ -68,7 +92,12 @@ demo)
 test)
     install_missing
     build
+    fuzz
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)"
+    echo "== the suite again under AddressSanitizer and UndefinedBehaviorSanitizer"
+    BUILD_DIR=build-asan build -DCMAKE_BUILD_TYPE=Debug -DREELPACK_SANITIZE=ON
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
     ;;
 build)
     install_missing

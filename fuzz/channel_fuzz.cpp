@@ -1,0 +1,28 @@
+// Channel streams and count tables on any bytes.
+//   bytes 0 and 1: the channel's length (little-endian), the rest: the stream.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "entropy/compress.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 2) {
+        return 0;
+    }
+    const unsigned length = data[0] | (data[1] << 8);
+    data += 2;
+    size -= 2;
+    Compress compress;
+    if (!compress.InitCompressBuffers(length)) {
+        return 0;
+    }
+    std::vector<unsigned char> out(length + 1);
+    (void)compress.uncompact(data, size, out.data(), length);
+    unsigned consumed = 0;
+    if (compress.readprob(data, size, &consumed) == Status::ok && consumed > size) {
+        __builtin_trap();
+    }
+    return 0;
+}

@@ -1,0 +1,131 @@
+// Writes the seed corpus of every fuzz target: valid movies, AVI files,
+// frames and channel streams made by the same generators as the tests.
+//   make_corpus <directory>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "avi/avi_writer.h"
+#include "codec/codec.h"
+#include "entropy/compress.h"
+#include "support/mov_builder.h"
+
+namespace {
+
+using test::Bytes;
+
+void save(const std::string& path, const Bytes& bytes)
+{
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f != nullptr) {
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+}
+
+Bytes coded_frame(CodecInst& codec, const Bytes& pixels, int bits)
+{
+    Bytes out(tarvic_frame_bound(codec.width, codec.height, bits));
+    ICCOMPRESS block{};
+    block.lpInput = pixels.data();
+    block.lpOutput = out.data();
+    codec.CompressContinue(&block, 0);
+    out.resize(block.dwSize);
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_corpus <directory>\n");
+        return 2;
+    }
+    const std::string root = argv[1];
+    for (const char* target : {"", "/movie", "/avi", "/frame", "/channel"}) {
+        ::mkdir((root + target).c_str(), 0755);
+    }
+
+    int n = 0;
+    for (const char* format : {"raw ", "WRLE"}) {
+        for (bool moov_first : {true, false}) {
+            test::MovieParams p;
+            p.width = 3 + n;
+            p.height = 2;
+            p.format = format;
+            p.moov_first = moov_first;
+            for (int i = 0; i < 4; ++i) {
+                p.frames.push_back(test::pattern_frame(p.width, p.height, static_cast<unsigned>(i)));
+            }
+            p.chunk_frames = {2, 1, 1};
+            p.gaps = {0, 5};
+            save(root + "/movie/movie" + std::to_string(n++), test::make_movie(p));
+        }
+    }
+
+    for (int compressed : {0, 1}) {
+        for (auto [w, h] : {std::pair{4, 3}, {9, 7}}) {
+            const std::string path = root + "/avi/avi" + std::to_string(compressed) + "-" + std::to_string(w);
+            CodecInst codec;
+            if (codec.CompressBegin(w, h, 24) != Status::ok) {
+                return 1;
+            }
+            AviWriter writer;
+            writer.report = stderr;
+            if (!writer.init(path.c_str(), w, h, 25, 1, compressed)) {
+                return 1;
+            }
+            for (int i = 0; i < 3; ++i) {
+                Bytes pixels = test::pattern_frame(w, h, static_cast<unsigned>(i));
+                if (i == 2) {
+                    pixels.assign(pixels.size(), 40);
+                }
+                Bytes frame = compressed ? coded_frame(codec, pixels, 24) : pixels;
+                const int size = static_cast<int>(frame.size());
+                frame.resize(frame.size() + 3);
+                writer.write_frame(frame.data(), size, 0x10);
+            }
+            writer.flush();
+        }
+    }
+
+    n = 0;
+    for (int bits : {24, 32}) {
+        for (auto [w, h] : {std::pair{1, 1}, {5, 3}, {16, 16}}) {
+            CodecInst codec;
+            if (codec.CompressBegin(w, h, bits) != Status::ok) {
+                return 1;
+            }
+            codec.keep_alpha = bits == 32;
+            Bytes pixels = test::pattern_frame(w, h * (bits / 8), static_cast<unsigned>(n));
+            pixels.resize(std::size_t(w) * h * (bits / 8));
+            const unsigned char mode = bits == 32 ? 2 : 0;
+            Bytes seed = {static_cast<unsigned char>(w - 1), static_cast<unsigned char>(h - 1), mode};
+            Bytes raw = seed;
+            raw.insert(raw.end(), pixels.begin(), pixels.end());
+            save(root + "/frame/pixels" + std::to_string(n), raw);
+            seed[2] = static_cast<unsigned char>(mode | 1);
+            const Bytes coded = coded_frame(codec, pixels, bits);
+            seed.insert(seed.end(), coded.begin(), coded.end());
+            save(root + "/frame/coded" + std::to_string(n++), seed);
+        }
+    }
+
+    n = 0;
+    for (const Bytes& channel : {Bytes{0x61, 0x62, 0x63}, Bytes(100, 0), Bytes{1}, Bytes{},
+                                 test::pattern_frame(20, 10, 3)}) {
+        Compress c;
+        if (!c.InitCompressBuffers(static_cast<unsigned>(channel.size()) + 1)) {
+            return 1;
+        }
+        Bytes stream(compact_bound(channel.size()));
+        stream.resize(c.compact(channel.data(), stream.data(), static_cast<unsigned>(channel.size())));
+        Bytes seed = {static_cast<unsigned char>(channel.size()), static_cast<unsigned char>(channel.size() >> 8)};
+        seed.insert(seed.end(), stream.begin(), stream.end());
+        save(root + "/channel/channel" + std::to_string(n++), seed);
+    }
+    return 0;
+}
