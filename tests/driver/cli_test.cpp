@@ -276,6 +276,17 @@ TEST(Cli, FramesBeyondTwoGibibytes)
 
 TEST(Cli, NoFramesGivesAnEmptyAvi)
 {
+    // Records of no samples index nothing, whatever the chunks say.
+    MovieParams none_per_chunk = movie_of(2, 2, 2);
+    none_per_chunk.override_stsc = true;
+    none_per_chunk.stsc_words = {1, 0, 1};
+    const std::string zero_movie = save_movie("zero-samples.mov", none_per_chunk);
+    const std::string zero_out = test::temp_path("zero-samples.avi");
+    const auto z = test::reelpack("-u " + zero_movie + " " + zero_out);
+    EXPECT_EQ(z.status, 0);
+    EXPECT_EQ(z.out, indexing_text(none_per_chunk, 1, 2, 0) + writing_text(zero_out));
+    EXPECT_EQ(test::read_file(zero_out).size(), 9216u);
+
     MovieParams p = movie_of(2, 2, 0);
     const std::string movie = save_movie("none.mov", p);
     const std::string out = test::temp_path("none.avi");
