@@ -46,7 +46,7 @@ fuzz() {
             echo "FAILED: fuzz target $target found a fault; its input is in $work/findings-$target" >&2
             exit 1
         fi
-        grep -E '^#[0-9]+ +DONE' "$work/$target.log" || true
+        grep -E '^#[0-9]+[[:space:]]+DONE' "$work/$target.log" || true
     done
     rm -rf "$work"
 }
