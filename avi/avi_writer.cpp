@@ -1,5 +1,7 @@
 #include "avi/avi_writer.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +37,14 @@ std::uint32_t micro_seconds_per_frame(int rate, int scale)
 }
 
 }  // namespace
+
+void remove_incomplete_output(const char* path)
+{
+    struct stat st;
+    if (::stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
+        std::remove(path);
+    }
+}
 
 const char* avi_credit_text() { return "reelpack " REELPACK_VERSION; }
 

@@ -82,5 +82,10 @@ private:
     bool write(const void* data, std::size_t size);
 };
 
+// Removes an output file left incomplete by a failure, so that it cannot be
+// taken for a result; only a regular file is removed (never a device such as
+// /dev/full).
+void remove_incomplete_output(const char* path);
+
 // The credit text that init() stores in the header.
 const char* avi_credit_text();

@@ -81,16 +81,6 @@ bool read_frame(int fd, std::uint64_t offset, unsigned char* frame, std::size_t 
     return true;
 }
 
-// An incomplete output must not be left behind looking like a result; only a
-// regular file is removed (never a device such as /dev/full).
-void remove_output(const char* path)
-{
-    struct stat st;
-    if (::stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
-        std::remove(path);
-    }
-}
-
 int output_failure(AviWriter& writer, const char* path)
 {
     writer.abandon();
@@ -99,7 +89,7 @@ int output_failure(AviWriter& writer, const char* path)
     } else {
         std::printf("Unable to write output file %s\n", path);
     }
-    remove_output(path);
+    remove_incomplete_output(path);
     return exit_failure;
 }
 

@@ -131,14 +131,6 @@ bool write_all(int fd, const unsigned char* data, std::size_t size)
     return true;
 }
 
-void remove_output(const char* path)
-{
-    struct stat st;
-    if (::stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
-        std::remove(path);
-    }
-}
-
 int print_info(const char* path, const AviLayout& layout, const Stream& stream)
 {
     std::printf("file: %s\n", path);
@@ -287,7 +279,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "reelunpack: unable to write %s\n", to_stdout ? "to standard output" : output_path);
             if (!to_stdout) {
                 writer.abandon();
-                remove_output(output_path);
+                remove_incomplete_output(output_path);
             }
             return exit_failure;
         }
@@ -295,7 +287,7 @@ int main(int argc, char** argv)
     }
     if (!to_stdout && !writer.flush()) {
         std::fprintf(stderr, "reelunpack: unable to write %s\n", output_path);
-        remove_output(output_path);
+        remove_incomplete_output(output_path);
         return exit_failure;
     }
     progress.finish(total);
