@@ -12,17 +12,61 @@
 namespace {
 
 constexpr int index_entry_size = 16;
+constexpr int riff_entry_size = 8;
 constexpr int index_growth = 512;
+constexpr int standard_index_header = 32;   // "ix00" and its fields before the entries
+constexpr int extension_header = 24;        // "RIFF" size "AVIX" "LIST" size "movi"
+constexpr std::uint64_t tail_reserve = 4 + 1024;  // "JUNK" and at most 1,024 zero bytes
+constexpr std::uint32_t not_key_frame = 0x80000000u;
 
 std::uint32_t padded(std::uint32_t size) { return (size + 3u) & ~3u; }
+
+std::uint64_t standard_index_bytes(std::uint64_t frames) { return standard_index_header + frames * riff_entry_size; }
+
+std::uint64_t idx1_bytes(std::uint64_t frames) { return 8 + frames * index_entry_size; }
 
 // The file's final length if `frames` index entries follow the chunks that
 // end at `chunks_end`: "idx1", the entries, "JUNK" and the tail up to the
 // next multiple of 1,024.
 std::uint64_t finished_length(std::uint64_t chunks_end, std::uint64_t frames)
 {
-    const std::uint64_t q = chunks_end + 8 + frames * index_entry_size + 4;
+    const std::uint64_t q = chunks_end + idx1_bytes(frames) + 4;
     return (q + 1024) / 1024 * 1024;
+}
+
+// Whether the first RIFF can hold `frames` frames whose chunks end at
+// `chunks_end`: finished as a plain file, and closed with its "ix00" and
+// "idx1" when more follow, it must stay below the limit.
+bool first_riff_holds(std::uint64_t chunks_end, std::uint64_t frames, std::uint64_t limit)
+{
+    return finished_length(chunks_end, frames) < limit &&
+           chunks_end + standard_index_bytes(frames) + idx1_bytes(frames) < limit;
+}
+
+// Whether an "AVIX" RIFF whose chunks take `riff_bytes` from its start can
+// hold `frames` frames with its "ix00" and the tail. One frame always goes
+// in, however large, so that every frame finds a RIFF.
+bool extension_holds(std::uint64_t riff_bytes, std::uint64_t frames, std::uint64_t limit)
+{
+    return frames <= 1 || riff_bytes + standard_index_bytes(frames) + tail_reserve <= limit;
+}
+
+// The largest n in [0, most] for which holds(n) is true, for a predicate
+// that stays true up to some n and false after it; holds(0) is taken as true.
+template <typename Holds>
+std::uint64_t largest_held(std::uint64_t most, Holds holds)
+{
+    std::uint64_t low = 0;
+    std::uint64_t high = most;
+    while (low < high) {
+        const std::uint64_t mid = low + (high - low + 1) / 2;
+        if (holds(mid)) {
+            low = mid;
+        } else {
+            high = mid - 1;
+        }
+    }
+    return low;
 }
 
 // The frame period in microseconds, truncated; 0 when the rate gives none
@@ -36,7 +80,47 @@ std::uint32_t micro_seconds_per_frame(int rate, int scale)
     return static_cast<std::uint32_t>(period);
 }
 
+// Makes room for one more entry of `entry_size` bytes, growing by 512
+// entries at a time.
+bool reserve_entry(unsigned char*& entries, std::int32_t& capacity, std::int32_t used, int entry_size)
+{
+    if (used < capacity) {
+        return true;
+    }
+    const std::size_t grown_capacity = static_cast<std::size_t>(capacity) + index_growth;
+    void* grown = std::realloc(entries, grown_capacity * static_cast<std::size_t>(entry_size));
+    if (grown == nullptr) {
+        return false;
+    }
+    entries = static_cast<unsigned char*>(grown);
+    capacity = static_cast<std::int32_t>(grown_capacity);
+    return true;
+}
+
 }  // namespace
+
+std::uint64_t avi_riff_count(std::uint64_t frames, std::uint32_t frame_size, std::uint64_t first_limit,
+                             std::uint64_t extension_limit)
+{
+    if (frames == 0) {
+        return 1;
+    }
+    const std::uint64_t chunk = 8 + std::uint64_t(padded(frame_size));
+    const std::uint64_t in_first = largest_held(frames, [&](std::uint64_t n) {
+        return first_riff_holds(avi_offset::first_chunk + n * chunk, n, first_limit);
+    });
+    if (in_first == 0) {
+        return 0;
+    }
+    if (in_first == frames) {
+        return 1;
+    }
+    const std::uint64_t rest = frames - in_first;
+    const std::uint64_t per_extension = largest_held(rest, [&](std::uint64_t n) {
+        return extension_holds(extension_header + n * chunk, n, extension_limit);
+    });
+    return 1 + (rest + per_extension - 1) / per_extension;
+}
 
 void remove_incomplete_output(const char* path)
 {
@@ -52,6 +136,7 @@ AviWriter::~AviWriter()
 {
     abandon();
     std::free(index);
+    std::free(riff_index);
 }
 
 bool AviWriter::write(const void* data, std::size_t size)
@@ -77,6 +162,11 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
     index = nullptr;
     position = 0;
     error = AviError::none;
+    riff_frames = 0;
+    riff_start = 0;
+    movi_base = avi_offset::movi_code;
+    riff_count = 1;
+    first_riff_frames = 0;
 
     zero::deRLE(compact_empty, compact_empty_size, header, avi_header_size, 1);
 
@@ -122,11 +212,27 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags)
     if (error != AviError::none) {
         return 0;
     }
+    if (size < 0 || static_cast<std::uint32_t>(size) > avi_max_frame_size) {
+        error = AviError::frame_too_large;
+        return 0;
+    }
     const std::uint32_t length = static_cast<std::uint32_t>(size);
     const std::uint32_t stored = padded(length);
-    if (finished_length(position + 8 + stored, static_cast<std::uint64_t>(frame_count) + 1) >= max_file_size) {
-        error = AviError::too_large;
-        return 0;
+    const std::uint64_t chunk = 8 + std::uint64_t(stored);
+    if (riff_count == 1) {
+        if (!first_riff_holds(position + chunk, std::uint64_t(frame_count) + 1, first_riff_limit)) {
+            if (frame_count == 0) {
+                error = AviError::frame_too_large;
+                return 0;
+            }
+            if (!close_first_riff() || !begin_extension()) {
+                return 0;
+            }
+        }
+    } else if (!extension_holds(position + chunk - riff_start, std::uint64_t(riff_frames) + 1, riff_limit)) {
+        if (!close_extension() || !begin_extension()) {
+            return 0;
+        }
     }
     if (max_chunk_size < size + 4) {
         max_chunk_size = size + 4;
@@ -143,23 +249,120 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags)
         return 0;
     }
 
-    if (frame_count >= index_capacity) {
-        const std::size_t capacity = static_cast<std::size_t>(index_capacity) + index_growth;
-        void* grown = std::realloc(index, capacity * index_entry_size);
-        if (grown == nullptr) {
+    if (riff_count == 1) {
+        if (!reserve_entry(index, index_capacity, frame_count, index_entry_size)) {
             error = AviError::write_failed;
             return 0;
         }
-        index = static_cast<unsigned char*>(grown);
-        index_capacity = static_cast<std::int32_t>(capacity);
+        unsigned char* entry = index + static_cast<std::size_t>(frame_count) * index_entry_size;
+        std::memcpy(entry, "00dc", 4);
+        put_le32(entry + 4, static_cast<std::uint32_t>(flags));
+        put_le32(entry + 8, static_cast<std::uint32_t>(chunk_position - avi_offset::movi_code));
+        put_le32(entry + 12, stored);
     }
-    unsigned char* entry = index + static_cast<std::size_t>(frame_count) * index_entry_size;
-    std::memcpy(entry, "00dc", 4);
-    put_le32(entry + 4, static_cast<std::uint32_t>(flags));
-    put_le32(entry + 8, static_cast<std::uint32_t>(chunk_position - avi_offset::movi_code));
-    put_le32(entry + 12, stored);
+    if (!reserve_entry(riff_index, riff_index_capacity, riff_frames, riff_entry_size)) {
+        error = AviError::write_failed;
+        return 0;
+    }
+    unsigned char* entry = riff_index + static_cast<std::size_t>(riff_frames) * riff_entry_size;
+    put_le32(entry, static_cast<std::uint32_t>(chunk_position + 8 - movi_base));
+    put_le32(entry + 4, (flags & 0x10) != 0 ? length : (length | not_key_frame));
+    ++riff_frames;
     ++frame_count;
     return 1;
+}
+
+// The open RIFF's "ix00" at the end of its "movi" list, and its entry in the
+// super index.
+bool AviWriter::write_standard_index()
+{
+    const std::uint32_t frames = static_cast<std::uint32_t>(riff_frames);
+    const std::uint64_t chunk_bytes = standard_index_bytes(frames);
+    unsigned char* super_entry = header + avi_offset::super_index + standard_index_header + 16 * (riff_count - 1);
+    put_le64(super_entry, position);
+    put_le32(super_entry + 8, static_cast<std::uint32_t>(chunk_bytes));
+    put_le32(super_entry + 12, frames);
+
+    unsigned char head[standard_index_header] = {};
+    std::memcpy(head, "ix00", 4);
+    put_le32(head + 4, static_cast<std::uint32_t>(chunk_bytes - 8));
+    put_le16(head + 8, 2);  // longs per entry
+    head[10] = 0;           // sub-type
+    head[11] = 1;           // an index of chunks
+    put_le32(head + 12, frames);
+    std::memcpy(head + 16, "00dc", 4);
+    put_le64(head + 20, movi_base);
+    riff_frames = 0;
+    return write(head, sizeof head) && write(riff_index, std::size_t(frames) * riff_entry_size);
+}
+
+// "JUNK" and the zero bytes that bring the file's length to the next
+// multiple of 1,024 (1 to 1,024 of them).
+bool AviWriter::write_tail()
+{
+    static const unsigned char zeros[1024] = {};
+    if (!write("JUNK", 4)) {
+        return false;
+    }
+    const std::uint64_t q = position;
+    return write(zeros, static_cast<std::size_t>((q + 1024) / 1024 * 1024 - q));
+}
+
+// Ends the first RIFF before a frame it cannot hold: its "ix00", then the
+// "idx1" of its frames, which AVI 1.0 readers use.
+bool AviWriter::close_first_riff()
+{
+    if (!write_standard_index()) {
+        return false;
+    }
+    put_le32(header + avi_offset::movi_size, static_cast<std::uint32_t>(position - avi_offset::movi_code));
+    first_riff_frames = frame_count;
+    const std::uint32_t frames = static_cast<std::uint32_t>(frame_count);
+    unsigned char index_header[8];
+    std::memcpy(index_header, "idx1", 4);
+    put_le32(index_header + 4, frames * index_entry_size);
+    if (!write(index_header, 8) || !write(index, std::size_t(frames) * index_entry_size)) {
+        return false;
+    }
+    put_le32(header + avi_offset::riff_size, static_cast<std::uint32_t>(position - 8));
+    // Later frames are indexed by their "ix00" only.
+    std::free(index);
+    index = nullptr;
+    index_capacity = 0;
+    return true;
+}
+
+// Ends an "AVIX" RIFF with its "ix00". Its sizes are written by flush(), which goes back to them.
+bool AviWriter::close_extension()
+{
+    if (!write_standard_index()) {
+        return false;
+    }
+    AviExtension& extension = extensions[riff_count - 2];
+    extension.movi_size = static_cast<std::uint32_t>(position - movi_base);
+    extension.riff_size = static_cast<std::uint32_t>(position - riff_start - 8);
+    return true;
+}
+
+bool AviWriter::begin_extension()
+{
+    if (riff_count == avi_max_riffs) {
+        error = AviError::too_many_riffs;
+        return false;
+    }
+    riff_start = position;
+    movi_base = riff_start + 20;
+    AviExtension& extension = extensions[riff_count - 1];
+    extension.riff_start = riff_start;
+    extension.riff_size = 0;
+    extension.movi_size = 0;
+    ++riff_count;
+    unsigned char head[extension_header] = {};
+    std::memcpy(head, "RIFF", 4);
+    std::memcpy(head + 8, "AVIX", 4);
+    std::memcpy(head + 12, "LIST", 4);
+    std::memcpy(head + 20, "movi", 4);
+    return write(head, sizeof head);
 }
 
 int AviWriter::flush()
@@ -168,27 +371,40 @@ int AviWriter::flush()
         return 0;
     }
     const std::uint32_t frames = static_cast<std::uint32_t>(frame_count);
-    put_le32(header + avi_offset::total_frames, frames);
     put_le32(header + avi_offset::main_suggested_buffer, 0);
-    put_le32(header + avi_offset::movi_size, static_cast<std::uint32_t>(position - avi_offset::movi_code));
     put_le32(header + avi_offset::stream_length, frames);
     put_le32(header + avi_offset::stream_start, 0);
     put_le32(header + avi_offset::stream_suggested_buffer, static_cast<std::uint32_t>(max_chunk_size));
     put_le32(header + avi_offset::dmlh_total_frames, frames);
 
-    unsigned char index_header[8];
-    std::memcpy(index_header, "idx1", 4);
-    put_le32(index_header + 4, frames * index_entry_size);
-    if (!write(index_header, 8) || !write(index, static_cast<std::size_t>(frames) * index_entry_size) ||
-        !write("JUNK", 4)) {
-        return 0;
+    if (riff_count == 1) {
+        put_le32(header + avi_offset::total_frames, frames);
+        put_le32(header + avi_offset::movi_size, static_cast<std::uint32_t>(position - avi_offset::movi_code));
+        unsigned char index_header[8];
+        std::memcpy(index_header, "idx1", 4);
+        put_le32(index_header + 4, frames * index_entry_size);
+        if (!write(index_header, 8) || !write(index, static_cast<std::size_t>(frames) * index_entry_size) ||
+            !write_tail()) {
+            return 0;
+        }
+        put_le32(header + avi_offset::riff_size, static_cast<std::uint32_t>(position - 8));
+    } else {
+        // The last RIFF carries the tail, inside its size.
+        if (!close_extension() || !write_tail()) {
+            return 0;
+        }
+        extensions[riff_count - 2].riff_size = static_cast<std::uint32_t>(position - riff_start - 8);
+        // The main header counts the frames of the first RIFF, as readers of
+        // plain AVI files expect; the stream and "dmlh" count them all.
+        put_le32(header + avi_offset::total_frames, static_cast<std::uint32_t>(first_riff_frames));
+        unsigned char* indx = header + avi_offset::super_index;
+        std::memcpy(indx, "indx", 4);
+        put_le16(indx + 8, 4);  // longs per entry
+        indx[10] = 0;           // sub-type
+        indx[11] = 0;           // an index of indexes
+        put_le32(indx + 12, static_cast<std::uint32_t>(riff_count));
+        std::memcpy(indx + 16, "00dc", 4);
     }
-    static const unsigned char tail[1024] = {};
-    const std::uint64_t q = position;
-    if (!write(tail, static_cast<std::size_t>((q + 1024) / 1024 * 1024 - q))) {
-        return 0;
-    }
-    put_le32(header + avi_offset::riff_size, static_cast<std::uint32_t>(position - 8));
 
     const bool closed = std::fclose(out) == 0;
     out = nullptr;
@@ -197,16 +413,25 @@ int AviWriter::flush()
         return 0;
     }
 
-    // Go back once to complete the header: everything up to and including
-    // the "movi" list size.
+    // Go back once to complete the header, everything up to and including
+    // the "movi" list size, and the sizes of the "AVIX" RIFFs.
     std::FILE* again = std::fopen(filename, "r+b");
     if (again == nullptr) {
         error = AviError::write_failed;
         return 0;
     }
     bool ok = std::fseek(again, 0, SEEK_SET) == 0 &&
-              std::fwrite(header, 1, avi_offset::movi_code, again) == static_cast<std::size_t>(avi_offset::movi_code) &&
-              std::fflush(again) == 0;
+              std::fwrite(header, 1, avi_offset::movi_code, again) == static_cast<std::size_t>(avi_offset::movi_code);
+    for (int i = 0; ok && i < riff_count - 1; ++i) {
+        unsigned char size[4];
+        put_le32(size, extensions[i].riff_size);
+        ok = ::fseeko(again, static_cast<off_t>(extensions[i].riff_start + 4), SEEK_SET) == 0 &&
+             std::fwrite(size, 1, 4, again) == 4;
+        put_le32(size, extensions[i].movi_size);
+        ok = ok && ::fseeko(again, static_cast<off_t>(extensions[i].riff_start + 16), SEEK_SET) == 0 &&
+             std::fwrite(size, 1, 4, again) == 4;
+    }
+    ok = ok && std::fflush(again) == 0;
     ok = (std::fclose(again) == 0) && ok;
     if (!ok) {
         error = AviError::write_failed;

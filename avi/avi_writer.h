@@ -3,6 +3,14 @@
 // "JUNK" tail that brings the length to a multiple of 1,024. The file is
 // written in one forward pass; flush() then goes back once to complete the
 // header.
+//
+// A file that would reach 2 GiB continues as OpenDML: the first RIFF closes
+// with an "ix00" standard index at the end of its "movi" list and the "idx1"
+// of its own frames, and the frames go on in "AVIX" RIFFs of at most 1 GiB,
+// each with its own "movi" list and "ix00". The "JUNK" chunk that the header
+// keeps at 0x00D4 then becomes the "indx" super index pointing at every
+// "ix00", and the last RIFF carries the tail. A file that stays below 2 GiB
+// has none of this.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +33,7 @@ constexpr int stream_start = 0x0088;
 constexpr int stream_length = 0x008C;
 constexpr int stream_suggested_buffer = 0x0090;
 constexpr int frame_rect = 0x009C;
+constexpr int super_index = 0x00D4;  // "JUNK" until the file needs the "indx" there
 constexpr int bitmap_width = 0x00B0;
 constexpr int bitmap_height = 0x00B4;
 constexpr int bitmap_compression = 0x00BC;
@@ -37,10 +46,29 @@ constexpr int movi_code = 0x2008;  // index offsets count from here
 constexpr int first_chunk = 0x200C;
 }  // namespace avi_offset
 
+// The first RIFF stays below 2 GiB, as readers of plain AVI files expect;
+// each "AVIX" RIFF after it holds at most 1 GiB.
+constexpr std::uint64_t avi_first_riff_limit = 0x80000000u;
+constexpr std::uint64_t avi_riff_limit = 0x40000000u;
+// The super index has room for 256 "ix00" entries, one per RIFF.
+constexpr int avi_max_riffs = 256;
+// A chunk's size is 31 bits in an "ix00" entry; the largest frame that fits
+// leaves room for the header and the first RIFF's indexes below 2 GiB, so
+// every frame of this size or less can be written.
+constexpr std::uint32_t avi_max_frame_size = 0x7FFFFFFFu - 0x4000u;
+
 enum class AviError {
     none,
-    write_failed,  // a write, the close, or the header rewrite failed
-    too_large,     // the next frame would take the file to its size limit
+    write_failed,     // a write, the close, or the header rewrite failed
+    frame_too_large,  // a frame that no RIFF can hold
+    too_many_riffs,   // the super index has no room for another RIFF
+};
+
+// Where an "AVIX" RIFF lies and the sizes that flush() writes into it.
+struct AviExtension {
+    std::uint64_t riff_start;  // position of its "RIFF"
+    std::uint32_t riff_size;
+    std::uint32_t movi_size;
 };
 
 class AviWriter {
@@ -53,8 +81,21 @@ public:
     std::int32_t max_chunk_size = 0;        // the largest frame written, plus 4
     const char* filename = nullptr;         // not owned; flush() opens it again
     std::uint64_t position = 0;             // the current write position
-    std::uint64_t max_file_size = 0x80000000u;  // files stay below this length
+    std::uint64_t first_riff_limit = avi_first_riff_limit;
+    std::uint64_t riff_limit = avi_riff_limit;
     AviError error = AviError::none;
+
+    // The open RIFF: its frames as "ix00" entries of 8 bytes in file byte
+    // order, where it starts and the position of its "movi" code, from which
+    // the entries count.
+    unsigned char* riff_index = nullptr;
+    std::int32_t riff_index_capacity = 0;
+    std::int32_t riff_frames = 0;
+    std::uint64_t riff_start = 0;
+    std::uint64_t movi_base = avi_offset::movi_code;
+    int riff_count = 1;                     // RIFFs begun, the first included
+    std::int32_t first_riff_frames = 0;     // frames in "idx1", once the first RIFF is closed
+    AviExtension extensions[avi_max_riffs - 1];
     std::FILE* report = stdout;             // where init() says that the file cannot be opened
 
     AviWriter() = default;
@@ -80,7 +121,20 @@ public:
 
 private:
     bool write(const void* data, std::size_t size);
+    bool write_standard_index();
+    bool write_tail();
+    bool close_first_riff();
+    bool close_extension();
+    bool begin_extension();
 };
+
+// The number of RIFFs that the writer makes for `frames` frames of
+// `frame_size` bytes each, so that a run can refuse a file that the super
+// index cannot describe before it writes anything; 0 when not even the first
+// frame fits.
+std::uint64_t avi_riff_count(std::uint64_t frames, std::uint32_t frame_size,
+                             std::uint64_t first_limit = avi_first_riff_limit,
+                             std::uint64_t extension_limit = avi_riff_limit);
 
 // Removes an output file left incomplete by a failure, so that it cannot be
 // taken for a result; only a regular file is removed (never a device such as

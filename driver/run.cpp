@@ -81,11 +81,20 @@ bool read_frame(int fd, std::uint64_t offset, unsigned char* frame, std::size_t 
     return true;
 }
 
+void report_too_many_riffs(const char* path)
+{
+    std::printf("The output file %s would need more than %d RIFF lists of up to 1 GiB, more than its index can "
+                "point to\n",
+                path, avi_max_riffs);
+}
+
 int output_failure(AviWriter& writer, const char* path)
 {
     writer.abandon();
-    if (writer.error == AviError::too_large) {
-        std::printf("The output file %s would reach 2 GiB, more than an AVI file can hold\n", path);
+    if (writer.error == AviError::too_many_riffs) {
+        report_too_many_riffs(path);
+    } else if (writer.error == AviError::frame_too_large) {
+        std::printf("The output file %s cannot hold a frame of more than %u bytes\n", path, avi_max_frame_size);
     } else {
         std::printf("Unable to write output file %s\n", path);
     }
@@ -195,9 +204,18 @@ int reelpack_run(int argc, char** argv)
 
     // The codec is begun in both modes; only the compressed mode needs it.
     const std::size_t coded_bound = tarvic_frame_bound(width, height, 24);
-    if (compressed && (coded_bound == 0 || coded_bound > 2147483647u)) {
+    if (compressed && (coded_bound == 0 || coded_bound > avi_max_frame_size)) {
         std::printf("Unable to prepare the compressor for %dx%d frames: %s\n", width, height,
-                    "the coded frames would be too large");
+                    "a coded frame could take more bytes than an AVI chunk can hold");
+        return exit_failure;
+    }
+    // Uncompressed frames all have one size, so a file that the super index
+    // could not describe is known before anything is written. (Coded frames
+    // are as long as their content makes them; the writer refuses the RIFF
+    // that does not fit.)
+    if (!compressed && avi_riff_count(std::uint64_t(table.total_frames), std::uint32_t(frame_size)) >
+                           std::uint64_t(avi_max_riffs)) {
+        report_too_many_riffs(output_path);
         return exit_failure;
     }
     CodecInst codec;

@@ -18,9 +18,20 @@ inline void put_le32(unsigned char* p, std::uint32_t v)
     p[3] = static_cast<unsigned char>(v >> 24);
 }
 
+inline void put_le64(unsigned char* p, std::uint64_t v)
+{
+    put_le32(p, static_cast<std::uint32_t>(v));
+    put_le32(p + 4, static_cast<std::uint32_t>(v >> 32));
+}
+
 [[nodiscard]] inline std::uint32_t get_le32(const unsigned char* p)
 {
     return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
+}
+
+[[nodiscard]] inline std::uint64_t get_le64(const unsigned char* p)
+{
+    return std::uint64_t(get_le32(p)) | (std::uint64_t(get_le32(p + 4)) << 32);
 }
 
 [[nodiscard]] inline std::uint32_t get_be32(const unsigned char* p)

@@ -166,27 +166,6 @@ TEST(AviWriter, IndexGrowsPast512EntriesKeepingItsEntries)
     EXPECT_EQ(le32(file, avi_offset::dmlh_total_frames), 1100u);
 }
 
-TEST(AviWriter, RefusesTheFrameThatWouldReachTheSizeLimit)
-{
-    const std::string path = test::temp_path("limit.avi");
-    AviWriter writer;
-    ASSERT_EQ(writer.init(path.c_str(), 2, 2, 25, 1, 0), 1);
-    // With a stand-in limit: header 8,204 + chunks of 108 bytes; each frame
-    // also brings 16 index bytes; the tail rounds up to the next 1,024.
-    writer.max_file_size = 9216 + 1024;
-    Bytes frame(103, 1);
-    int written = 0;
-    while (writer.write_frame(frame.data(), 100, 0x10) == 1) {
-        ++written;
-    }
-    EXPECT_EQ(writer.error, AviError::too_large);
-    // "idx1" starts at 8,204 + 108 n and "JUNK" ends 12 + 16 n later, at
-    // q = 8,216 + 124 n; the file's length, q rounded up past the next 1,024,
-    // stays below 10,240 while q < 9,216: eight frames.
-    EXPECT_EQ(written, 8);
-    writer.abandon();
-}
-
 TEST(AviWriter, ReportsFailures)
 {
     testing::internal::CaptureStdout();

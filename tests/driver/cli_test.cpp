@@ -372,7 +372,7 @@ TEST(Cli, PicturesTooLargeToCodeStillConvertUncompressed)
     const auto coded = test::reelpack(movie + " " + out);
     EXPECT_EQ(coded.status, 1);
     EXPECT_EQ(coded.out, indexing_text(p, 0, 0, 0) +
-                             "Unable to prepare the compressor for 16384x16384 frames: the coded frames would be too large\n");
+                             "Unable to prepare the compressor for 16384x16384 frames: a coded frame could take more bytes than an AVI chunk can hold\n");
     EXPECT_FALSE(test::file_exists(out));
     const auto plain = test::reelpack("-u " + movie + " " + out);
     EXPECT_EQ(plain.status, 0) << plain.out;

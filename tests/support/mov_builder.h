@@ -30,6 +30,10 @@ struct MovieParams {
     std::int64_t stsc_count = -1;              // written count; -1: the number of records
     std::int64_t stco_count = -1;              // written count; -1: the number of chunks
     std::vector<std::uint32_t> extra_chunk_offsets;  // chunk offsets appended after the real ones
+    // The chunk offset table lists the laid-out chunks in this order, each as
+    // often as it appears (a few stored frames can so describe gigabytes);
+    // empty: each chunk once, in order.
+    std::vector<std::uint32_t> chunk_order;
 };
 
 class MovWriter {
@@ -181,9 +185,16 @@ inline Bytes make_movie(const MovieParams& p)
         w.end_atom(stsz);
         const std::size_t stco = w.begin_atom("stco");
         w.zeros(4);
-        const std::size_t chunks = relative.size() + p.extra_chunk_offsets.size();
+        std::vector<std::uint32_t> listed = relative;
+        if (!p.chunk_order.empty()) {
+            listed.clear();
+            for (std::uint32_t c : p.chunk_order) {
+                listed.push_back(relative[c]);
+            }
+        }
+        const std::size_t chunks = listed.size() + p.extra_chunk_offsets.size();
         w.u32(p.stco_count >= 0 ? static_cast<std::uint32_t>(p.stco_count) : static_cast<std::uint32_t>(chunks));
-        for (std::uint32_t r : relative) {
+        for (std::uint32_t r : listed) {
             w.u32(mdat_data_start + r);
         }
         for (std::uint32_t o : p.extra_chunk_offsets) {
