@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "avi/avi_reader.h"
+#include "avi/avi_writer.h"
 #include "driver/pixels.h"
 #include "support/files.h"
 #include "support/mov_builder.h"
@@ -416,6 +417,22 @@ TEST(Cli, OutputFailuresAreReported)
     struct stat after;
     ASSERT_EQ(::stat("/dev/full", &after), 0);  // the device is never removed
     EXPECT_TRUE(S_ISCHR(after.st_mode));
+}
+
+TEST(Cli, UncompressedFilesBeyondTheSuperIndexAreRefusedBeforeWriting)
+{
+    // One stored 1920 x 1080 frame listed 45,000 times: 280 GB of frames,
+    // more than 256 RIFFs of up to 1 GiB.
+    MovieParams p = movie_of(1920, 1080, 1, "WRLE");
+    p.chunk_order.assign(45000, 0);
+    ASSERT_GT(avi_riff_count(45000, 1920 * 1080 * 3), std::uint64_t(avi_max_riffs));
+    const std::string movie = save_movie("endless.mov", p);
+    const std::string out = test::temp_path("endless.avi");
+    const auto r = test::reelpack("-u " + movie + " " + out);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, indexing_text(p, 1, 45000, 45000) + "The output file " + out +
+                         " would need more than 256 RIFF lists of up to 1 GiB, more than its index can point to\n");
+    EXPECT_FALSE(test::file_exists(out));
 }
 
 }  // namespace
