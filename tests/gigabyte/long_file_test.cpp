@@ -1,0 +1,148 @@
+// Outputs past 2 GiB, end to end: a movie of a few megabytes whose chunk
+// offset table lists three stored 1920 x 1080 noise frames over and over
+// describes 440 frames (2.7 GB). Both modes must write files that ffprobe
+// and ffmpeg read in full and that reelunpack gives back frame for frame.
+// These tests write gigabytes; they run once per suite and delete what they
+// write.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "avi/avi_writer.h"
+#include "support/avi_check.h"
+#include "support/files.h"
+#include "support/mov_builder.h"
+
+namespace {
+
+using test::Bytes;
+
+constexpr int width = 1920;
+constexpr int height = 1080;
+constexpr int stored_frames = 3;
+constexpr int frames = 440;
+
+class LongFile : public testing::Test {
+protected:
+    static std::string movie;
+    static std::vector<std::string> expected;  // "size,md5" of each frame, bgr24 top down
+
+    static void SetUpTestSuite()
+    {
+        test::MovieParams p;
+        p.width = width;
+        p.height = height;
+        std::vector<Bytes> source;
+        for (int k = 0; k < stored_frames; ++k) {
+            p.frames.push_back(test::pattern_frame(width, height, static_cast<unsigned>(k + 100)));
+        }
+        for (int i = 0; i < frames; ++i) {
+            p.chunk_order.push_back(static_cast<std::uint32_t>(i % stored_frames));
+        }
+        movie = test::temp_path("long.mov");
+        test::write_file(movie, test::make_movie(p));
+
+        // The stored frames as ffmpeg sees them: "raw " rows are RGB, top down.
+        const std::string raw = test::temp_path("long.rgb");
+        Bytes all;
+        for (const Bytes& f : p.frames) {
+            all.insert(all.end(), f.begin(), f.end());
+        }
+        test::write_file(raw, all);
+        const std::vector<std::string> stored =
+            lines(test::run("ffmpeg -v error -f rawvideo -pix_fmt rgb24 -video_size 1920x1080 -i " + raw +
+                            " -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | cut -d, -f5,6")
+                      .out);
+        std::remove(raw.c_str());
+        expected.clear();
+        for (int i = 0; i < frames && stored.size() == stored_frames; ++i) {
+            expected.push_back(stored[static_cast<std::size_t>(i % stored_frames)]);
+        }
+    }
+
+    static void TearDownTestSuite() { std::remove(movie.c_str()); }
+
+    void SetUp() override
+    {
+        if (!test::have_program("ffmpeg") || !test::have_program("ffprobe")) {
+            GTEST_SKIP() << "ffmpeg is not installed";
+        }
+        ASSERT_EQ(expected.size(), std::size_t(frames));
+    }
+
+    static std::vector<std::string> lines(const std::string& text)
+    {
+        std::vector<std::string> result;
+        std::size_t at = 0;
+        while (at < text.size()) {
+            const std::size_t end = text.find('\n', at);
+            result.push_back(text.substr(at, end - at));
+            at = end == std::string::npos ? text.size() : end + 1;
+        }
+        return result;
+    }
+
+    // The frames that reelunpack decodes from `avi`, as ffmpeg hashes them.
+    static std::vector<std::string> unpacked_md5(const std::string& avi)
+    {
+        return lines(test::run(test::quoted(test::reelunpack_bin()) + " " + avi +
+                               " - | ffmpeg -v error -f rawvideo -pix_fmt bgr24 -video_size 1920x1080 -framerate 25"
+                               " -i - -f framemd5 - | grep -v '^#' | cut -d, -f5,6")
+                         .out);
+    }
+
+    // The structure is consistent, every frame is there, and the file passes
+    // 2 GiB with a first RIFF below it and AVIX RIFFs of at most 1 GiB.
+    static void check_structure(const std::string& avi)
+    {
+        const test::AviStructure s = test::read_avi_structure(avi);
+        ASSERT_TRUE(s.errors.empty()) << s.errors.front();
+        EXPECT_GT(s.file_size, avi_first_riff_limit);
+        ASSERT_GE(s.riffs.size(), 2u);
+        EXPECT_LT(s.riffs[0].size + 8u, avi_first_riff_limit);
+        for (std::size_t i = 1; i < s.riffs.size(); ++i) {
+            EXPECT_LE(s.riffs[i].size + 8u, avi_riff_limit);
+        }
+        EXPECT_EQ(s.total_frames(), std::uint64_t(frames));
+        EXPECT_EQ(s.dmlh_total, std::uint32_t(frames));
+        EXPECT_EQ(s.strh_length, std::uint32_t(frames));
+        EXPECT_EQ(s.avih_total, s.riffs[0].frames.size());
+        // ffprobe counts every packet, and the duration is that of 440 frames
+        // at 25 per second.
+        EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -count_packets -show_entries "
+                            "stream=duration,nb_read_packets -of csv=p=0 " + avi)
+                      .out,
+                  "17.600000,440\n");
+    }
+};
+
+std::string LongFile::movie;
+std::vector<std::string> LongFile::expected;
+
+TEST_F(LongFile, UncompressedPassesTwoGibibytes)
+{
+    const std::string out = test::temp_path("long-u.avi");
+    const auto r = test::reelpack("-u " + movie + " " + out);
+    EXPECT_EQ(r.status, 0) << r.out;
+    check_structure(out);
+    EXPECT_EQ(lines(test::run("ffmpeg -v error -i " + out + " -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | cut "
+                              "-d, -f5,6")
+                        .out),
+              expected);
+    EXPECT_EQ(unpacked_md5(out), expected);
+    std::remove(out.c_str());
+}
+
+TEST_F(LongFile, CompressedPassesTwoGibibytes)
+{
+    const std::string out = test::temp_path("long.avi");
+    const auto r = test::reelpack(movie + " " + out);
+    EXPECT_EQ(r.status, 0) << r.out;
+    check_structure(out);
+    EXPECT_EQ(unpacked_md5(out), expected);
+    std::remove(out.c_str());
+}
+
+}  // namespace
