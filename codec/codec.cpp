@@ -171,14 +171,7 @@ unsigned int CodecInst::KeyCompress(ICCOMPRESS* icinfo)
     icinfo->dwFlags = AVIIF_KEYFRAME;
     const std::size_t n = std::size_t(width) * std::size_t(height);
     DeEntropy(plane_buffer, residual_buffer, width, height);
-    unsigned char* plane1 = plane_buffer;
-    unsigned char* plane2 = plane_buffer + n;
-    unsigned char* plane3 = plane_buffer + 2 * n;
-    for (std::size_t p = 0; p < n; ++p) {
-        plane1[p] = residual_buffer[3 * p];
-        plane2[p] = residual_buffer[3 * p + 1];
-        plane3[p] = residual_buffer[3 * p + 2];
-    }
+    split_planes(residual_buffer, plane_buffer, n, 3);
     output_frame[0] = FRAME_RGB24;
     const unsigned int length = compact_planes(compactor, plane_buffer, n, 3, output_frame);
     assert(length + 3 <= tarvic_frame_bound(width, height, 24));
@@ -217,12 +210,7 @@ int CodecInst::CompressRGB32(ICCOMPRESS* icinfo)
     // Bytes 0 to 2 are filtered as in a 24-bit frame; byte 3 is predicted
     // from its own neighbours.
     DeEntropy32(plane_buffer, residual_buffer, width, height);
-    for (std::size_t p = 0; p < n; ++p) {
-        plane_buffer[p] = residual_buffer[4 * p];
-        plane_buffer[n + p] = residual_buffer[4 * p + 1];
-        plane_buffer[2 * n + p] = residual_buffer[4 * p + 2];
-        plane_buffer[3 * n + p] = residual_buffer[4 * p + 3];
-    }
+    split_planes(residual_buffer, plane_buffer, n, 4);
     output_frame[0] = FRAME_RGBA32;
     const unsigned int length = compact_planes(compactor, plane_buffer, n, 4, output_frame);
     assert(length + 3 <= tarvic_frame_bound(width, height, 32));

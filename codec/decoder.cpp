@@ -124,11 +124,7 @@ Status TarvicDecoder::Decompress(const unsigned char* frame, std::size_t size, u
             return status;
         }
     }
-    for (std::size_t p = 0; p < pixels; ++p) {
-        for (int c = 0; c < channels; ++c) {
-            residual_buffer[p * channels + c] = plane_buffer[c * pixels + p];
-        }
-    }
+    join_planes(plane_buffer, residual_buffer, pixels, channels);
     if (channels == 3) {
         ReEntropy(residual_buffer, picture, width, height);
     } else {

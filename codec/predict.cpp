@@ -66,12 +66,24 @@ void rebuild(const unsigned char* d, unsigned char* s, int width, int height)
     if (height < 2) {
         return;
     }
+    // Each byte depends on the one a pixel before it, so the left and
+    // upper-left neighbours are carried in registers from pixel to pixel
+    // rather than read back from the bytes just stored.
+    int left[pixel_bytes];
+    int upper_left[pixel_bytes];
     for (int c = 0; c < pixel_bytes; ++c) {
         s[row + c] = static_cast<unsigned char>(d[row + c] + s[c]);
+        left[c] = s[row + c];
+        upper_left[c] = s[c];
     }
-    for (std::size_t i = row + pixel_bytes; i < total; ++i) {
-        const int p = predict(s[i - pixel_bytes], s[i - row], s[i - row - pixel_bytes]);
-        s[i] = static_cast<unsigned char>(d[i] + p);
+    for (std::size_t i = row + pixel_bytes; i < total; i += pixel_bytes) {
+        for (int c = 0; c < pixel_bytes; ++c) {
+            const int above = s[i - row + c];
+            const int value = (d[i + c] + predict(left[c], above, upper_left[c])) & 255;
+            s[i + c] = static_cast<unsigned char>(value);
+            left[c] = value;
+            upper_left[c] = above;
+        }
     }
 }
 
@@ -145,5 +157,47 @@ void blockReEntropy(const unsigned char* residuals_in, unsigned char* destinatio
         const int a = destination[i - width];
         const int c = destination[i - width - 1];
         destination[i] = static_cast<unsigned char>(residuals_in[i] + median(l, a, l + a - c));
+    }
+}
+
+namespace {
+
+template <int channels>
+void split(const unsigned char* pixels, unsigned char* planes, std::size_t n)
+{
+    for (std::size_t p = 0; p < n; ++p) {
+        for (int c = 0; c < channels; ++c) {
+            planes[std::size_t(c) * n + p] = pixels[p * channels + c];
+        }
+    }
+}
+
+template <int channels>
+void join(const unsigned char* planes, unsigned char* pixels, std::size_t n)
+{
+    for (std::size_t p = 0; p < n; ++p) {
+        for (int c = 0; c < channels; ++c) {
+            pixels[p * channels + c] = planes[std::size_t(c) * n + p];
+        }
+    }
+}
+
+}  // namespace
+
+void split_planes(const unsigned char* pixels, unsigned char* planes, std::size_t n, int channels)
+{
+    if (channels == 4) {
+        split<4>(pixels, planes, n);
+    } else {
+        split<3>(pixels, planes, n);
+    }
+}
+
+void join_planes(const unsigned char* planes, unsigned char* pixels, std::size_t n, int channels)
+{
+    if (channels == 4) {
+        join<4>(planes, pixels, n);
+    } else {
+        join<3>(planes, pixels, n);
     }
 }

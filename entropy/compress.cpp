@@ -12,6 +12,7 @@ namespace {
 constexpr unsigned max_total_bits = 23;
 constexpr std::uint32_t max_total = 1u << max_total_bits;  // keeps range >> prob_bits at 1 or more
 constexpr std::uint32_t renormalise_below = 0x00800000;    // range at or below 2^23 is renormalised
+constexpr unsigned max_lookup_bits = 12;
 
 // Scales 256 counts that describe `length` bytes to shares of a power-of-two
 // total and makes the table cumulative. Encoder and decoder both build their
@@ -204,6 +205,21 @@ Status Compress::decode(const unsigned char* in, std::size_t in_size, unsigned c
     const unsigned bits = prob_bits;
     const std::uint32_t total = prob[256];
     const std::uint32_t last_start = prob[255];
+
+    // The value whose share holds t is found from the high bits of t: each
+    // of the lookup's buckets names the last value that starts at or before
+    // the bucket, and a short walk (usually none) finds the value itself.
+    const unsigned lookup_bits = bits < max_lookup_bits ? bits : max_lookup_bits;
+    const unsigned shift = bits - lookup_bits;
+    {
+        unsigned s = 0;
+        for (std::uint32_t j = 0; j < (1u << lookup_bits); ++j) {
+            while (s < 255 && prob[s + 1] <= (j << shift)) {
+                ++s;
+            }
+            lookup[j] = static_cast<unsigned char>(s);
+        }
+    }
     for (unsigned int i = 0; i < length; ++i) {
         while (range <= renormalise_below) {
             range <<= 8;
@@ -220,11 +236,9 @@ Status Compress::decode(const unsigned char* in, std::size_t in_size, unsigned c
             }
             s = 255;
         } else {
-            s = t >= prob[128] ? 128 : 0;
-            for (unsigned k = 64; k != 0; k >>= 1) {
-                if (t >= prob[s + k]) {
-                    s += k;
-                }
+            s = lookup[t >> shift];
+            while (t >= prob[s + 1]) {
+                ++s;
             }
         }
         low -= r * prob[s];

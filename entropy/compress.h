@@ -21,6 +21,7 @@ public:
     unsigned char* run_buffer = nullptr; // zero-run-coded channel
     unsigned int run_capacity = 0;       // bytes that run_buffer holds
     std::uint64_t table_length = 0;      // bytes the last table built describes (its counts' sum)
+    unsigned char lookup[4096];          // decode(): the value at each of t's top 12 bits
 
     Compress() = default;
     ~Compress();
