@@ -1,0 +1,125 @@
+#!/bin/bash
+# Side-by-side speed of reelpack and reelunpack against ffmpeg's lossless
+# encoders, every tool on one thread, on movies that ffmpeg makes:
+#   bench/compare.sh [build-dir]        (default: build)
+# RUNS (default 3) runs of every tool, alternating; FRAMES (default 60) frames
+# per movie; SIZES (default "1280x720 1920x1080"); KINDS (default
+# "testsrc2 noise smooth"). Prints one table: the median wall time, its
+# ratio to the utvideo figure of the same row kind (encode or decode), the
+# compression ratio (output / raw frames) and the peak memory, then the
+# order-0 entropy of the predicted residual planes of each movie.
+set -euo pipefail
+
+build=${1:-build}
+runs=${RUNS:-3}
+frames=${FRAMES:-60}
+sizes=${SIZES:-"1280x720 1920x1080"}
+kinds=${KINDS:-"testsrc2 noise smooth"}
+reelpack=$build/reelpack
+reelunpack=$build/reelunpack
+entropy=$build/bench/residual_entropy
+for tool in "$reelpack" "$reelunpack" "$entropy"; do
+    [ -x "$tool" ] || { echo "missing $tool: build with cmake -DREELPACK_BENCH=ON" >&2; exit 2; }
+done
+
+work=$(mktemp -d /tmp/reelpack-compare-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+source_filter() {  # kind size
+    case $1 in
+    testsrc2) echo "testsrc2=size=$2:rate=25" ;;
+    noise) echo "nullsrc=size=$2:rate=25,geq=random(1)*255:128:128" ;;
+    # A slow zoom into the set: smooth gradients that move every frame.
+    smooth) echo "mandelbrot=size=$2:rate=25:start_scale=0.5:end_scale=0.3:end_pts=400" ;;
+    esac
+}
+
+# Runs a command once and prints "seconds peak_kB"; its output goes to $work/out.
+timed() {
+    /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>"$work/err" || {
+        echo "failed: $*" >&2
+        cat "$work/err" >&2
+        exit 1
+    }
+    cat "$work/time"
+}
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+peer_args() {
+    case $1 in
+    utvideo) echo "-c:v utvideo -pred median -pix_fmt gbrp" ;;
+    magicyuv) echo "-c:v magicyuv -pix_fmt gbrp" ;;
+    ffvhuff) echo "-c:v ffvhuff -pred plane -pix_fmt rgb24" ;;
+    ffv1) echo "-c:v ffv1 -level 3 -coder 1 -context 0" ;;
+    esac
+}
+peers="utvideo magicyuv ffvhuff ffv1"
+
+printf '%-9s %-10s %-26s %9s %8s %8s %9s\n' content size tool "median s" "vs peer" ratio "peak MB"
+entropy_lines=()
+for size in $sizes; do
+    for kind in $kinds; do
+        movie=$work/$kind-$size.mov
+        ffmpeg -v error -y -f lavfi -i "$(source_filter "$kind" "$size")" -frames:v "$frames" \
+            -c:v rawvideo -pix_fmt rgb24 -movflags +faststart "$movie"
+        raw_bytes=$(( $(echo "$size" | tr x '*') * 3 * frames ))
+        entropy_lines+=("$kind $size: $(ffmpeg -v error -i "$movie" -f rawvideo -pix_fmt bgr24 - |
+            "$entropy" "${size%x*}" "${size#*x}")")
+
+        # name|command producing $work/<name> (encoders) or nothing (decoders)
+        jobs=("cp|cp $movie $work/cp.out"
+              "reelpack -u|$reelpack -u $movie $work/plain.avi"
+              "reelpack|$reelpack $movie $work/tarvic.avi")
+        for peer in $peers; do
+            jobs+=("ffmpeg $peer encode|ffmpeg -v error -y -threads 1 -i $movie -threads 1 $(peer_args "$peer") $work/$peer.avi")
+        done
+        # Every encode once first, so that the decoders have their files.
+        for job in "${jobs[@]}"; do
+            bash -c "${job#*|}" >/dev/null
+        done
+        jobs+=("reelunpack - >/dev/null|$reelunpack $work/tarvic.avi -")
+        for peer in $peers; do
+            jobs+=("ffmpeg $peer decode|ffmpeg -v error -threads 1 -i $work/$peer.avi -threads 1 -pix_fmt bgr24 -f null -")
+        done
+
+        declare -A times=() peaks=()
+        for ((run = 0; run < runs; ++run)); do
+            for job in "${jobs[@]}"; do
+                name=${job%%|*}
+                read -r seconds peak < <(timed bash -c "exec ${job#*|}")
+                times[$name]+="$seconds "
+                peaks[$name]=$peak
+            done
+        done
+        declare -A med=()
+        for job in "${jobs[@]}"; do
+            name=${job%%|*}
+            med[$name]=$(echo "${times[$name]}" | tr ' ' '\n' | grep . | median)
+        done
+        for job in "${jobs[@]}"; do
+            name=${job%%|*}
+            case $name in
+            "reelpack -u") peer="cp" ;;
+            *decode* | reelunpack*) peer="ffmpeg utvideo decode" ;;
+            *) peer="ffmpeg utvideo encode" ;;
+            esac
+            output=""
+            case $name in
+            "reelpack -u") output=$work/plain.avi ;;
+            reelpack) output=$work/tarvic.avi ;;
+            *encode) output=$work/$(echo "$name" | cut -d' ' -f2).avi ;;
+            esac
+            ratio=""
+            [ -n "$output" ] && ratio=$(awk "BEGIN { printf \"%.4f\", $(stat -c %s "$output") / $raw_bytes }")
+            versus=$(awk "BEGIN { printf \"%.2f\", ${med[$name]} / ${med[$peer]} }")
+            printf '%-9s %-10s %-26s %9s %8s %8s %9.1f\n' "$kind" "$size" "$name" "${med[$name]}" "$versus" \
+                "$ratio" "$(awk "BEGIN { print ${peaks[$name]} / 1024 }")"
+        done
+        unset times peaks med
+        rm -f "$work"/*.avi "$work"/*.out "$movie"
+    done
+done
+echo
+echo "Order-0 entropy of the predicted residual planes (bits per byte, and the ratio it allows):"
+printf '  %s\n' "${entropy_lines[@]}"
