@@ -77,7 +77,7 @@ public:
     std::int32_t frame_count = 0;           // frames written, and index entries in use
     unsigned char* index = nullptr;         // "idx1" entries, 16 bytes each, in file byte order
     std::int32_t index_capacity = 0;
-    std::FILE* out = nullptr;
+    int out = -1;                           // the output file's descriptor
     std::int32_t max_chunk_size = 0;        // the largest frame written, plus 4
     const char* filename = nullptr;         // not owned; flush() opens it again
     std::uint64_t position = 0;             // the current write position
@@ -121,6 +121,7 @@ public:
 
 private:
     bool write(const void* data, std::size_t size);
+    bool write2(const void* first, std::size_t first_size, const void* second, std::size_t second_size);
     bool write_standard_index();
     bool write_tail();
     bool close_first_riff();

@@ -7,7 +7,8 @@
 # "testsrc2 noise smooth"). Prints one table: the median wall time, its
 # ratio to the utvideo figure of the same row kind (encode or decode), the
 # compression ratio (output / raw frames) and the peak memory, then the
-# order-0 entropy of the predicted residual planes of each movie.
+# order-0 entropy of the predicted residual planes of each movie
+# (ENTROPY_TOOL names another build's residual_entropy).
 set -euo pipefail
 
 build=${1:-build}
@@ -17,7 +18,7 @@ sizes=${SIZES:-"1280x720 1920x1080"}
 kinds=${KINDS:-"testsrc2 noise smooth"}
 reelpack=$build/reelpack
 reelunpack=$build/reelunpack
-entropy=$build/bench/residual_entropy
+entropy=${ENTROPY_TOOL:-$build/bench/residual_entropy}
 for tool in "$reelpack" "$reelunpack" "$entropy"; do
     [ -x "$tool" ] || { echo "missing $tool: build with cmake -DREELPACK_BENCH=ON" >&2; exit 2; }
 done
@@ -34,14 +35,18 @@ source_filter() {  # kind size
     esac
 }
 
-# Runs a command once and prints "seconds peak_kB"; its output goes to $work/out.
+# Runs a command once and prints "seconds peak_kB": the wall time measured
+# around it to the millisecond, the peak memory as GNU time reports it.
 timed() {
-    /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>"$work/err" || {
+    local start end
+    start=$(date +%s%N)
+    /usr/bin/time -f "%M" -o "$work/time" "$@" >/dev/null 2>"$work/err" || {
         echo "failed: $*" >&2
         cat "$work/err" >&2
         exit 1
     }
-    cat "$work/time"
+    end=$(date +%s%N)
+    echo "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) / 1e9 }') $(cat "$work/time")"
 }
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
@@ -100,7 +105,7 @@ for size in $sizes; do
         for job in "${jobs[@]}"; do
             name=${job%%|*}
             case $name in
-            "reelpack -u") peer="cp" ;;
+            cp | "reelpack -u") peer="cp" ;;
             *decode* | reelunpack*) peer="ffmpeg utvideo decode" ;;
             *) peer="ffmpeg utvideo encode" ;;
             esac

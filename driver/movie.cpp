@@ -33,13 +33,29 @@ void report_damage(std::FILE* report, const char* tag)
 // The atom search keeps the position of the tag it stands on, both as a
 // pointer into the window and as a file position.
 struct Search {
-    const MovieSource& source;
+    MovieSource& source;
     const unsigned char* cursor;
     std::int32_t remaining_length;
     std::FILE* report;
 
+    // The search covers the window as far as it is read; where it reaches
+    // the end of the bytes read, more are read and the search is made again,
+    // so that it finds what a search over the whole window finds.
     bool find(const char* tag)
     {
+        for (;;) {
+            const std::uint64_t reach = position() + std::uint64_t(remaining_length > 0 ? remaining_length : 0) + 3;
+            if (reach <= source.window_bytes || !extend_window(source)) {
+                break;
+            }
+            const unsigned char* at = cursor;
+            std::int32_t remaining = remaining_length;
+            if (findtag(at, tag, remaining, source.window + source.window_bytes, nullptr) == 1) {
+                cursor = at;
+                remaining_length = remaining;
+                return true;
+            }
+        }
         return findtag(cursor, tag, remaining_length, source.window + source.window_bytes, report) == 1;
     }
     std::uint64_t position() const { return static_cast<std::uint64_t>(cursor - source.window); }
@@ -88,6 +104,26 @@ struct FreeOnExit {
 };
 
 }  // namespace
+
+bool extend_window(MovieSource& source)
+{
+    if (source.room == nullptr || source.window_bytes >= source.window_capacity || source.file == nullptr) {
+        return false;
+    }
+    std::size_t wanted = source.window_bytes == 0 ? std::size_t(1) << 16 : source.window_bytes;
+    if (wanted > source.window_capacity - source.window_bytes) {
+        wanted = source.window_capacity - source.window_bytes;
+    }
+    if (fseeko(source.file, static_cast<off_t>(source.window_bytes), SEEK_SET) != 0) {
+        return false;
+    }
+    const std::size_t got = std::fread(source.room + source.window_bytes, 1, wanted, source.file);
+    source.window_bytes += got;
+    if (got < wanted) {
+        source.window_capacity = source.window_bytes;  // the file ends here
+    }
+    return got > 0;
+}
 
 bool read_movie_bytes(const MovieSource& source, std::uint64_t position, std::size_t size, void* destination)
 {
@@ -190,7 +226,7 @@ IndexResult calc_frame_offsets(const sample_to_chunk* records, std::uint32_t rec
     return IndexResult::ok;
 }
 
-bool index_movie(const MovieSource& source, MovieInfo& info, FrameTable& table, std::FILE* report)
+bool index_movie(MovieSource& source, MovieInfo& info, FrameTable& table, std::FILE* report)
 {
     Search search{source, source.window, static_cast<std::int32_t>(header_window_size), report};
 

@@ -18,7 +18,17 @@ struct MovieSource {
     std::size_t window_bytes = 0;
     std::uint64_t file_size = 0;
     std::FILE* file = nullptr;              // for reads beyond the window; may be null
+    // A window read as the atom search reaches into it: `room` has space for
+    // window_capacity bytes and is `window`; a movie whose atoms lie at its
+    // start is then not read up to the whole window's length. Null when the
+    // window is given whole.
+    unsigned char* room = nullptr;
+    std::size_t window_capacity = 0;
 };
+
+// Reads more of a window read on demand (twice as much as before, up to its
+// capacity); false when there is no more to read.
+bool extend_window(MovieSource& source);
 
 // Reads `size` bytes at absolute `position`; false when they do not all lie
 // within the file (or the file cannot be read there).
@@ -110,4 +120,4 @@ struct MovieInfo {
 // Reads the movie's atoms, printing what it finds to `report` (null prints
 // nothing), and builds the frame table. Returns true when the conversion can
 // go on; otherwise it has printed why.
-bool index_movie(const MovieSource& source, MovieInfo& info, FrameTable& table, std::FILE* report);
+bool index_movie(MovieSource& source, MovieInfo& info, FrameTable& table, std::FILE* report);

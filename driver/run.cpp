@@ -179,9 +179,11 @@ int reelpack_run(int argc, char** argv)
         }
         MovieSource source;
         source.window = window.bytes;
-        source.window_bytes = std::fread(window.bytes, 1, window_size, input.file);
+        source.room = window.bytes;
+        source.window_capacity = window_size;
         source.file_size = file_size;
         source.file = input.file;
+        extend_window(source);
         if (!index_movie(source, info, table, stdout)) {
             return exit_failure;
         }

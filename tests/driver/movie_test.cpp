@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "support/files.h"
+#include "support/mov_builder.h"
 
 namespace {
 
@@ -128,6 +133,79 @@ TEST(FrameOffsets, RefuseMoreFramesThanAnAviCounts)
     const std::uint32_t two[2] = {0, 0};
     EXPECT_EQ(count_frames(half.data(), 1, 2), std::int64_t(0x80000000u));
     EXPECT_EQ(calc_frame_offsets(half.data(), 1, two, 2, 3, table), IndexResult::too_many_frames);
+}
+
+// What index_movie makes of a movie file, with the window read whole or as
+// the search reaches into it.
+struct Indexed {
+    bool ok = false;
+    std::string report;
+    MovieInfo info;
+    std::vector<std::uint64_t> offsets;
+};
+
+Indexed index_file(const std::string& path, bool on_demand)
+{
+    Indexed result;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* report = std::tmpfile();
+    const Bytes bytes = test::read_file(path);
+    Bytes window(std::min<std::size_t>(bytes.size(), header_window_size));
+    MovieSource source;
+    source.window = window.data();
+    source.file_size = bytes.size();
+    source.file = file;
+    if (on_demand) {
+        source.room = window.data();
+        source.window_capacity = window.size();
+        extend_window(source);
+    } else {
+        std::memcpy(window.data(), bytes.data(), window.size());
+        source.window_bytes = window.size();
+    }
+    FrameTable table;
+    result.ok = index_movie(source, result.info, table, report);
+    FrameCursor cursor{table};
+    for (std::int32_t i = 0; i < table.total_frames; ++i) {
+        result.offsets.push_back(cursor.next());
+    }
+    std::rewind(report);
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, report)) > 0) {
+        result.report.append(buffer, n);
+    }
+    std::fclose(report);
+    std::fclose(file);
+    return result;
+}
+
+TEST(MovieWindow, ReadOnDemandFindsWhatTheWholeWindowFinds)
+{
+    // The movie atom behind free atoms of several sizes: at the start, across
+    // the first read's end (64 KiB) and across later ones, and beyond the
+    // window, where its tags are not found at all.
+    for (std::size_t lead : {0u, 65536u - 30u, 65536u - 2u, 300000u, 0x8D0000u - 40u, 0x8D0000u + 10u}) {
+        test::MovieParams p;
+        for (unsigned k = 0; k < 3; ++k) {
+            p.frames.push_back(test::pattern_frame(4, 3, k));
+        }
+        p.leading_free = std::string(lead, 'x');
+        p.decoy = "stsd stco";  // decoy text inside an earlier atom
+        const std::string path = test::temp_path("window.mov");
+        test::write_file(path, test::make_movie(p));
+        const Indexed whole = index_file(path, false);
+        const Indexed on_demand = index_file(path, true);
+        EXPECT_EQ(on_demand.ok, whole.ok) << lead;
+        EXPECT_EQ(on_demand.report, whole.report) << lead;
+        EXPECT_EQ(on_demand.offsets, whole.offsets) << lead;
+        EXPECT_EQ(on_demand.info.width, whole.info.width) << lead;
+        if (lead <= 300000u) {
+            EXPECT_TRUE(whole.ok) << lead << whole.report;
+        } else {
+            EXPECT_FALSE(whole.ok) << lead;  // the search window ends before the movie atom's tags
+        }
+    }
 }
 
 }  // namespace
