@@ -3,114 +3,18 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "entropy/fibonacci.h"
 #include "entropy/byte_order.h"
+#include "entropy/fibonacci.h"
 #include "entropy/zero.h"
 
 namespace {
 
-constexpr unsigned max_total_bits = 23;
-constexpr std::uint32_t max_total = 1u << max_total_bits;  // keeps range >> prob_bits at 1 or more
-constexpr std::uint32_t renormalise_below = 0x00800000;    // range at or below 2^23 is renormalised
-constexpr unsigned max_lookup_bits = 12;
-
-// Scales 256 counts that describe `length` bytes to shares of a power-of-two
-// total and makes the table cumulative. Encoder and decoder both build their
-// table here, so that they agree bit for bit.
-void build_table(const unsigned int* counts, std::uint64_t length, unsigned int* prob, unsigned int& prob_bits)
+// Counts every byte value. Four interleaved tables keep successive equal
+// bytes from waiting on each other's increments.
+void count_bytes(const unsigned char* in, std::size_t length, unsigned int* counts)
 {
-    prob[0] = 0;
-    std::memcpy(prob + 1, counts, 256 * sizeof(unsigned int));
-    std::uint32_t total = 1;
-    prob_bits = 0;
-    if (length > max_total) {
-        total = max_total;
-        prob_bits = max_total_bits;
-    } else {
-        while (total < length) {
-            total <<= 1;
-            ++prob_bits;
-        }
-    }
-    if (length == 0) {
-        return;  // nothing is coded with an empty table
-    }
-    unsigned int* share = prob + 1;
-    // The ratio is divided in single precision and applied in double: the
-    // exact precisions decide every share.
-    const float ratio = static_cast<float>(total) / static_cast<float>(length);
-    std::uint64_t sum = 0;
-    for (int v = 0; v < 256; ++v) {
-        share[v] = static_cast<unsigned int>(static_cast<double>(counts[v]) * static_cast<double>(ratio));
-        if (length > max_total && counts[v] != 0 && share[v] == 0) {
-            share[v] = 1;  // a value that occurs must stay codable
-        }
-        sum += share[v];
-    }
-    for (int v = 0; sum > total; v = (v + 1) & 255) {
-        if (share[v] > 1) {
-            --share[v];
-            --sum;
-        }
-    }
-    if (sum < total) {
-        // The remainder goes to values 0 to 127 in turn; when none of them
-        // occurs, to 128 to 255 instead, so that it is always placed.
-        int first = 128;
-        for (int v = 0; v < 128; ++v) {
-            if (share[v] != 0) {
-                first = 0;
-                break;
-            }
-        }
-        std::uint64_t remainder = total - sum;
-        for (int v = 0; remainder > 0; v = (v + 1) & 127) {
-            if (share[first + v] != 0) {
-                ++share[first + v];
-                --remainder;
-            }
-        }
-    }
-    for (int v = 1; v <= 256; ++v) {
-        prob[v] += prob[v - 1];
-    }
-}
-
-}  // namespace
-
-Compress::~Compress() { FreeCompressBuffers(); }
-
-bool Compress::InitCompressBuffers(unsigned int size)
-{
-    FreeCompressBuffers();
-    run_buffer = static_cast<unsigned char*>(std::malloc(size == 0 ? 1 : size));
-    prob = static_cast<unsigned int*>(std::malloc(257 * sizeof(unsigned int)));
-    counts = static_cast<unsigned int*>(std::malloc(256 * sizeof(unsigned int)));
-    if (run_buffer == nullptr || prob == nullptr || counts == nullptr) {
-        FreeCompressBuffers();
-        return false;
-    }
-    run_capacity = size;
-    return true;
-}
-
-void Compress::FreeCompressBuffers()
-{
-    std::free(run_buffer);
-    std::free(prob);
-    std::free(counts);
-    run_buffer = nullptr;
-    prob = nullptr;
-    counts = nullptr;
-    run_capacity = 0;
-}
-
-void Compress::calcprob(const unsigned char* in, unsigned int length)
-{
-    // Four interleaved tables keep successive equal bytes from waiting on
-    // each other's increments.
     unsigned int partial[4][256] = {};
-    unsigned int i = 0;
+    std::size_t i = 0;
     for (; i + 4 <= length; i += 4) {
         ++partial[0][in[i]];
         ++partial[1][in[i + 1]];
@@ -123,8 +27,148 @@ void Compress::calcprob(const unsigned char* in, unsigned int length)
     for (int v = 0; v < 256; ++v) {
         counts[v] = partial[0][v] + partial[1][v] + partial[2][v] + partial[3][v];
     }
+}
+
+// A channel made ready for its range coder: the stream's level, size and
+// count table are written, and the coder goes at `coded`, on the table's
+// last byte, which is kept and put back afterwards: the coder's first byte
+// is always 0 and is not stored.
+struct Channel {
+    const unsigned char* symbols;
+    std::size_t n;
+    unsigned char* coded;
+    unsigned char kept;
+    unsigned int head;  // the stream's bytes before the coded ones, the kept byte excluded
+};
+
+Channel plan_channel(const unsigned char* in, unsigned int length, unsigned char* out, unsigned char* run,
+                     RangeTable& table, unsigned int* counts)
+{
+    unsigned int threshold = length / 1000;
+    if (threshold < 16) {
+        threshold = 16;
+    }
+    const int level = zero::testRLE(in, static_cast<int>(length), static_cast<int>(threshold));
+    Channel channel;
+    out[0] = static_cast<unsigned char>(level);
+    unsigned int table_at = 1;
+    if (level == 0) {
+        channel.symbols = in;
+        channel.n = length;
+    } else {
+        channel.symbols = run;
+        channel.n = static_cast<std::size_t>(zero::RLE(in, run, static_cast<int>(length), level));
+        put_le32(out + 1, static_cast<std::uint32_t>(channel.n));
+        table_at = 5;
+    }
+    count_bytes(channel.symbols, channel.n, counts);
+    build_shares(counts, channel.n, table.prob, table.bits);
+    prepare_table(table, false);
+    const unsigned int m = FibonacciEncode2(counts, out + table_at, 256);
+    channel.coded = out + table_at - 1 + m;
+    channel.kept = *channel.coded;
+    channel.head = table_at + m;
+    return channel;
+}
+
+unsigned int finish_channel(const Channel& channel, std::size_t emitted)
+{
+    *channel.coded = channel.kept;
+    const unsigned int reported = channel.head + static_cast<unsigned int>(emitted);
+    channel.coded[emitted] = 0;  // the last byte that the reported length covers
+    return reported;
+}
+
+// The channel's zero-run level and coded length, and its table read and
+// checked against the length it must describe; `coded` is where its range
+// decoder starts.
+struct Source {
+    unsigned level;
+    std::size_t n;
+    const unsigned char* coded;
+    std::size_t coded_size;
+};
+
+Status read_channel(const unsigned char* in, std::size_t in_size, unsigned int length, unsigned int run_capacity,
+                    RangeTable& table, std::uint64_t& table_length, Source& source)
+{
+    if (in_size < 1) {
+        return Status::truncated;
+    }
+    source.level = in[0];
+    if (source.level > 3) {
+        return Status::bad_level;
+    }
+    unsigned int table_at = 1;
+    source.n = length;
+    if (source.level != 0) {
+        if (in_size < 5) {
+            return Status::truncated;
+        }
+        const std::uint32_t n = get_le32(in + 1);
+        if (n == 0 || n > run_capacity || n > 0x7FFFFFFFu) {
+            return Status::bad_size;
+        }
+        source.n = n;
+        table_at = 5;
+    }
+    unsigned int decoded[256];
+    unsigned int m = 0;
+    const Status status = FibonacciDecode2(in + table_at, in_size - table_at, decoded, 256, &m);
+    if (status != Status::ok) {
+        return status;
+    }
+    std::uint64_t sum = 0;
+    for (unsigned int count : decoded) {
+        sum += count;
+    }
+    table_length = sum;
+    if (sum != source.n) {
+        return Status::bad_table;  // the counts describe another channel
+    }
+    build_shares(decoded, sum, table.prob, table.bits);
+    prepare_table(table, true);
+    source.coded = in + table_at - 1 + m;
+    source.coded_size = in_size - (table_at - 1 + m);
+    return Status::ok;
+}
+
+}  // namespace
+
+Compress::~Compress() { FreeCompressBuffers(); }
+
+bool Compress::InitCompressBuffers(unsigned int size)
+{
+    FreeCompressBuffers();
+    run_buffer = static_cast<unsigned char*>(std::malloc(size == 0 ? 1 : size));
+    tables = static_cast<RangeTable*>(std::malloc(max_side_by_side * sizeof(RangeTable)));
+    counts = static_cast<unsigned int*>(std::malloc(256 * sizeof(unsigned int)));
+    if (run_buffer == nullptr || tables == nullptr || counts == nullptr) {
+        FreeCompressBuffers();
+        return false;
+    }
+    prob = tables[0].prob;
+    run_capacity = size;
+    return true;
+}
+
+void Compress::FreeCompressBuffers()
+{
+    std::free(run_buffer);
+    std::free(tables);
+    std::free(counts);
+    run_buffer = nullptr;
+    tables = nullptr;
+    prob = nullptr;
+    counts = nullptr;
+    run_capacity = 0;
+}
+
+void Compress::calcprob(const unsigned char* in, unsigned int length)
+{
+    count_bytes(in, length, counts);
     table_length = length;
-    build_table(counts, length, prob, prob_bits);
+    build_shares(counts, length, prob, prob_bits);
 }
 
 Status Compress::readprob(const unsigned char* in, std::size_t in_size, unsigned int* consumed)
@@ -142,187 +186,109 @@ Status Compress::readprob(const unsigned char* in, std::size_t in_size, unsigned
     if (length > 0xFFFFFFFFu) {
         return Status::bad_table;
     }
-    build_table(decoded, length, prob, prob_bits);
+    build_shares(decoded, length, prob, prob_bits);
     return Status::ok;
 }
 
 unsigned int Compress::encode(const unsigned char* in, unsigned char* out, unsigned int length)
 {
-    std::uint32_t low = 0;  // bit 31 takes carries, bits 30 to 0 the code value
-    std::uint32_t range = 0x80000000u;
-    unsigned char held = 0;
-    std::uint32_t pending = 0;
-    unsigned int emitted = 0;
-    const unsigned bits = prob_bits;
-    for (unsigned int i = 0; i < length; ++i) {
-        const unsigned s = in[i];
-        const std::uint32_t r = range >> bits;
-        low += r * prob[s];
-        // The last value also takes what the truncation of r leaves over.
-        range = s < 255 ? r * (prob[s + 1] - prob[s]) : range - r * prob[255];
-        while (range <= renormalise_below) {
-            if (low <= 0x7F7FFFFFu) {
-                out[emitted++] = held;
-                for (; pending > 0; --pending) {
-                    out[emitted++] = 0xFF;
-                }
-                held = static_cast<unsigned char>(low >> 23);
-            } else if ((low & 0x80000000u) != 0) {
-                out[emitted++] = static_cast<unsigned char>(held + 1);
-                for (; pending > 0; --pending) {
-                    out[emitted++] = 0x00;
-                }
-                held = static_cast<unsigned char>(low >> 23);
-            } else {
-                ++pending;  // a carry may still reach the held byte
-            }
-            range <<= 8;
-            low = (low << 8) & 0x7FFFFFFFu;
-        }
-    }
-    const bool carry = (low >> 23) > 255;
-    out[emitted++] = static_cast<unsigned char>(carry ? held + 1 : held);
-    for (; pending > 0; --pending) {
-        out[emitted++] = carry ? 0x00 : 0xFF;
-    }
-    const std::uint32_t last = low << 1;
-    out[emitted++] = static_cast<unsigned char>(last >> 24);
-    out[emitted++] = static_cast<unsigned char>(last >> 16);
-    out[emitted++] = static_cast<unsigned char>(last >> 8);
-    out[emitted++] = static_cast<unsigned char>(last);
-    return emitted;
+    tables[0].bits = prob_bits;
+    prepare_table(tables[0], false);
+    return static_cast<unsigned int>(range_encode(tables[0], in, length, out));
 }
 
 Status Compress::decode(const unsigned char* in, std::size_t in_size, unsigned char* out, unsigned int length)
 {
-    // in[0] is the encoder's unstored first byte. Past the end of the input
-    // the reader yields zeros and remembers that it ran out.
-    std::size_t next = 1;
-    auto read = [&]() -> unsigned { return next < in_size ? in[next++] : (++next, 0u); };
-    unsigned b = read();
-    std::uint32_t low = b >> 1;
-    std::uint32_t range = 0x80;
-    const unsigned bits = prob_bits;
-    const std::uint32_t total = prob[256];
-    const std::uint32_t last_start = prob[255];
-
-    // The value whose share holds t is found from the high bits of t: each
-    // of the lookup's buckets names the last value that starts at or before
-    // the bucket, and a short walk (usually none) finds the value itself.
-    const unsigned lookup_bits = bits < max_lookup_bits ? bits : max_lookup_bits;
-    const unsigned shift = bits - lookup_bits;
-    {
-        unsigned s = 0;
-        for (std::uint32_t j = 0; j < (1u << lookup_bits); ++j) {
-            while (s < 255 && prob[s + 1] <= (j << shift)) {
-                ++s;
-            }
-            lookup[j] = static_cast<unsigned char>(s);
-        }
-    }
-    for (unsigned int i = 0; i < length; ++i) {
-        while (range <= renormalise_below) {
-            range <<= 8;
-            const unsigned c = read();
-            low = (low << 8) | ((b & 1u) << 7) | (c >> 1);
-            b = c;
-        }
-        const std::uint32_t r = range >> bits;
-        const std::uint32_t t = low / r;
-        unsigned s;
-        if (t >= total) {
-            if (last_start == total) {
-                return Status::bad_stream;  // value 255 never occurs
-            }
-            s = 255;
-        } else {
-            s = lookup[t >> shift];
-            while (t >= prob[s + 1]) {
-                ++s;
-            }
-        }
-        low -= r * prob[s];
-        range = s < 255 ? r * (prob[s + 1] - prob[s]) : range - r * prob[255];
-        if (range == 0 || low >= range) {
-            return Status::bad_stream;
-        }
-        out[i] = static_cast<unsigned char>(s);
-    }
-    return next > in_size ? Status::truncated : Status::ok;
+    tables[0].bits = prob_bits;
+    prepare_table(tables[0], true);
+    return range_decode(tables[0], in, in_size, out, length);
 }
 
 unsigned int Compress::compact(const unsigned char* in, unsigned char* out, unsigned int length)
 {
-    unsigned int threshold = length / 1000;
-    if (threshold < 16) {
-        threshold = 16;
+    const Channel channel = plan_channel(in, length, out, run_buffer, tables[0], counts);
+    prob_bits = tables[0].bits;
+    table_length = channel.n;
+    return finish_channel(channel, range_encode(tables[0], channel.symbols, channel.n, channel.coded));
+}
+
+void Compress::compact_side_by_side(int count, const unsigned char* const in[], unsigned int length,
+                                    unsigned char* const out[], unsigned char* const scratch[],
+                                    unsigned int reported[])
+{
+    Channel channels[max_side_by_side] = {};
+    const RangeTable* channel_tables[max_side_by_side] = {};
+    const unsigned char* symbols[max_side_by_side] = {};
+    std::size_t n[max_side_by_side] = {};
+    unsigned char* coded[max_side_by_side] = {};
+    for (int c = 0; c < count; ++c) {
+        channels[c] = plan_channel(in[c], length, out[c], scratch[c], tables[c], counts);
+        channel_tables[c] = &tables[c];
+        symbols[c] = channels[c].symbols;
+        n[c] = channels[c].n;
+        coded[c] = channels[c].coded;
     }
-    const int level = zero::testRLE(in, static_cast<int>(length), static_cast<int>(threshold));
-    unsigned int reported;
-    if (level == 0) {
-        out[0] = 0;
-        calcprob(in, length);
-        const unsigned int m = FibonacciEncode2(counts, out + 1, 256);
-        // The encoder's first byte, always 0, lands on the table's last byte
-        // and is not kept.
-        const unsigned char kept = out[m];
-        const unsigned int emitted = encode(in, out + m, length);
-        out[m] = kept;
-        reported = 1 + m + emitted;
-    } else {
-        out[0] = static_cast<unsigned char>(level);
-        const unsigned int n = static_cast<unsigned int>(zero::RLE(in, run_buffer, static_cast<int>(length), level));
-        put_le32(out + 1, n);
-        calcprob(run_buffer, n);
-        const unsigned int m = FibonacciEncode2(counts, out + 5, 256);
-        const unsigned char kept = out[4 + m];
-        const unsigned int emitted = encode(run_buffer, out + 4 + m, n);
-        out[4 + m] = kept;
-        reported = 5 + m + emitted;
+    std::size_t emitted[max_side_by_side] = {};
+    range_encode_side_by_side(count, channel_tables, symbols, n, coded, emitted);
+    for (int c = 0; c < count; ++c) {
+        reported[c] = finish_channel(channels[c], emitted[c]);
     }
-    out[reported - 1] = 0;  // the last byte that the reported length covers
-    return reported;
+    prob_bits = tables[0].bits;
 }
 
 Status Compress::uncompact(const unsigned char* in, std::size_t in_size, unsigned char* out, unsigned int length)
 {
-    if (in_size < 1) {
-        return Status::truncated;
-    }
-    const unsigned level = in[0];
-    if (level > 3) {
-        return Status::bad_level;
-    }
-    unsigned int m = 0;
-    if (level == 0) {
-        Status status = readprob(in + 1, in_size - 1, &m);
+    const unsigned char* const ins[1] = {in};
+    const std::size_t sizes[1] = {in_size};
+    unsigned char* const outs[1] = {out};
+    unsigned char* const scratch[1] = {run_buffer};
+    return uncompact_channels(1, ins, sizes, outs, length, scratch, run_capacity);
+}
+
+Status Compress::uncompact_side_by_side(int count, const unsigned char* const in[], const std::size_t in_size[],
+                                        unsigned char* const out[], unsigned int length,
+                                        unsigned char* const scratch[])
+{
+    return uncompact_channels(count, in, in_size, out, length, scratch, length);
+}
+
+Status Compress::uncompact_channels(int count, const unsigned char* const in[], const std::size_t in_size[],
+                                    unsigned char* const out[], unsigned int length, unsigned char* const scratch[],
+                                    unsigned int scratch_capacity)
+{
+    Source sources[max_side_by_side] = {};
+    const RangeTable* channel_tables[max_side_by_side] = {};
+    const unsigned char* coded[max_side_by_side] = {};
+    std::size_t coded_size[max_side_by_side] = {};
+    unsigned char* decoded[max_side_by_side] = {};
+    std::size_t n[max_side_by_side] = {};
+    int coding = 0;  // channels with bytes to range-decode
+    for (int c = 0; c < count; ++c) {
+        const Status status =
+            read_channel(in[c], in_size[c], length, scratch_capacity, tables[c], table_length, sources[c]);
         if (status != Status::ok) {
             return status;
         }
-        if (table_length != length) {
-            return Status::bad_table;  // the counts describe another channel
+        if (sources[c].n == 0) {
+            continue;  // an empty channel codes nothing
         }
-        return length == 0 ? Status::ok : decode(in + m, in_size - m, out, length);
+        channel_tables[coding] = &tables[c];
+        coded[coding] = sources[c].coded;
+        coded_size[coding] = sources[c].coded_size;
+        decoded[coding] = sources[c].level == 0 ? out[c] : scratch[c];
+        n[coding] = sources[c].n;
+        ++coding;
     }
-    if (in_size < 5) {
-        return Status::truncated;
-    }
-    const std::uint32_t n = get_le32(in + 1);
-    if (n == 0 || n > run_capacity || n > 0x7FFFFFFFu) {
-        return Status::bad_size;
-    }
-    Status status = readprob(in + 5, in_size - 5, &m);
+    prob_bits = tables[0].bits;
+    const Status status = range_decode_side_by_side(coding, channel_tables, coded, coded_size, decoded, n);
     if (status != Status::ok) {
         return status;
     }
-    if (table_length != n) {
-        return Status::bad_table;
+    for (int c = 0; c < count; ++c) {
+        if (sources[c].level != 0 && zero::deRLE(scratch[c], static_cast<int>(sources[c].n), out[c],
+                                                 static_cast<int>(length), static_cast<int>(sources[c].level)) < 0) {
+            return Status::bad_stream;
+        }
     }
-    status = decode(in + 4 + m, in_size - 4 - m, run_buffer, n);
-    if (status != Status::ok) {
-        return status;
-    }
-    return zero::deRLE(run_buffer, static_cast<int>(n), out, static_cast<int>(length), static_cast<int>(level)) < 0
-               ? Status::bad_stream
-               : Status::ok;
+    return Status::ok;
 }

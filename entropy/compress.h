@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "entropy/range_coder.h"
 #include "entropy/status.h"
 
 // Largest reported length of the channel stream of a channel of `length`
@@ -15,13 +16,13 @@ constexpr std::size_t compact_bound(std::size_t length) { return 5 + 1248 + 3 * 
 
 class Compress {
 public:
-    unsigned int* prob = nullptr;        // 257 entries, cumulative scaled table
+    unsigned int* prob = nullptr;        // 257 entries, cumulative scaled table (the first table's)
     unsigned int prob_bits = 0;          // log2 of the total
     unsigned int* counts = nullptr;      // 256 entries, the counts written into the stream
     unsigned char* run_buffer = nullptr; // zero-run-coded channel
     unsigned int run_capacity = 0;       // bytes that run_buffer holds
     std::uint64_t table_length = 0;      // bytes the last table built describes (its counts' sum)
-    unsigned char lookup[4096];          // decode(): the value at each of t's top 12 bits
+    RangeTable* tables = nullptr;        // one per channel coded side by side; prob is the first one's
 
     Compress() = default;
     ~Compress();
@@ -41,9 +42,27 @@ public:
     [[nodiscard]] Status uncompact(const unsigned char* in, std::size_t in_size, unsigned char* out,
                                    unsigned int length);
 
+    // Several channels of `length` bytes at once: channel c's stream is
+    // written at out[c] exactly as compact() writes it, and its reported
+    // length goes to reported[c]; scratch[c] holds `length` bytes for its
+    // zero-run-coded form. The channels' range coders run side by side.
+    void compact_side_by_side(int count, const unsigned char* const in[], unsigned int length,
+                              unsigned char* const out[], unsigned char* const scratch[], unsigned int reported[]);
+
+    // Restores `count` channels of `length` bytes from streams of in_size[c]
+    // bytes; scratch[c] holds `length` bytes for a zero-run-coded form.
+    [[nodiscard]] Status uncompact_side_by_side(int count, const unsigned char* const in[],
+                                                const std::size_t in_size[], unsigned char* const out[],
+                                                unsigned int length, unsigned char* const scratch[]);
+
     void calcprob(const unsigned char* in, unsigned int length);
     [[nodiscard]] Status readprob(const unsigned char* in, std::size_t in_size, unsigned int* consumed);
     unsigned int encode(const unsigned char* in, unsigned char* out, unsigned int length);
     [[nodiscard]] Status decode(const unsigned char* in, std::size_t in_size, unsigned char* out,
                                 unsigned int length);
+
+private:
+    Status uncompact_channels(int count, const unsigned char* const in[], const std::size_t in_size[],
+                              unsigned char* const out[], unsigned int length, unsigned char* const scratch[],
+                              unsigned int scratch_capacity);
 };

@@ -1,101 +1,310 @@
 #include "entropy/zero.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
+#include "entropy/byte_order.h"
+
+// The coder works on the positions of zero bytes, found eight at a time,
+// rather than testing bytes one by one: the residual planes it meets mix
+// short runs of zeros and of other bytes at random, which a test per byte
+// would mispredict nearly as often as not.
 namespace zero {
 
 namespace {
 
 // The count byte carries e, the zeros beyond the level's minimum, zigzagged:
 // even e as e / 2, odd e as 256 - (e + 1) / 2.
-unsigned char count_byte(int extra)
+inline unsigned char count_byte(int extra)
 {
-    return static_cast<unsigned char>((extra & 1) == 0 ? extra / 2 : 256 - (extra + 1) / 2);
+    // For odd e, 256 - (e + 1) / 2 is the complement of e / 2.
+    return static_cast<unsigned char>((extra >> 1) ^ -(extra & 1));
 }
 
 int extra_zeros(unsigned char count) { return count < 128 ? 2 * count : 511 - 2 * count; }
 
-// Length of the run of zeros at in[i], up to `limit` positions.
-int zero_run(const unsigned char* in, int i, int limit)
+constexpr std::uint64_t high_bits = 0x8080808080808080u;
+constexpr std::uint64_t low_bits = 0x7F7F7F7F7F7F7F7Fu;
+
+// Bit k set where byte k of the eight at p is zero.
+inline unsigned zeros_of_8(const unsigned char* p)
 {
-    int n = 0;
+    const std::uint64_t v = get_le64(p);
+    // A byte's high bit after the addition is set when any of its other
+    // bits is; with its own high bit, when the byte is not zero.
+    const std::uint64_t zero_flags = ~(((v & low_bits) + low_bits) | v) & high_bits;
+    // Gathers the eight flags, one a byte, into the top byte.
+    return static_cast<unsigned>(((zero_flags >> 7) * 0x0102040810204080u) >> 56);
+}
+
+// The same for up to eight bytes; bytes past `count` read as not zero.
+inline unsigned zeros_of_up_to_8(const unsigned char* p, std::size_t count)
+{
+    unsigned flags = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        flags |= unsigned(p[k] == 0) << k;
+    }
+    return flags;
+}
+
+// Bit k set where byte k of the 64 at p (fewer at the end of a block: the
+// rest read as not zero) is zero.
+inline std::uint64_t zeros_of_64(const unsigned char* p, std::size_t count)
+{
+    std::uint64_t mask = 0;
+    if (count >= 64) {
+        for (int w = 0; w < 8; ++w) {
+            mask |= std::uint64_t(zeros_of_8(p + 8 * w)) << (8 * w);
+        }
+        return mask;
+    }
+    for (std::size_t w = 0; 8 * w < count; ++w) {
+        const std::size_t left = count - 8 * w;
+        mask |= std::uint64_t(left >= 8 ? zeros_of_8(p + 8 * w) : zeros_of_up_to_8(p + 8 * w, left)) << (8 * w);
+    }
+    return mask;
+}
+
+inline int count_bits(std::uint64_t x)
+{
+    x = x - ((x >> 1) & 0x5555555555555555u);
+    x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<int>((x * 0x0101010101010101u) >> 56);
+}
+
+inline int trailing_ones(std::uint64_t x) { return x == ~std::uint64_t(0) ? 64 : __builtin_ctzll(~x); }
+inline int leading_ones(std::uint64_t x) { return x == ~std::uint64_t(0) ? 64 : __builtin_clzll(~x); }
+
+// The length of the run of zeros at in[i], up to `limit` bytes.
+inline std::size_t zero_run(const unsigned char* in, std::size_t i, std::size_t limit)
+{
+    std::size_t n = 0;
+    while (n + 8 <= limit) {
+        const unsigned zeros = zeros_of_8(in + i + n);
+        if (zeros != 0xFF) {
+            return n + static_cast<std::size_t>(__builtin_ctz(~zeros));
+        }
+        n += 8;
+    }
     while (n < limit && in[i + n] == 0) {
         ++n;
     }
     return n;
 }
 
+// The length of the stretch of bytes other than zero at in[i], up to `limit`.
+inline std::size_t literal_run(const unsigned char* in, std::size_t i, std::size_t limit)
+{
+    std::size_t n = 0;
+    while (n + 8 <= limit) {
+        const unsigned zeros = zeros_of_8(in + i + n);
+        if (zeros != 0) {
+            return n + static_cast<std::size_t>(__builtin_ctz(zeros));
+        }
+        n += 8;
+    }
+    while (n < limit && in[i + n] != 0) {
+        ++n;
+    }
+    return n;
+}
+
+// Copies n bytes; eight at a time while both ends leave room for it, so
+// that short stretches take one step.
+inline void copy_bytes(unsigned char* to, std::size_t to_room, const unsigned char* from, std::size_t from_room,
+                       std::size_t n)
+{
+    if (n <= 8 && to_room >= 8 && from_room >= 8) {
+        std::memcpy(to, from, 8);
+        return;
+    }
+    std::memcpy(to, from, n);
+}
+
+// What a run of n zeros the zero-run coder scores saves at each level.
+struct Scores {
+    int s1 = 0;
+    int s2 = 0;
+    int s3 = 0;
+};
+
+// The scores of runs of at most 256 zeros follow from counts of positions:
+// every run saves its zeros less the bytes of its token, a lone zero costs
+// nothing at levels 2 and 3 (it travels in a literal pair), two zeros
+// nothing at level 3. Longer runs take several tokens; their scores are
+// corrected one by one.
+void add_long_run(Scores& s, int n)
+{
+    if (n <= 256) {
+        return;
+    }
+    s.s1 -= 2 * (n / 256);
+    s.s2 -= 3 * ((n - n / 256) / 256);
+    s.s3 -= 4 * ((n - (2 * n) / 256) / 256);
+}
+
+}  // namespace
+
+namespace {
+
+// Writes the tokens of a run of `zeros` zeros that ends at the block's end
+// or before a byte other than zero.
+template <int level>
+inline void put_run(unsigned char* out, std::size_t& o, std::size_t zeros, bool at_end)
+{
+    // A run token stands for at most level + 255 zeros.
+    constexpr std::size_t longest = level + 255;
+    while (zeros >= longest) {
+        std::memset(out + o, 0, level);
+        out[o + level] = count_byte(255);
+        o += level + 1;
+        zeros -= longest;
+    }
+    if (zeros == 0) {
+        return;
+    }
+    if (zeros < std::size_t(level)) {
+        if (!at_end) {
+            // A lone zero (or two at level 3) travels with the byte that
+            // follows it, as a literal pair or triple: as it stands.
+            std::memset(out + o, 0, level - 1);
+            o += zeros;
+            return;
+        }
+        // Past the block's end the bytes count as zero: a short run there
+        // still makes a token of `level` zeros.
+        zeros = level;
+    }
+    std::memset(out + o, 0, level);
+    out[o + level] = count_byte(static_cast<int>(zeros) - level);
+    o += level + 1;
+}
+
+// Copies a stretch of n bytes at in[i] to out[o]: sixteen at once where
+// the stretch is that short and both blocks have the room, so that the
+// short stretches of a residual plane each take one step.
+inline void copy_stretch(unsigned char* out, std::size_t o, std::size_t out_size, const unsigned char* in,
+                         std::size_t i, std::size_t in_size, std::size_t n)
+{
+    if (n <= 16 && o + 16 <= out_size && i + 16 <= in_size) {
+        std::memcpy(out + o, in + i, 16);
+    } else {
+        std::memcpy(out + o, in + i, n);
+    }
+}
+
+// The block is read 64 bytes at a time, and the stretches of zeros and of
+// other bytes in them are found from the mask of their zeros, so that no
+// step waits on the bytes of the step before it.
+template <int level>
+int code_runs(const unsigned char* in, unsigned char* out, std::size_t size)
+{
+    std::size_t o = 0;
+    std::size_t run = 0;  // zeros of a run not yet written, carried across the steps
+    for (std::size_t base = 0; base < size; base += 64) {
+        const std::size_t count = std::min<std::size_t>(64, size - base);
+        const std::uint64_t zeros = zeros_of_64(in + base, count);
+        const std::uint64_t others = ~zeros & (count == 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << count) - 1);
+        std::size_t p = 0;
+        bool in_run = (zeros & 1) != 0;
+        if (run > 0 && !in_run) {
+            put_run<level>(out, o, run, false);  // the run ended with the bytes before
+            run = 0;
+        }
+        while (p < count) {
+            if (!in_run) {
+                const std::uint64_t ahead = zeros >> p;
+                const std::size_t n = ahead != 0 ? static_cast<std::size_t>(__builtin_ctzll(ahead)) : count - p;
+                copy_stretch(out, o, size, in, base + p, size, n);
+                o += n;
+                p += n;
+            } else {
+                const std::uint64_t ahead = others >> p;
+                const std::size_t n = ahead != 0 ? static_cast<std::size_t>(__builtin_ctzll(ahead)) : count - p;
+                run += n;
+                p += n;
+                if (p < count) {
+                    put_run<level>(out, o, run, false);
+                    run = 0;
+                }
+            }
+            in_run = !in_run;
+        }
+    }
+    if (run > 0) {
+        put_run<level>(out, o, run, true);
+    }
+    return static_cast<int>(o);
+}
+
 }  // namespace
 
 int RLE(const unsigned char* in, unsigned char* out, int length, int level)
 {
-    if (length <= 0 || level < 1 || level > 3) {
+    if (length <= 0) {
         return 0;
     }
-    // Positions past the end of the block count as zero, so a zero among the
-    // last level - 1 bytes ends the stream with a run token.
-    auto at = [in, length](int k) -> unsigned char { return k < length ? in[k] : 0; };
-    int i = 0;
-    int o = 0;
-    while (i < length) {
-        const unsigned char x = in[i];
-        if (x != 0) {
-            out[o++] = x;
-            ++i;
-        } else if (level >= 2 && at(i + 1) != 0) {
-            out[o++] = 0;
-            out[o++] = in[i + 1];
-            i += 2;
-        } else if (level == 3 && at(i + 1) == 0 && at(i + 2) != 0) {
-            out[o++] = 0;
-            out[o++] = 0;
-            out[o++] = in[i + 2];
-            i += 3;
-        } else {
-            int n = level;
-            if (i + n < length) {
-                n += zero_run(in, i + n, std::min(length - i - n, 255));
-            }
-            std::memset(out + o, 0, static_cast<std::size_t>(level));
-            o += level;
-            out[o++] = count_byte(n - level);
-            i += n;
-        }
+    const std::size_t size = static_cast<std::size_t>(length);
+    switch (level) {
+    case 1:
+        return code_runs<1>(in, out, size);
+    case 2:
+        return code_runs<2>(in, out, size);
+    case 3:
+        return code_runs<3>(in, out, size);
+    default:
+        return 0;
     }
-    return o;
 }
 
 int testRLE(const unsigned char* in, int length, int threshold)
 {
-    int s1 = 0;
-    int s2 = 0;
-    int s3 = 0;
-    int i = 0;
-    while (i < length) {
-        const void* zero_at = std::memchr(in + i, 0, static_cast<std::size_t>(length - i));
-        if (zero_at == nullptr) {
-            break;
-        }
-        i = static_cast<int>(static_cast<const unsigned char*>(zero_at) - in);
-        const int n = zero_run(in, i, length - i);
-        i += n;
-        if (n <= 256) {
-            // A run of n >= L zeros becomes one token of L + 1 bytes; shorter
-            // runs travel in literal pairs and triples at levels 2 and 3.
-            s1 += n - 2;
-            if (n >= 2) {
-                s2 += n - 3;
-            }
-            if (n >= 3) {
-                s3 += n - 4;
-            }
-        } else {
-            s1 += n - (2 * (n / 256) + 2);
-            s2 += n - (3 * ((n - n / 256) / 256) + 3);
-            s3 += n - (4 * ((n - (2 * n) / 256) / 256) + 4);
-        }
+    if (length <= 0) {
+        return 0;
     }
+    const std::size_t size = static_cast<std::size_t>(length);
+    // Counted over the block: zero bytes, and the first, second and third
+    // zero of every run.
+    std::int64_t zeros = 0;
+    std::int64_t firsts = 0;
+    std::int64_t seconds = 0;
+    std::int64_t thirds = 0;
+    Scores long_runs;
+    std::uint64_t before = 0;  // the mask of the 64 bytes before
+    int open_run = 0;          // zeros at the end of what has been read
+    for (std::size_t at = 0; at < size; at += 64) {
+        const std::uint64_t m = zeros_of_64(in + at, size - at);
+        if (m == 0 && open_run == 0) {
+            before = 0;
+            continue;
+        }
+        const std::uint64_t m1 = (m << 1) | (before >> 63);
+        const std::uint64_t m2 = (m << 2) | (before >> 62);
+        const std::uint64_t m3 = (m << 3) | (before >> 61);
+        zeros += count_bits(m);
+        firsts += count_bits(m & ~m1);
+        seconds += count_bits(m & m1 & ~m2);
+        thirds += count_bits(m & m1 & m2 & ~m3);
+        before = m;
+        if (m == ~std::uint64_t(0)) {
+            open_run += 64;
+            continue;
+        }
+        // A run that ends in these bytes and began before them may be long;
+        // one within them is not.
+        add_long_run(long_runs, open_run + trailing_ones(m));
+        open_run = leading_ones(m);
+    }
+    add_long_run(long_runs, open_run);
+    // Runs of one zero save nothing at levels 2 and 3 and are not counted
+    // there; runs of two save nothing at level 3.
+    const std::int64_t in_runs_of_2 = zeros - (firsts - seconds);
+    const std::int64_t in_runs_of_3 = in_runs_of_2 - 2 * (seconds - thirds);
+    const int s1 = static_cast<int>(zeros - 2 * firsts) + long_runs.s1;
+    const int s2 = static_cast<int>(in_runs_of_2 - 3 * seconds) + long_runs.s2;
+    const int s3 = static_cast<int>(in_runs_of_3 - 4 * thirds) + long_runs.s3;
     if (s1 >= threshold && s1 >= s2 && s1 >= s3) {
         return 1;
     }
@@ -108,53 +317,149 @@ int testRLE(const unsigned char* in, int length, int threshold)
     return 0;
 }
 
+namespace {
+
+// One token at in[i] (a zero), near the end of the input or of the block,
+// every byte checked; false for a damaged stream.
+bool decode_token_carefully(const unsigned char* in, std::size_t size, unsigned char* out, std::size_t total,
+                            std::size_t& i, std::size_t& o, int level)
+{
+    // Up to `level` zeros tell a literal pair or triple from a run token.
+    std::size_t zeros = 1;
+    while (zeros < std::size_t(level) && i + zeros < size && in[i + zeros] == 0) {
+        ++zeros;
+    }
+    if (i + zeros >= size) {
+        return false;
+    }
+    if (zeros < std::size_t(level)) {
+        if (o + zeros + 1 > total) {
+            return false;
+        }
+        std::memset(out + o, 0, zeros);
+        o += zeros;
+        out[o++] = in[i + zeros];
+        i += zeros + 1;
+        return true;
+    }
+    // The last run token of a block may stand for up to level - 1 zeros
+    // beyond it (the block's end counts as zeros); those are dropped.
+    const std::size_t n = static_cast<std::size_t>(level + extra_zeros(in[i + level]));
+    if (o + n > total + level - 1) {
+        return false;
+    }
+    const std::size_t kept = std::min(n, total - o);
+    std::memset(out + o, 0, kept);
+    o += kept;
+    i += static_cast<std::size_t>(level) + 1;
+    return true;
+}
+
+// Reads 64 coded bytes at a time and finds the tokens, which start at zero
+// bytes, from the mask of their zeros; a token is read whole before the
+// next is looked for, since a count byte may be zero itself.
+template <int level>
+int decode_runs(const unsigned char* in, std::size_t size, unsigned char* out, std::size_t total)
+{
+    std::size_t i = 0;
+    std::size_t o = 0;
+    // The longest token is level + 1 bytes: a step of 64 reads at most that
+    // many bytes past its 64.
+    while (o < total && i + 64 + level + 1 <= size) {
+        std::uint64_t zeros = zeros_of_64(in + i, 64);
+        std::size_t p = 0;
+        for (;;) {
+            const std::size_t k = zeros != 0 ? static_cast<std::size_t>(__builtin_ctzll(zeros)) : 64;
+            std::size_t n = k - p;
+            if (n >= total - o) {
+                n = total - o;  // the block ends within this stretch
+                copy_stretch(out, o, total, in, i + p, size, n);
+                return static_cast<int>(i + p + n);
+            }
+            copy_stretch(out, o, total, in, i + p, size, n);
+            o += n;
+            p = k;
+            if (p == 64) {
+                break;
+            }
+            const unsigned char* token = in + i + p;
+            if (level >= 2 && token[1] != 0) {
+                if (o + 2 > total) {
+                    return -1;
+                }
+                out[o] = 0;  // a literal pair
+                out[o + 1] = token[1];
+                o += 2;
+                p += 2;
+            } else if (level == 3 && token[2] != 0) {
+                if (o + 3 > total) {
+                    return -1;
+                }
+                out[o] = 0;  // a literal triple
+                out[o + 1] = 0;
+                out[o + 2] = token[2];
+                o += 3;
+                p += 3;
+            } else {
+                const std::size_t run = static_cast<std::size_t>(level + extra_zeros(token[level]));
+                if (run > total - o) {
+                    // The last token of a block may stand for up to level - 1
+                    // zeros beyond it; those are dropped.
+                    if (run > total - o + level - 1) {
+                        return -1;
+                    }
+                    std::memset(out + o, 0, total - o);
+                    return static_cast<int>(i + p + level + 1);
+                }
+                if (run <= 16 && o + 16 <= total) {
+                    std::memset(out + o, 0, 16);
+                } else {
+                    std::memset(out + o, 0, run);
+                }
+                o += run;
+                p += level + 1;
+            }
+            if (p >= 64) {
+                break;
+            }
+            zeros &= ~std::uint64_t(0) << p;
+        }
+        i += p;
+    }
+    while (o < total) {
+        if (i >= size) {
+            return -1;
+        }
+        const std::size_t n = literal_run(in, i, std::min(size - i, total - o));
+        std::memcpy(out + o, in + i, n);
+        i += n;
+        o += n;
+        if (o < total && !decode_token_carefully(in, size, out, total, i, o, level)) {
+            return -1;
+        }
+    }
+    return static_cast<int>(i);
+}
+
+}  // namespace
+
 int deRLE(const unsigned char* in, int in_size, unsigned char* out, int length, int level)
 {
-    if (length <= 0 || level < 1 || level > 3) {
+    if (length <= 0) {
         return 0;
     }
-    int i = 0;
-    int o = 0;
-    while (o < length) {
-        if (i >= in_size) {
-            return -1;
-        }
-        const unsigned char x = in[i];
-        if (x != 0) {
-            out[o++] = x;
-            ++i;
-            continue;
-        }
-        // Up to `level` zeros tell a literal pair or triple from a run token.
-        int zeros = 1;
-        while (zeros < level && i + zeros < in_size && in[i + zeros] == 0) {
-            ++zeros;
-        }
-        if (i + zeros >= in_size) {
-            return -1;
-        }
-        if (zeros < level) {
-            if (o + zeros + 1 > length) {
-                return -1;
-            }
-            std::memset(out + o, 0, static_cast<std::size_t>(zeros));
-            o += zeros;
-            out[o++] = in[i + zeros];
-            i += zeros + 1;
-            continue;
-        }
-        // The last run token of a block may stand for up to level - 1 zeros
-        // beyond it (the block's end counts as zeros); those are dropped.
-        const int n = level + extra_zeros(in[i + level]);
-        if (o + n > length + level - 1) {
-            return -1;
-        }
-        const int kept = std::min(n, length - o);
-        std::memset(out + o, 0, static_cast<std::size_t>(kept));
-        o += kept;
-        i += level + 1;
+    const std::size_t size = static_cast<std::size_t>(in_size < 0 ? 0 : in_size);
+    const std::size_t total = static_cast<std::size_t>(length);
+    switch (level) {
+    case 1:
+        return decode_runs<1>(in, size, out, total);
+    case 2:
+        return decode_runs<2>(in, size, out, total);
+    case 3:
+        return decode_runs<3>(in, size, out, total);
+    default:
+        return 0;
     }
-    return i;
 }
 
 }  // namespace zero

@@ -1,0 +1,80 @@
+// The 32-bit range coder of the channel streams, and the scaled table that
+// drives it. A table is built once per channel from its 256 byte counts; the
+// coder loops then read it in the forms they need: an entry per value for
+// the steps of coding, and a lookup from the high bits of a code value to the
+// value whose share holds it, for decoding.
+//
+// Several channels can be coded side by side: each has its own table, input
+// and output, and the streams are exactly those that coding them one by one
+// writes, but one loop advances all of them, so that the processor overlaps
+// their steps instead of waiting on each one's chain of dependent operations.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "entropy/status.h"
+
+// Up to this many channels are coded side by side.
+constexpr int max_side_by_side = 4;
+
+// The largest number of bytes range-coded with one table: the total is at
+// most 2^23, so that range >> prob_bits stays at 1 or more.
+constexpr unsigned max_total_bits = 23;
+constexpr std::uint32_t max_total = 1u << max_total_bits;
+
+// Bits of a code value that the decoder's lookup reads.
+constexpr unsigned max_lookup_bits = 12;
+
+// One value's step: the range coder adds r x start to low and makes the range
+// r x freq; for value 255 it also keeps what the truncation of r leaves over,
+// range & keep (keep = total - 1), so that the last value takes it. `end` is
+// where the next value starts (2^32 - 1 after 255): the decoder's value v is
+// the one with r x start <= low < r x end.
+struct RangeEntry {
+    std::uint32_t start;
+    std::uint32_t freq;
+    std::uint32_t keep;
+    std::uint32_t end;
+};
+
+struct RangeTable {
+    std::uint32_t prob[257];        // cumulative scaled shares; prob[256] is the total
+    unsigned bits = 0;              // log2 of the total
+    bool dense = false;             // nearly a byte out for every value coded
+    RangeEntry entries[256];
+    unsigned lookup_shift = 0;      // code values >> lookup_shift index the lookup
+    // The last value that starts at or before each bucket of code values;
+    // the upper half covers the values past the total, which only 255 takes.
+    unsigned char lookup[2u << max_lookup_bits];
+};
+
+// Scales 256 counts that describe `length` bytes to shares of a power-of-two
+// total and makes `prob` cumulative; sets `bits`. The encoder and the decoder
+// both build their table here, so that they agree bit for bit.
+void build_shares(const unsigned int* counts, std::uint64_t length, unsigned int* prob, unsigned int& bits);
+
+// Completes a table whose prob and bits are set: the entries for coding, and
+// with `for_decoding` the lookup as well.
+void prepare_table(RangeTable& table, bool for_decoding);
+
+// Range-codes `length` bytes and returns E, the bytes emitted, the encoder's
+// first byte (always 0) included. `out` needs room for 3 x length + 5 bytes;
+// nothing beyond the E bytes is written.
+std::size_t range_encode(const RangeTable& table, const unsigned char* in, std::size_t length, unsigned char* out);
+
+// The same for `count` channels at once; emitted[c] receives each one's E.
+void range_encode_side_by_side(int count, const RangeTable* const tables[], const unsigned char* const in[],
+                               const std::size_t length[], unsigned char* const out[], std::size_t emitted[]);
+
+// Decodes `length` bytes (at least 1) from at most `in_size` coded bytes that
+// start with the encoder's unstored first byte at in[0], which is not read.
+// Input past in_size reads as zero and makes the result Status::truncated;
+// values that no encoder could have coded make it Status::bad_stream.
+[[nodiscard]] Status range_decode(const RangeTable& table, const unsigned char* in, std::size_t in_size,
+                                  unsigned char* out, std::size_t length);
+
+// The same for `count` channels at once; the first failure found is returned.
+[[nodiscard]] Status range_decode_side_by_side(int count, const RangeTable* const tables[],
+                                               const unsigned char* const in[], const std::size_t in_size[],
+                                               unsigned char* const out[], const std::size_t length[]);
