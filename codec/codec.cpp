@@ -36,16 +36,32 @@ bool one_colour(const unsigned char* frame, std::size_t bytes, std::size_t pixel
 }
 
 // Lays the channel streams one after another after the type byte and the
-// channel offsets, and returns the frame's length.
+// channel offsets, and returns the frame's length. The channels are coded
+// side by side, each at the place its stream would take at its longest (the
+// output holds tarvic_frame_bound() bytes), then moved down behind the one
+// before it. `scratch` holds plane_bytes bytes a channel.
 unsigned int compact_planes(Compress& compactor, const unsigned char* planes, std::size_t plane_bytes, int channels,
-                            unsigned char* out)
+                            unsigned char* scratch, unsigned char* out)
 {
-    std::uint32_t offset = 1 + 4 * static_cast<std::uint32_t>(channels - 1);
+    const std::uint32_t head = 1 + 4 * static_cast<std::uint32_t>(channels - 1);
+    const std::size_t room = compact_bound(plane_bytes);
+    const unsigned char* in[max_side_by_side] = {};
+    unsigned char* streams[max_side_by_side] = {};
+    unsigned char* runs[max_side_by_side] = {};
+    for (int c = 0; c < channels; ++c) {
+        in[c] = planes + c * plane_bytes;
+        streams[c] = out + head + c * room;
+        runs[c] = scratch + c * plane_bytes;
+    }
+    unsigned int reported[max_side_by_side] = {};
+    compactor.compact_side_by_side(channels, in, static_cast<unsigned int>(plane_bytes), streams, runs, reported);
+    std::uint32_t offset = head;
     for (int c = 0; c < channels; ++c) {
         if (c > 0) {
             put_le32(out + 1 + 4 * (c - 1), offset);
+            std::memmove(out + offset, streams[c], reported[c]);
         }
-        offset += compactor.compact(planes + c * plane_bytes, out + offset, static_cast<unsigned int>(plane_bytes));
+        offset += reported[c];
     }
     return offset;
 }
@@ -122,8 +138,11 @@ int CodecInst::CompressContinue(ICCOMPRESS* icinfo, std::uint32_t)
         for (std::size_t p = 0; p < pixels; ++p) {
             std::memcpy(plane_buffer + 3 * p, input_frame + 4 * p, 3);
         }
+        frame_copy = plane_buffer;
     } else {
-        std::memcpy(plane_buffer, input_frame, frame_bytes);
+        // A 24-bit frame is filtered straight from the input: the copy in
+        // plane_buffer would hold the same bytes.
+        frame_copy = input_frame;
     }
     if (FastCompress(icinfo)) {
         return 0;
@@ -147,10 +166,10 @@ int CodecInst::SolidFrameTest(ICCOMPRESS* icinfo)
 {
     const std::size_t pixels = std::size_t(width) * std::size_t(height);
     // Frames of fewer than eight pixels are always coded in full.
-    if (pixels < 8 || !one_colour(plane_buffer, 3 * pixels, 3, 8)) {
+    if (pixels < 8 || !one_colour(frame_copy, 3 * pixels, 3, 8)) {
         return 0;
     }
-    const unsigned char* pixel = plane_buffer;
+    const unsigned char* pixel = frame_copy;
     if (pixel[0] == pixel[1] && pixel[1] == pixel[2]) {
         output_frame[0] = FRAME_SOLID_GREY;
         output_frame[1] = pixel[0];
@@ -158,7 +177,11 @@ int CodecInst::SolidFrameTest(ICCOMPRESS* icinfo)
         std::memset(prev_frame, pixel[0], frame_bytes);
     } else {
         output_frame[0] = FRAME_SOLID_RGB;
-        std::memcpy(output_frame + 1, pixel, 3);
+        // The pixel's bytes in the frame pixel order.
+        const bool movie = input_order == PixelOrder::movie && bit_count == 24;
+        output_frame[1] = pixel[movie ? 2 : 0];
+        output_frame[2] = pixel[1];
+        output_frame[3] = pixel[movie ? 0 : 2];
         icinfo->dwSize = 4;
         std::memcpy(prev_frame, input_frame, frame_bytes);
     }
@@ -170,10 +193,13 @@ unsigned int CodecInst::KeyCompress(ICCOMPRESS* icinfo)
 {
     icinfo->dwFlags = AVIIF_KEYFRAME;
     const std::size_t n = std::size_t(width) * std::size_t(height);
-    DeEntropy(plane_buffer, residual_buffer, width, height);
-    split_planes(residual_buffer, plane_buffer, n, 3);
+    // The residual planes that DeEntropy and split_planes make, in two passes
+    // from the frame: the decorrelated planes go to residual_buffer, their
+    // residuals to plane_buffer.
+    const PixelOrder order = bit_count == 24 ? input_order : PixelOrder::frame;
+    DeEntropyPlanes(frame_copy, order, residual_buffer, plane_buffer, width, height);
     output_frame[0] = FRAME_RGB24;
-    const unsigned int length = compact_planes(compactor, plane_buffer, n, 3, output_frame);
+    const unsigned int length = compact_planes(compactor, plane_buffer, n, 3, residual_buffer, output_frame);
     assert(length + 3 <= tarvic_frame_bound(width, height, 24));
     icinfo->dwSize = length;
     return length;
@@ -212,7 +238,7 @@ int CodecInst::CompressRGB32(ICCOMPRESS* icinfo)
     DeEntropy32(plane_buffer, residual_buffer, width, height);
     split_planes(residual_buffer, plane_buffer, n, 4);
     output_frame[0] = FRAME_RGBA32;
-    const unsigned int length = compact_planes(compactor, plane_buffer, n, 4, output_frame);
+    const unsigned int length = compact_planes(compactor, plane_buffer, n, 4, residual_buffer, output_frame);
     assert(length + 3 <= tarvic_frame_bound(width, height, 32));
     icinfo->dwSize = length;
     std::memcpy(prev_frame, input_frame, 4 * n);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/predict.h"
 #include "entropy/compress.h"
 #include "entropy/status.h"
 
@@ -44,6 +45,11 @@ public:
     int bit_count = 0;
     int detect_null_frames = 0;
     int keep_alpha = 0;
+    // The pixel order of 24-bit input frames: the frame pixel order, or a
+    // "raw " movie's, which the codec reads as if converted first; the coded
+    // frames are the same either way.
+    PixelOrder input_order = PixelOrder::frame;
+    const unsigned char* frame_copy = nullptr;  // the frame's 3-byte pixels: the input, or plane_buffer
     Compress compactor;
 
     CodecInst() = default;

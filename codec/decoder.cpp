@@ -117,17 +117,25 @@ Status TarvicDecoder::Decompress(const unsigned char* frame, std::size_t size, u
             return Status::bad_offsets;
         }
     }
+    const unsigned char* streams[max_side_by_side] = {};
+    std::size_t stream_sizes[max_side_by_side] = {};
+    unsigned char* planes[max_side_by_side] = {};
+    unsigned char* runs[max_side_by_side] = {};
     for (int c = 0; c < channels; ++c) {
-        const Status status = compactor.uncompact(frame + starts[c], starts[c + 1] - starts[c], plane_buffer + c * pixels,
-                                                  static_cast<unsigned int>(pixels));
-        if (status != Status::ok) {
-            return status;
-        }
+        streams[c] = frame + starts[c];
+        stream_sizes[c] = starts[c + 1] - starts[c];
+        planes[c] = plane_buffer + c * pixels;
+        runs[c] = residual_buffer + c * pixels;
     }
-    join_planes(plane_buffer, residual_buffer, pixels, channels);
+    const Status status = compactor.uncompact_side_by_side(channels, streams, stream_sizes, planes,
+                                                           static_cast<unsigned int>(pixels), runs);
+    if (status != Status::ok) {
+        return status;
+    }
     if (channels == 3) {
-        ReEntropy(residual_buffer, picture, width, height);
+        ReEntropyPlanes(plane_buffer, picture, top_down, width, height);
     } else {
+        join_planes(plane_buffer, residual_buffer, pixels, channels);
         ReEntropy32(residual_buffer, picture, width, height);
     }
     return Status::ok;

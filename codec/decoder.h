@@ -24,6 +24,7 @@ public:
     int width = 0;
     int height = 0;
     int bit_count = 0;                      // 24 or 32
+    bool top_down = false;                  // 24-bit pictures: rows in the reverse of the coded order
     std::size_t picture_bytes = 0;          // width x height x bit_count / 8
     unsigned char* plane_buffer = nullptr;  // the decoded channel planes
     unsigned char* residual_buffer = nullptr;

@@ -48,6 +48,24 @@ void ReEntropy32(const unsigned char* residuals, unsigned char* destination, int
 void blockDeEntropy(const unsigned char* source, unsigned char* destination, int width, int length);
 void blockReEntropy(const unsigned char* residuals, unsigned char* destination, int width, int length);
 
+// Where a frame's pixels come from: the frame pixel order (rows bottom up,
+// bytes blue, green, red), or the order of a "raw " movie's frames (rows top
+// down, bytes red, green, blue), read as if converted first.
+enum class PixelOrder { frame, movie };
+
+// DeEntropy and the separation into three planes in two passes: the frame's
+// pixels are decorrelated into three planes of `sources` (byte 0 minus byte
+// 1, byte 1, byte 2 minus byte 1), and each plane is predicted on its own
+// into `residuals`, where the three planes are exactly split_planes() of
+// what DeEntropy writes. `frame` is not changed.
+void DeEntropyPlanes(const unsigned char* frame, PixelOrder order, unsigned char* sources, unsigned char* residuals,
+                     int width, int height);
+
+// The inverse: rebuilds the decorrelated planes in place in `planes` from
+// their residuals and writes the frame, rows bottom up (or top down with
+// `top_down`), bytes 0, 1, 2 of every pixel.
+void ReEntropyPlanes(unsigned char* planes, unsigned char* frame, bool top_down, int width, int height);
+
 // A frame's residuals, pixel by pixel, as `channels` planes one after another
 // (each plane is one channel stream), and back; n is the number of pixels.
 void split_planes(const unsigned char* pixels, unsigned char* planes, std::size_t n, int channels);

@@ -202,7 +202,7 @@ int reelpack_run(int argc, char** argv)
     const std::size_t frame_size = std::size_t(width) * std::size_t(height) * 3;
     // The writer sets three bytes after the frame it is given.
     Block frame(frame_size + 1024);
-    Block work(info.is_raw ? frame_size + 1024 : 0);
+    Block work(info.is_raw && !compressed ? frame_size + 1024 : 0);
 
     // The codec is begun in both modes; only the compressed mode needs it.
     const std::size_t coded_bound = tarvic_frame_bound(width, height, 24);
@@ -221,6 +221,9 @@ int reelpack_run(int argc, char** argv)
         return exit_failure;
     }
     CodecInst codec;
+    // The codec reads a "raw " movie's frames as they come, so that the
+    // compressed mode does not convert them first.
+    codec.input_order = info.is_raw ? PixelOrder::movie : PixelOrder::frame;
     const Status begun = codec.CompressBegin(width, height, 24);
     if (compressed && begun != Status::ok) {
         std::printf("Unable to prepare the compressor for %dx%d frames: %s\n", width, height, status_text(begun));
@@ -246,7 +249,7 @@ int reelpack_run(int argc, char** argv)
             ++incomplete;
         }
         unsigned char* pixels = frame.bytes;
-        if (info.is_raw) {
+        if (info.is_raw && !compressed) {
             raw_to_BGR(frame.bytes, work.bytes, width, height);
             pixels = work.bytes;
         }

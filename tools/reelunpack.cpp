@@ -41,10 +41,24 @@ struct MappedFile {
     const unsigned char* data = nullptr;
     std::size_t size = 0;
     struct stat st {};
+    std::size_t released = 0;  // the pages before this have been given back
     ~MappedFile()
     {
         if (data != nullptr) {
             ::munmap(const_cast<unsigned char*>(data), size);
+        }
+    }
+
+    // Gives back the pages of the file before `end`: a long file is read
+    // once from start to end, and its pages would otherwise all count as
+    // the process's memory. A page read again later comes back from the file.
+    void release_before(std::size_t end)
+    {
+        const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        const std::size_t until = end / page * page;
+        if (data != nullptr && until > released) {
+            ::madvise(const_cast<unsigned char*>(data) + released, until - released, MADV_DONTNEED);
+            released = until;
         }
     }
 };
@@ -61,6 +75,7 @@ bool map_file(const char* path, MappedFile& file)
         void* mapped = ::mmap(nullptr, static_cast<std::size_t>(file.st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
         ok = mapped != MAP_FAILED;
         if (ok) {
+            ::madvise(mapped, static_cast<std::size_t>(file.st.st_size), MADV_SEQUENTIAL);
             file.data = static_cast<const unsigned char*>(mapped);
             file.size = static_cast<std::size_t>(file.st.st_size);
         }
@@ -95,7 +110,7 @@ bool describe_stream(const AviLayout& layout, Stream& stream)
 // four bytes (as bitmaps usually are), bottom row first unless the format
 // says top-down. It comes out packed and bottom row first.
 bool unpack_plain(const AviLayout& layout, const Stream& stream, const unsigned char* bytes, std::size_t size,
-                  unsigned char* picture)
+                  unsigned char* picture, bool top_down)
 {
     const std::size_t row = stream.stored_row;
     const std::size_t padded = (row + 3) & ~std::size_t(3);
@@ -109,7 +124,7 @@ bool unpack_plain(const AviLayout& layout, const Stream& stream, const unsigned 
         return false;
     }
     for (std::size_t y = 0; y < rows; ++y) {
-        const std::size_t from = layout.top_down ? rows - 1 - y : y;
+        const std::size_t from = layout.top_down != top_down ? rows - 1 - y : y;
         std::memcpy(picture + y * row, bytes + from * stride, row);
     }
     return true;
@@ -232,9 +247,13 @@ int main(int argc, char** argv)
         return exit_failure;
     }
     // The picture keeps the last good frame, black before the first; the
-    // writer sets three bytes after a frame.
+    // writer sets three bytes after a frame. Raw frames go out top row
+    // first, and are decoded that way.
     std::vector<unsigned char> picture(stream.frame_bytes + 3, 0);
-    std::vector<unsigned char> top_down(to_stdout ? stream.frame_bytes : 0);
+    decoder.top_down = to_stdout;
+    // The pages that the layout's reading touched are not needed again.
+    input.release_before(input.size);
+    input.released = 0;
 
     AviWriter writer;
     writer.report = stderr;
@@ -256,9 +275,10 @@ int main(int argc, char** argv)
         Status status = Status::ok;
         if (stream.tarvic) {
             status = decoder.Decompress(bytes, frame.size, picture.data());
-        } else if (!unpack_plain(layout, stream, bytes, frame.size, picture.data())) {
+        } else if (!unpack_plain(layout, stream, bytes, frame.size, picture.data(), to_stdout)) {
             status = Status::truncated;
         }
+        input.release_before(static_cast<std::size_t>(frame.offset) + frame.size);
         if (status != Status::ok) {
             std::fprintf(stderr, "%sreelunpack: frame %zu is damaged (%s); the previous frame stands in for it\n",
                          progress.shown ? "\n" : "", i, status_text(status));
@@ -266,12 +286,7 @@ int main(int argc, char** argv)
         }
         bool written;
         if (to_stdout) {
-            const std::size_t row = stream.stored_row;
-            const std::size_t rows = static_cast<std::size_t>(layout.height);
-            for (std::size_t y = 0; y < rows; ++y) {
-                std::memcpy(top_down.data() + y * row, picture.data() + (rows - 1 - y) * row, row);
-            }
-            written = write_all(STDOUT_FILENO, top_down.data(), top_down.size());
+            written = write_all(STDOUT_FILENO, picture.data(), stream.frame_bytes);
         } else {
             written = writer.write_frame(picture.data(), static_cast<int>(stream.frame_bytes), 0x10) == 1;
         }
