@@ -528,7 +528,8 @@ void prepare_table(RangeTable& table, bool for_decoding)
     double bits_per_value = 0;
     for (unsigned v = 0; v < 256; ++v) {
         const std::uint32_t share = table.prob[v + 1] - table.prob[v];
-        table.entries[v] = {table.prob[v], share, v == 255 ? total - 1 : 0u, v == 255 ? 0xFFFFFFFFu : table.prob[v + 1]};
+        const bool last = v == 255;
+        table.entries[v] = {table.prob[v], share, last ? total - 1 : 0u, last ? 0xFFFFFFFFu : table.prob[v + 1]};
         if (share != 0) {
             const double p = double(share) / double(total);
             bits_per_value -= p * std::log2(p);

@@ -141,6 +141,75 @@ TEST(DeEntropy, ReEntropyInvertsEveryFilter)
     }
 }
 
+// Frames of every shape that the plane filters treat apart (one row, one
+// column, a second row, rows of many widths) and of contents that take
+// every branch of the predictor: noise, ramps and flat areas.
+std::vector<std::pair<int, int>> shapes()
+{
+    return {{1, 1}, {2, 1}, {1, 2}, {5, 1}, {1, 9}, {3, 2}, {7, 3}, {13, 17}, {64, 5}, {33, 31}, {640, 9}};
+}
+
+Bytes picture(int w, int h, unsigned seed)
+{
+    std::mt19937 random(seed);
+    Bytes frame(static_cast<std::size_t>(w) * h * 3);
+    for (std::size_t i = 0; i < frame.size(); ++i) {
+        const unsigned r = random();
+        const unsigned ramp = (i / 3) % 251 + r % 3;
+        const unsigned flat = r % 7 == 0 ? r >> 8 : 128;
+        frame[i] = static_cast<unsigned char>(seed % 3 == 0 ? r : seed % 3 == 1 ? ramp : flat);
+    }
+    return frame;
+}
+
+TEST(DeEntropyPlanes, AreTheSplitResidualsOfDeEntropy)
+{
+    for (auto [w, h] : shapes()) {
+        for (unsigned seed = 0; seed < 3; ++seed) {
+            const Bytes frame = picture(w, h, seed);
+            const std::size_t n = static_cast<std::size_t>(w) * h;
+            Bytes copy = frame;
+            Bytes interleaved(frame.size());
+            DeEntropy(copy.data(), interleaved.data(), w, h);
+            Bytes expected(frame.size());
+            split_planes(interleaved.data(), expected.data(), n, 3);
+
+            Bytes sources(frame.size());
+            Bytes planes(frame.size());
+            DeEntropyPlanes(frame.data(), PixelOrder::frame, sources.data(), planes.data(), w, h);
+            EXPECT_EQ(planes, expected) << w << "x" << h << " seed " << seed;
+
+            // The same frame as a raw movie holds it: rows top down, red first.
+            Bytes movie(frame.size());
+            for (int y = 0; y < h; ++y) {
+                for (int x = 0; x < w; ++x) {
+                    const unsigned char* from = &frame[(static_cast<std::size_t>(h - 1 - y) * w + x) * 3];
+                    unsigned char* to = &movie[(static_cast<std::size_t>(y) * w + x) * 3];
+                    to[0] = from[2];
+                    to[1] = from[1];
+                    to[2] = from[0];
+                }
+            }
+            DeEntropyPlanes(movie.data(), PixelOrder::movie, sources.data(), planes.data(), w, h);
+            EXPECT_EQ(planes, expected) << "movie order " << w << "x" << h << " seed " << seed;
+
+            Bytes back(frame.size());
+            Bytes rebuilt = expected;
+            ReEntropyPlanes(rebuilt.data(), back.data(), false, w, h);
+            EXPECT_EQ(back, frame) << w << "x" << h << " seed " << seed;
+            rebuilt = expected;
+            ReEntropyPlanes(rebuilt.data(), back.data(), true, w, h);
+            for (int y = 0; y < h; ++y) {
+                const std::size_t row = static_cast<std::size_t>(w) * 3;
+                ASSERT_TRUE(std::equal(back.begin() + static_cast<long>(y * row),
+                                       back.begin() + static_cast<long>((y + 1) * row),
+                                       frame.begin() + static_cast<long>((h - 1 - y) * row)))
+                    << "top down " << w << "x" << h << " row " << y;
+            }
+        }
+    }
+}
+
 TEST(BlockDeEntropy, TheFirstSampleOfTheSecondRowComesFromTheLeft)
 {
     const Bytes plane = {10, 20, 30, 35, 50, 70};  // rows of 3

@@ -153,7 +153,8 @@ TEST(RangeCoder, StreamsAreTheModelsByteForByte)
             }
             EXPECT_EQ(model_decode(table.prob, table.bits, expected, length), in) << kind << " " << length;
             Bytes back(length);
-            ASSERT_EQ(range_decode(table, out.data(), emitted, back.data(), length), Status::ok) << kind << " " << length;
+            ASSERT_EQ(range_decode(table, out.data(), emitted, back.data(), length), Status::ok)
+                << kind << " " << length;
             EXPECT_EQ(back, in) << kind << " " << length;
         }
     }
