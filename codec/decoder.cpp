@@ -33,8 +33,9 @@ Status TarvicDecoder::DecompressBegin(int frame_width, int frame_height, int bit
     picture_bytes = pixels * std::size_t(bits / 8);
     plane_buffer = static_cast<unsigned char*>(std::malloc(picture_bytes));
     residual_buffer = static_cast<unsigned char*>(std::malloc(picture_bytes));
+    row_scratch = static_cast<unsigned char*>(std::malloc(ReEntropyPlanesScratch(width)));
     // A plane's zero-run form is shorter than the plane.
-    if (plane_buffer == nullptr || residual_buffer == nullptr ||
+    if (plane_buffer == nullptr || residual_buffer == nullptr || row_scratch == nullptr ||
         !compactor.InitCompressBuffers(static_cast<unsigned int>(pixels))) {
         DecompressEnd();
         return Status::no_memory;
@@ -46,8 +47,10 @@ void TarvicDecoder::DecompressEnd()
 {
     std::free(plane_buffer);
     std::free(residual_buffer);
+    std::free(row_scratch);
     plane_buffer = nullptr;
     residual_buffer = nullptr;
+    row_scratch = nullptr;
     compactor.FreeCompressBuffers();
 }
 
@@ -133,7 +136,7 @@ Status TarvicDecoder::Decompress(const unsigned char* frame, std::size_t size, u
         return status;
     }
     if (channels == 3) {
-        ReEntropyPlanes(plane_buffer, picture, top_down, width, height);
+        ReEntropyPlanes(plane_buffer, row_scratch, picture, top_down, width, height);
     } else {
         join_planes(plane_buffer, residual_buffer, pixels, channels);
         ReEntropy32(residual_buffer, picture, width, height);

@@ -28,6 +28,7 @@ public:
     std::size_t picture_bytes = 0;          // width x height x bit_count / 8
     unsigned char* plane_buffer = nullptr;  // the decoded channel planes
     unsigned char* residual_buffer = nullptr;
+    unsigned char* row_scratch = nullptr;   // the rows that ReEntropyPlanes works in
     Compress compactor;
 
     TarvicDecoder() = default;

@@ -2,6 +2,12 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -303,7 +309,45 @@ void DeEntropyPlanes(const unsigned char* frame, PixelOrder order, unsigned char
     }
 }
 
-void ReEntropyPlanes(unsigned char* planes, unsigned char* frame, bool top_down, int width, int height)
+std::size_t ReEntropyPlanesScratch(int width) { return 3 * (4 * std::size_t(width > 0 ? width : 0) + 16); }
+
+namespace {
+
+// The frame's pixel from a decorrelated one: byte 1 added to bytes 0 and 2.
+inline void put_pixel(unsigned char* px, unsigned b, unsigned g, unsigned r)
+{
+    px[0] = static_cast<unsigned char>(b + g);
+    px[1] = static_cast<unsigned char>(g);
+    px[2] = static_cast<unsigned char>(r + g);
+}
+
+// A decorrelated pixel held as the low three bytes of a word.
+inline std::uint32_t word(unsigned b, unsigned g, unsigned r) { return b | (g << 8) | (r << 16); }
+
+#if defined(__SSE2__)
+// A pixel's three bytes rebuilt at once from their residuals: the median
+// predictor is left + above - median(left, above, upper_left), so the
+// residual and above are added first and left joins in parallel with the
+// median, which leaves four steps that wait on the pixel before.
+inline __m128i rebuild_pixel(__m128i left, __m128i above, __m128i upper_left, __m128i residual)
+{
+    const __m128i median = _mm_max_epu8(_mm_min_epu8(left, above), _mm_min_epu8(_mm_max_epu8(left, above), upper_left));
+    return _mm_sub_epi8(_mm_add_epi8(left, _mm_add_epi8(above, residual)), median);
+}
+
+// The decorrelated pixel's frame bytes in the low three bytes.
+inline std::uint32_t frame_word(__m128i pixel)
+{
+    const __m128i green = _mm_and_si128(_mm_srli_epi32(pixel, 8), _mm_set1_epi32(0xFF));
+    return static_cast<std::uint32_t>(
+        _mm_cvtsi128_si32(_mm_add_epi8(pixel, _mm_or_si128(green, _mm_slli_epi32(green, 16)))));
+}
+#endif
+
+}  // namespace
+
+void ReEntropyPlanes(const unsigned char* planes, unsigned char* scratch, unsigned char* frame, bool top_down,
+                     int width, int height)
 {
     if (width <= 0 || height <= 0) {
         return;
@@ -311,70 +355,130 @@ void ReEntropyPlanes(unsigned char* planes, unsigned char* frame, bool top_down,
     const std::size_t w = std::size_t(width);
     const std::size_t h = std::size_t(height);
     const std::size_t n = w * h;
-    unsigned char* p0 = planes;
-    unsigned char* p1 = planes + n;
-    unsigned char* p2 = planes + 2 * n;
+    const unsigned char* p0 = planes;
+    const unsigned char* p1 = planes + n;
+    const unsigned char* p2 = planes + 2 * n;
     const std::size_t row_bytes = 3 * w;
     auto row_out = [&](std::size_t y) { return frame + (top_down ? h - 1 - y : y) * row_bytes; };
-    auto put = [](unsigned char* px, int b, int g, int r) {
-        px[0] = static_cast<unsigned char>(b + g);
-        px[1] = static_cast<unsigned char>(g);
-        px[2] = static_cast<unsigned char>(r + g);
+    // Rows of decorrelated pixels, four bytes each: the row above and the
+    // row being rebuilt; and the residuals of the row, gathered the same way.
+    const std::size_t row_words = 4 * w + 16;
+    unsigned char* above = scratch;
+    unsigned char* current = scratch + row_words;
+    unsigned char* residuals = scratch + 2 * row_words;
+    auto put_word = [](unsigned char* at, std::uint32_t v) { std::memcpy(at, &v, 4); };
+    auto get_word = [](const unsigned char* at) {
+        std::uint32_t v;
+        std::memcpy(&v, at, 4);
+        return v;
     };
+
     // The first row: from the left.
-    int l0 = p0[0];
-    int l1 = p1[0];
-    int l2 = p2[0];
+    unsigned l0 = p0[0];
+    unsigned l1 = p1[0];
+    unsigned l2 = p2[0];
     unsigned char* out = row_out(0);
-    put(out, l0, l1, l2);
+    put_pixel(out, l0, l1, l2);
+    put_word(above, word(l0, l1, l2));
     for (std::size_t x = 1; x < w; ++x) {
         l0 = (l0 + p0[x]) & 255;
         l1 = (l1 + p1[x]) & 255;
         l2 = (l2 + p2[x]) & 255;
-        p0[x] = static_cast<unsigned char>(l0);
-        p1[x] = static_cast<unsigned char>(l1);
-        p2[x] = static_cast<unsigned char>(l2);
-        put(out + 3 * x, l0, l1, l2);
+        put_pixel(out + 3 * x, l0, l1, l2);
+        put_word(above + 4 * x, word(l0, l1, l2));
     }
     if (h < 2) {
         return;
     }
-    // The first sample of the second row from above; every later one by the
-    // median predictor, its left and upper-left neighbours carried from the
-    // sample before, so that each of the three channels is one short chain
-    // of dependent steps, and the three overlap.
-    int c0 = p0[0];
-    int c1 = p1[0];
-    int c2 = p2[0];
-    l0 = (c0 + p0[w]) & 255;
-    l1 = (c1 + p1[w]) & 255;
-    l2 = (c2 + p2[w]) & 255;
-    p0[w] = static_cast<unsigned char>(l0);
-    p1[w] = static_cast<unsigned char>(l1);
-    p2[w] = static_cast<unsigned char>(l2);
-    std::size_t i = w + 1;
+    // The first sample of the second row from above.
+    l0 = (p0[0] + p0[w]) & 255;
+    l1 = (p1[0] + p1[w]) & 255;
+    l2 = (p2[0] + p2[w]) & 255;
+    put_pixel(row_out(1), l0, l1, l2);
+    put_word(current, word(l0, l1, l2));
+    // Every later pixel by the median predictor over the frame taken as one
+    // sequence: its left neighbour is the pixel before it, the last of the
+    // row before for the first of a row, and its upper-left neighbour is the
+    // above neighbour of the pixel before. The three bytes of a pixel are
+    // rebuilt at once; each pixel waits only on the one before.
+    std::uint32_t left = word(l0, l1, l2);
+    std::uint32_t upper_left = get_word(above);
     for (std::size_t y = 1; y < h; ++y) {
+        const std::size_t at = y * w;
+        std::size_t gathered = 0;
+#if defined(__SSE2__)
+        // Sixteen pixels at a time: bytes of planes 0 and 1 paired, plane 2
+        // paired with zero, and the pairs joined into words.
+        const __m128i zero = _mm_setzero_si128();
+        for (; gathered + 16 <= w; gathered += 16) {
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p0 + at + gathered));
+            const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p1 + at + gathered));
+            const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p2 + at + gathered));
+            const __m128i bg_low = _mm_unpacklo_epi8(b, g);
+            const __m128i bg_high = _mm_unpackhi_epi8(b, g);
+            const __m128i r_low = _mm_unpacklo_epi8(r, zero);
+            const __m128i r_high = _mm_unpackhi_epi8(r, zero);
+            __m128i* to = reinterpret_cast<__m128i*>(residuals + 4 * gathered);
+            _mm_storeu_si128(to, _mm_unpacklo_epi16(bg_low, r_low));
+            _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(bg_low, r_low));
+            _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(bg_high, r_high));
+            _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(bg_high, r_high));
+        }
+#endif
+        for (std::size_t x = gathered; x < w; ++x) {
+            put_word(residuals + 4 * x, word(p0[at + x], p1[at + x], p2[at + x]));
+        }
         out = row_out(y);
-        std::size_t x = 0;
-        if (y == 1) {
-            put(out, l0, l1, l2);
-            x = 1;
+        const std::size_t first = y == 1 ? 1 : 0;
+#if defined(__SSE2__)
+        __m128i l = _mm_cvtsi32_si128(static_cast<int>(left));
+        __m128i c = _mm_cvtsi32_si128(static_cast<int>(upper_left));
+        for (std::size_t x = first; x < w; ++x) {
+            const __m128i a = _mm_cvtsi32_si128(static_cast<int>(get_word(above + 4 * x)));
+            const __m128i d = _mm_cvtsi32_si128(static_cast<int>(get_word(residuals + 4 * x)));
+            l = rebuild_pixel(l, a, c, d);
+            c = a;
+            put_word(current + 4 * x, static_cast<std::uint32_t>(_mm_cvtsi128_si32(l)));
         }
-        for (; x < w; ++x, ++i) {
-            const int a0 = p0[i - w];
-            const int a1 = p1[i - w];
-            const int a2 = p2[i - w];
-            l0 = (p0[i] + predict(l0, a0, c0)) & 255;
-            l1 = (p1[i] + predict(l1, a1, c1)) & 255;
-            l2 = (p2[i] + predict(l2, a2, c2)) & 255;
-            c0 = a0;
-            c1 = a1;
-            c2 = a2;
-            p0[i] = static_cast<unsigned char>(l0);
-            p1[i] = static_cast<unsigned char>(l1);
-            p2[i] = static_cast<unsigned char>(l2);
-            put(out + 3 * x, l0, l1, l2);
+        left = static_cast<std::uint32_t>(_mm_cvtsi128_si32(l));
+        upper_left = static_cast<std::uint32_t>(_mm_cvtsi128_si32(c));
+        // The row's frame bytes, four pixels at a time, into the residuals'
+        // words (no longer needed), then three bytes each to the frame.
+        std::size_t converted = first;
+        for (; converted + 4 <= w; converted += 4) {
+            const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(current + 4 * converted));
+            const __m128i green = _mm_and_si128(_mm_srli_epi32(pixels, 8), _mm_set1_epi32(0xFF));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(residuals + 4 * converted),
+                             _mm_add_epi8(pixels, _mm_or_si128(green, _mm_slli_epi32(green, 16))));
         }
+        for (; converted < w; ++converted) {
+            const __m128i pixel = _mm_cvtsi32_si128(static_cast<int>(get_word(current + 4 * converted)));
+            put_word(residuals + 4 * converted, frame_word(pixel));
+        }
+        for (std::size_t x = first; x + 1 < w; ++x) {
+            put_word(out + 3 * x, get_word(residuals + 4 * x));  // its fourth byte is the next pixel's first
+        }
+        if (w > first) {
+            std::memcpy(out + 3 * (w - 1), residuals + 4 * (w - 1), 3);
+        }
+#else
+        for (std::size_t x = first; x < w; ++x) {
+            const std::uint32_t a = get_word(above + 4 * x);
+            const std::uint32_t d = get_word(residuals + 4 * x);
+            std::uint32_t next = 0;
+            for (int k = 0; k < 24; k += 8) {
+                const int value = (int((d >> k) & 255) +
+                                   predict(int((left >> k) & 255), int((a >> k) & 255), int((upper_left >> k) & 255))) &
+                                  255;
+                next |= std::uint32_t(value) << k;
+            }
+            left = next;
+            upper_left = a;
+            put_word(current + 4 * x, left);
+            put_pixel(out + 3 * x, left & 255, (left >> 8) & 255, (left >> 16) & 255);
+        }
+#endif
+        std::swap(above, current);
     }
 }
 

@@ -61,10 +61,12 @@ enum class PixelOrder { frame, movie };
 void DeEntropyPlanes(const unsigned char* frame, PixelOrder order, unsigned char* sources, unsigned char* residuals,
                      int width, int height);
 
-// The inverse: rebuilds the decorrelated planes in place in `planes` from
-// their residuals and writes the frame, rows bottom up (or top down with
-// `top_down`), bytes 0, 1, 2 of every pixel.
-void ReEntropyPlanes(unsigned char* planes, unsigned char* frame, bool top_down, int width, int height);
+// The inverse: rebuilds the frame from the three residual planes and writes
+// it rows bottom up (or top down with `top_down`), bytes 0, 1, 2 of every
+// pixel. `scratch` holds ReEntropyPlanesScratch(width) bytes.
+void ReEntropyPlanes(const unsigned char* planes, unsigned char* scratch, unsigned char* frame, bool top_down,
+                     int width, int height);
+std::size_t ReEntropyPlanesScratch(int width);
 
 // A frame's residuals, pixel by pixel, as `channels` planes one after another
 // (each plane is one channel stream), and back; n is the number of pixels.

@@ -11,8 +11,10 @@ constexpr std::uint32_t code_mask = 0x7FFFFFFFu;  // low's 31 code bits
 
 #if defined(__GNUC__)
 #define REELPACK_RARELY(x) __builtin_expect(!!(x), 0)
+#define REELPACK_LIKELY(x) __builtin_expect(!!(x), 1)
 #else
 #define REELPACK_RARELY(x) (x)
+#define REELPACK_LIKELY(x) (x)
 #endif
 
 // The loops over the channels coded side by side are unrolled, so that each
@@ -323,17 +325,22 @@ inline void renormalise(std::uint64_t& code, std::uint32_t& range, unsigned& ava
 // below twice the total and within the lookup; the loops stop at the first
 // value that breaks it.
 template <Divide how>
-inline unsigned decode_value(std::uint64_t& code, std::uint32_t& range, const RangeTable& t, bool& bad)
+inline unsigned decode_value(std::uint64_t low_code, std::uint64_t& code, std::uint32_t& range, const RangeTable& t,
+                             bool& bad)
 {
-    const std::uint32_t low = static_cast<std::uint32_t>(code >> 32);
+    const std::uint32_t low = static_cast<std::uint32_t>(low_code >> 32);
     const std::uint32_t r = range >> t.bits;
-    const std::uint32_t q = how == Divide::by_division
-                                ? low / r
-                                : static_cast<std::uint32_t>((std::uint64_t(low) * reciprocals.of[r]) >> 32);
+    // The bucket of q = low / r is (low >> lookup_shift) / r, which one
+    // shift of the code gives.
+    const std::uint32_t high_bits = static_cast<std::uint32_t>(low_code >> (32 + t.lookup_shift));
+    const std::uint32_t bucket =
+        how == Divide::by_division
+            ? high_bits / r
+            : static_cast<std::uint32_t>((std::uint64_t(high_bits) * reciprocals.of[r]) >> 32);
     // A value at or past the total can only be 255, which takes what the
     // truncation of r leaves over. The lookup names the right value but for
     // a few buckets that hold the start of another.
-    unsigned s = t.lookup[q >> t.lookup_shift];
+    unsigned s = t.lookup[bucket];
     const RangeEntry* x = &t.entries[s];
     if (REELPACK_RARELY(std::uint64_t(r) * x->end <= low)) {
         do {
@@ -343,11 +350,50 @@ inline unsigned decode_value(std::uint64_t& code, std::uint32_t& range, const Ra
     }
     code -= std::uint64_t(r * x->start) << 32;
     range = r * x->freq + (range & x->keep);
-    bad |= (static_cast<std::uint32_t>(code >> 32) >= range) | (x->freq == 0);
+    bad |= (low - r * x->start >= range) | (x->freq == 0);
     return s;
 }
 
 bool by_reciprocal(const RangeTable& table) { return table.bits >= reciprocal_min_bits; }
+
+// One value far from the end of the input, its bits read ahead kept at 32:
+// the bytes that a renormalisation shifts into low are replaced at once
+// from `at`. low is taken before they are added, so that the refill waits
+// on nothing in the chain of steps.
+template <Renormalise renormalise_how, Divide divide_how>
+inline unsigned step_far(std::uint64_t& code, std::uint32_t& range, const unsigned char*& at, const RangeTable& t,
+                         bool& bad)
+{
+    unsigned shift;
+    if (renormalise_how == Renormalise::by_branch) {
+        // Nearly always one byte, with shifts by a constant.
+        if (REELPACK_LIKELY(range <= 0x800000u && range > 0x8000u)) {
+            range <<= 8;
+            const std::uint64_t shifted = code << 8;
+            const std::uint64_t refill = (get_be64(at) << 7) >> 56;
+            at += 1;
+            std::uint64_t whole = shifted | refill;
+            const unsigned s = decode_value<divide_how>(shifted, whole, range, t, bad);
+            code = whole;
+            return s;
+        }
+        shift = 0;
+        while (range <= 0x800000u) {
+            range <<= 8;
+            shift += 8;
+        }
+    } else {
+        shift = 8 * shifts_for(range);
+        range <<= shift;
+    }
+    const std::uint64_t shifted = code << shift;
+    const std::uint64_t refill = ((get_be64(at) << 7) >> 32) >> (32 - shift);
+    at += shift / 8;
+    std::uint64_t whole = shifted | refill;
+    const unsigned s = decode_value<divide_how>(shifted, whole, range, t, bad);
+    code = whole;
+    return s;
+}
 
 // Decodes the channels together while all of them are far from the end of
 // their input and sound; returns where they stopped.
@@ -357,44 +403,41 @@ std::size_t decode_together(DecoderState (&state)[N], const DecoderInput (&input
 {
     std::uint64_t code[N];
     std::uint32_t range[N];
-    unsigned avail[N];
-    std::size_t pos[N];
-    bool damaged[N];
-    REELPACK_EACH_CHANNEL
+    const unsigned char* at[N];
     for (int c = 0; c < N; ++c) {
+        if (!far_from_end(state[c].pos, input[c].size)) {
+            return from;
+        }
+        read_ahead(state[c].code, state[c].avail, state[c].pos, input[c].in);
         code[c] = state[c].code;
         range[c] = state[c].range;
-        avail[c] = state[c].avail;
-        pos[c] = state[c].pos;
-        damaged[c] = false;
+        at[c] = input[c].in + state[c].pos;
     }
     bool stop = bad;
     std::size_t i = from;
-    for (; i < to && !stop; ++i) {
-        bool far = true;
+    while (i < to && !stop) {
+        // Every value reads at most three more bytes, and eight are read at
+        // once: the values that keep every channel within its input.
+        std::size_t safe = to - i;
         REELPACK_EACH_CHANNEL
         for (int c = 0; c < N; ++c) {
-            far &= far_from_end(pos[c], input[c].size);
+            const std::size_t left = static_cast<std::size_t>(input[c].in + input[c].size - at[c]);
+            safe = std::min(safe, left < 8 ? 0 : (left - 8) / 3 + 1);
         }
-        if (!far) {
+        if (safe == 0) {
             break;
         }
-        REELPACK_EACH_CHANNEL
-        for (int c = 0; c < N; ++c) {
-            read_ahead(code[c], avail[c], pos[c], input[c].in);
-            renormalise<renormalise_how>(code[c], range[c], avail[c]);
-            out[c][i] =
-                static_cast<unsigned char>(decode_value<divide_how>(code[c], range[c], *input[c].table, damaged[c]));
-        }
-        REELPACK_EACH_CHANNEL
-        for (int c = 0; c < N; ++c) {
-            stop |= damaged[c];
+        for (const std::size_t end = i + safe; i < end && !stop; ++i) {
+            REELPACK_EACH_CHANNEL
+            for (int c = 0; c < N; ++c) {
+                out[c][i] = static_cast<unsigned char>(
+                    step_far<renormalise_how, divide_how>(code[c], range[c], at[c], *input[c].table, stop));
+            }
         }
     }
     bad = stop;
-    REELPACK_EACH_CHANNEL
     for (int c = 0; c < N; ++c) {
-        state[c] = {code[c], range[c], avail[c], pos[c]};
+        state[c] = {code[c], range[c], 32, static_cast<std::size_t>(at[c] - input[c].in)};
     }
     return i;
 }
@@ -430,7 +473,8 @@ void decode_alone(DecoderState& d, const DecoderInput& input, unsigned char* out
     for (; i < to && !bad; ++i) {
         read_ahead_near_end(d, input);
         renormalise<Renormalise::by_branch>(d.code, d.range, d.avail);
-        out[i] = static_cast<unsigned char>(decode_value<Divide::by_division>(d.code, d.range, *input.table, bad));
+        out[i] =
+            static_cast<unsigned char>(decode_value<Divide::by_division>(d.code, d.code, d.range, *input.table, bad));
     }
 }
 

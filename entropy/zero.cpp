@@ -6,6 +6,10 @@
 
 #include "entropy/byte_order.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // The coder works on the positions of zero bytes, found eight at a time,
 // rather than testing bytes one by one: the residual planes it meets mix
 // short runs of zeros and of other bytes at random, which a test per byte
@@ -54,9 +58,18 @@ inline std::uint64_t zeros_of_64(const unsigned char* p, std::size_t count)
 {
     std::uint64_t mask = 0;
     if (count >= 64) {
+#if defined(__SSE2__)
+        // Sixteen bytes compared at once: every x86-64 processor can.
+        const __m128i zero = _mm_setzero_si128();
+        for (int w = 0; w < 4; ++w) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * w));
+            mask |= std::uint64_t(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero)))) << (16 * w);
+        }
+#else
         for (int w = 0; w < 8; ++w) {
             mask |= std::uint64_t(zeros_of_8(p + 8 * w)) << (8 * w);
         }
+#endif
         return mask;
     }
     for (std::size_t w = 0; 8 * w < count; ++w) {
@@ -195,42 +208,60 @@ inline void copy_stretch(unsigned char* out, std::size_t o, std::size_t out_size
     }
 }
 
-// The block is read 64 bytes at a time, and the stretches of zeros and of
-// other bytes in them are found from the mask of their zeros, so that no
-// step waits on the bytes of the step before it.
+// The block is read 64 bytes at a time. The mask of their zero bytes gives
+// where each run of zeros starts and where each ends, and the runs are
+// taken from those two masks, lowest first: finding a run waits on no more
+// than clearing the lowest bit of each mask, not on the run before.
 template <int level>
 int code_runs(const unsigned char* in, unsigned char* out, std::size_t size)
 {
     std::size_t o = 0;
-    std::size_t run = 0;  // zeros of a run not yet written, carried across the steps
+    std::size_t run = 0;  // zeros of a run that goes on past the bytes read
     for (std::size_t base = 0; base < size; base += 64) {
         const std::size_t count = std::min<std::size_t>(64, size - base);
         const std::uint64_t zeros = zeros_of_64(in + base, count);
         const std::uint64_t others = ~zeros & (count == 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << count) - 1);
-        std::size_t p = 0;
-        bool in_run = (zeros & 1) != 0;
-        if (run > 0 && !in_run) {
-            put_run<level>(out, o, run, false);  // the run ended with the bytes before
+        const std::uint64_t zero_before = (zeros << 1) | std::uint64_t(run > 0);
+        std::uint64_t starts = zeros & ~zero_before;
+        std::uint64_t ends = others & zero_before;
+        // Room for the longest a step can write (a lone zero at level 1
+        // takes two bytes) and for copies of sixteen bytes at once.
+        const bool roomy = base + 64 + 16 <= size && o + 128 + 16 <= size;
+        const unsigned char* bytes = in + base;
+        auto copy_others = [&](std::size_t from, std::size_t to) {
+            if (roomy && to - from <= 16) {
+                std::memcpy(out + o, bytes + from, 16);
+            } else {
+                std::memcpy(out + o, bytes + from, to - from);
+            }
+            o += to - from;
+        };
+        std::size_t p = 0;  // where the last run ended
+        if (run > 0) {
+            if (ends == 0) {
+                run += count;  // zeros throughout
+                continue;
+            }
+            p = static_cast<std::size_t>(__builtin_ctzll(ends));
+            ends &= ends - 1;
+            put_run<level>(out, o, run + p, false);
             run = 0;
         }
-        while (p < count) {
-            if (!in_run) {
-                const std::uint64_t ahead = zeros >> p;
-                const std::size_t n = ahead != 0 ? static_cast<std::size_t>(__builtin_ctzll(ahead)) : count - p;
-                copy_stretch(out, o, size, in, base + p, size, n);
-                o += n;
-                p += n;
-            } else {
-                const std::uint64_t ahead = others >> p;
-                const std::size_t n = ahead != 0 ? static_cast<std::size_t>(__builtin_ctzll(ahead)) : count - p;
-                run += n;
-                p += n;
-                if (p < count) {
-                    put_run<level>(out, o, run, false);
-                    run = 0;
-                }
+        while (starts != 0) {
+            const std::size_t start = static_cast<std::size_t>(__builtin_ctzll(starts));
+            starts &= starts - 1;
+            copy_others(p, start);
+            if (ends == 0) {
+                run = count - start;  // goes on past these bytes
+                p = count;
+                break;
             }
-            in_run = !in_run;
+            p = static_cast<std::size_t>(__builtin_ctzll(ends));
+            ends &= ends - 1;
+            put_run<level>(out, o, p - start, false);
+        }
+        if (p < count) {
+            copy_others(p, count);
         }
     }
     if (run > 0) {
@@ -435,6 +466,86 @@ int decode_runs(const unsigned char* in, std::size_t size, unsigned char* out, s
         i += n;
         o += n;
         if (o < total && !decode_token_carefully(in, size, out, total, i, o, level)) {
+            return -1;
+        }
+    }
+    return static_cast<int>(i);
+}
+
+// Level 1, where every zero opens a token and the byte after it is a count
+// (which may be zero itself): within a run of zero bytes the tokens open at
+// every other byte, from the run's first byte, or from its second where the
+// first is the count of a token that opened just before. So the tokens of
+// 64 bytes follow from the mask of their zeros by arithmetic alone, and are
+// read lowest first without a step waiting on the token before.
+template <>
+int decode_runs<1>(const unsigned char* in, std::size_t size, unsigned char* out, std::size_t total)
+{
+    constexpr std::uint64_t even_bits = 0x5555555555555555u;
+    std::size_t i = 0;
+    std::size_t o = 0;
+    std::size_t skip = 0;  // 1 where the first byte is the count of a token read before
+    // The count of a token at the last of the 64 bytes is read with it.
+    while (i + 64 + 1 <= size) {
+        const std::uint64_t zeros = zeros_of_64(in + i, 64) & ~std::uint64_t(skip);
+        // Adding a run's first bit carries through the run: the runs that
+        // open at even positions are the bits that the addition changes.
+        const std::uint64_t firsts = zeros & ~(zeros << 1);
+        const std::uint64_t from_even = ((zeros + (firsts & even_bits)) ^ zeros) & zeros;
+        std::uint64_t tokens = (from_even & even_bits) | (zeros & ~from_even & ~even_bits);
+        const unsigned char* bytes = in + i;
+        std::size_t p = skip;
+        while (tokens != 0) {
+            const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(tokens));
+            tokens &= tokens - 1;
+            const std::size_t n = k - p;
+            if (n >= total - o) {
+                std::memcpy(out + o, bytes + p, total - o);
+                return static_cast<int>(i + p + (total - o));
+            }
+            if (n <= 16 && o + 16 <= total) {
+                std::memcpy(out + o, bytes + p, 16);
+            } else {
+                std::memcpy(out + o, bytes + p, n);
+            }
+            o += n;
+            const std::size_t run = static_cast<std::size_t>(1 + extra_zeros(bytes[k + 1]));
+            if (run > total - o) {
+                return -1;  // a run past the block's end
+            }
+            if (run <= 16 && o + 16 <= total) {
+                std::memset(out + o, 0, 16);
+            } else {
+                std::memset(out + o, 0, run);
+            }
+            o += run;
+            p = k + 2;
+            if (o == total) {
+                return static_cast<int>(i + p);
+            }
+        }
+        if (p < 64) {
+            const std::size_t n = 64 - p;
+            if (n >= total - o) {
+                std::memcpy(out + o, bytes + p, total - o);
+                return static_cast<int>(i + p + (total - o));
+            }
+            std::memcpy(out + o, bytes + p, n);
+            o += n;
+        }
+        skip = p - std::min<std::size_t>(p, 64);
+        i += 64;
+    }
+    i += skip;
+    while (o < total) {
+        if (i >= size) {
+            return -1;
+        }
+        const std::size_t n = literal_run(in, i, std::min(size - i, total - o));
+        std::memcpy(out + o, in + i, n);
+        i += n;
+        o += n;
+        if (o < total && !decode_token_carefully(in, size, out, total, i, o, 1)) {
             return -1;
         }
     }
