@@ -243,52 +243,51 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
     return 1;
 }
 
-int AviWriter::write_frame(unsigned char* data, int size, int flags)
+// Makes room for a frame chunk of `size` bytes: continues the file in a
+// new RIFF where the open one cannot hold it, and notes the chunk's place.
+bool AviWriter::begin_chunk(int size)
 {
     if (error != AviError::none) {
-        return 0;
+        return false;
     }
     if (size < 0 || static_cast<std::uint32_t>(size) > avi_max_frame_size) {
         error = AviError::frame_too_large;
-        return 0;
+        return false;
     }
     const std::uint32_t length = static_cast<std::uint32_t>(size);
-    const std::uint32_t stored = padded(length);
-    const std::uint64_t chunk = 8 + std::uint64_t(stored);
+    const std::uint64_t chunk = 8 + std::uint64_t(padded(length));
     if (riff_count == 1) {
         if (!first_riff_holds(position + chunk, std::uint64_t(frame_count) + 1, first_riff_limit)) {
             if (frame_count == 0) {
                 error = AviError::frame_too_large;
-                return 0;
+                return false;
             }
             if (!close_first_riff() || !begin_extension()) {
-                return 0;
+                return false;
             }
         }
     } else if (!extension_holds(position + chunk - riff_start, std::uint64_t(riff_frames) + 1, riff_limit)) {
         if (!close_extension() || !begin_extension()) {
-            return 0;
+            return false;
         }
     }
     if (max_chunk_size < size + 4) {
         max_chunk_size = size + 4;
     }
-    data[size] = 0;
-    data[size + 1] = 0;
-    data[size + 2] = 0;
+    chunk_position = position;
+    chunk_length = length;
+    return true;
+}
 
-    const std::uint64_t chunk_position = position;
-    unsigned char chunk_header[8];
-    std::memcpy(chunk_header, "00dc", 4);
-    put_le32(chunk_header + 4, length);
-    if (!write2(chunk_header, 8, data, stored)) {
-        return 0;
-    }
-
+// The index entries of the chunk just written.
+bool AviWriter::end_chunk(int flags)
+{
+    const std::uint32_t length = chunk_length;
+    const std::uint32_t stored = padded(length);
     if (riff_count == 1) {
         if (!reserve_entry(index, index_capacity, frame_count, index_entry_size)) {
             error = AviError::write_failed;
-            return 0;
+            return false;
         }
         unsigned char* entry = index + static_cast<std::size_t>(frame_count) * index_entry_size;
         std::memcpy(entry, "00dc", 4);
@@ -298,14 +297,67 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags)
     }
     if (!reserve_entry(riff_index, riff_index_capacity, riff_frames, riff_entry_size)) {
         error = AviError::write_failed;
-        return 0;
+        return false;
     }
     unsigned char* entry = riff_index + static_cast<std::size_t>(riff_frames) * riff_entry_size;
     put_le32(entry, static_cast<std::uint32_t>(chunk_position + 8 - movi_base));
     put_le32(entry + 4, (flags & 0x10) != 0 ? length : (length | not_key_frame));
     ++riff_frames;
     ++frame_count;
-    return 1;
+    return true;
+}
+
+int AviWriter::write_frame(unsigned char* data, int size, int flags)
+{
+    if (!begin_chunk(size)) {
+        return 0;
+    }
+    data[size] = 0;
+    data[size + 1] = 0;
+    data[size + 2] = 0;
+    unsigned char chunk_header[8];
+    std::memcpy(chunk_header, "00dc", 4);
+    put_le32(chunk_header + 4, chunk_length);
+    if (!write2(chunk_header, 8, data, padded(chunk_length))) {
+        return 0;
+    }
+    return end_chunk(flags) ? 1 : 0;
+}
+
+int AviWriter::begin_frame(int size, int flags)
+{
+    if (!begin_chunk(size)) {
+        return 0;
+    }
+    chunk_flags = flags;
+    chunk_written = 0;
+    unsigned char chunk_header[8];
+    std::memcpy(chunk_header, "00dc", 4);
+    put_le32(chunk_header + 4, chunk_length);
+    return write(chunk_header, 8) ? 1 : 0;
+}
+
+int AviWriter::write_frame_part(const unsigned char* part, std::size_t size)
+{
+    if (size > chunk_length - chunk_written) {
+        error = AviError::frame_too_large;  // more than the frame begun
+        return 0;
+    }
+    chunk_written += static_cast<std::uint32_t>(size);
+    return write(part, size) ? 1 : 0;
+}
+
+int AviWriter::end_frame()
+{
+    if (chunk_written != chunk_length) {
+        error = AviError::write_failed;  // fewer bytes than the frame begun
+        return 0;
+    }
+    static const unsigned char zeros[3] = {};
+    if (!write(zeros, padded(chunk_length) - chunk_length)) {
+        return 0;
+    }
+    return end_chunk(chunk_flags) ? 1 : 0;
 }
 
 // The open RIFF's "ix00" at the end of its "movi" list, and its entry in the

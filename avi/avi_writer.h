@@ -96,6 +96,11 @@ public:
     int riff_count = 1;                     // RIFFs begun, the first included
     std::int32_t first_riff_frames = 0;     // frames in "idx1", once the first RIFF is closed
     AviExtension extensions[avi_max_riffs - 1];
+    // The chunk being written.
+    std::uint64_t chunk_position = 0;
+    std::uint32_t chunk_length = 0;
+    std::uint32_t chunk_written = 0;
+    int chunk_flags = 0;
     std::FILE* report = stdout;             // where init() says that the file cannot be opened
 
     AviWriter() = default;
@@ -112,6 +117,14 @@ public:
     // room after the frame. Returns 1, or 0 with `error` set.
     int write_frame(unsigned char* data, int size, int flags);
 
+    // The same for a frame whose bytes come in parts, so that a frame made
+    // piece by piece goes out from a small buffer: begin_frame, then parts
+    // that add up to `size` bytes, then end_frame. Each returns 1, or 0 with
+    // `error` set.
+    int begin_frame(int size, int flags);
+    int write_frame_part(const unsigned char* part, std::size_t size);
+    int end_frame();
+
     // Writes the index and tail, then completes the header. Returns 1, or 0
     // with `error` set.
     int flush();
@@ -120,6 +133,8 @@ public:
     void abandon();
 
 private:
+    bool begin_chunk(int size);
+    bool end_chunk(int flags);
     bool write(const void* data, std::size_t size);
     bool write2(const void* first, std::size_t first_size, const void* second, std::size_t second_size);
     bool write_standard_index();

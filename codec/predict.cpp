@@ -1,5 +1,7 @@
 #include "codec/predict.h"
 
+#include "entropy/cpu.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -256,9 +258,6 @@ inline void decorrelate_body(const unsigned char* pixels, unsigned char* sources
 // Separating three-byte pixels takes byte shuffles that the basic x86-64
 // instruction set lacks; where the processor has AVX2, a second copy of the
 // loop compiled for it runs instead.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define REELPACK_AVX2_COPY 1
-#endif
 
 template <PixelOrder order>
 void decorrelate_plain(const unsigned char* pixels, unsigned char* sources, std::size_t width, std::size_t height)
@@ -266,9 +265,9 @@ void decorrelate_plain(const unsigned char* pixels, unsigned char* sources, std:
     decorrelate_body<order>(pixels, sources, width, height);
 }
 
-#ifdef REELPACK_AVX2_COPY
+#ifdef REELPACK_X86_COPIES
 template <PixelOrder order>
-__attribute__((target("avx2"))) void decorrelate_avx2(const unsigned char* pixels, unsigned char* sources,
+REELPACK_TARGET("avx2") void decorrelate_avx2(const unsigned char* pixels, unsigned char* sources,
                                                       std::size_t width, std::size_t height)
 {
     decorrelate_body<order>(pixels, sources, width, height);
@@ -278,9 +277,8 @@ __attribute__((target("avx2"))) void decorrelate_avx2(const unsigned char* pixel
 template <PixelOrder order>
 void decorrelate(const unsigned char* pixels, unsigned char* sources, std::size_t width, std::size_t height)
 {
-#ifdef REELPACK_AVX2_COPY
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) {
+#ifdef REELPACK_X86_COPIES
+    if (cpu_has_avx2()) {
         decorrelate_avx2<order>(pixels, sources, width, height);
         return;
     }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -13,6 +14,7 @@
 
 #include "avi/avi_writer.h"
 #include "codec/codec.h"
+#include "driver/frames.h"
 #include "driver/movie.h"
 #include "driver/pixels.h"
 
@@ -38,16 +40,6 @@ struct Block {
     Block& operator=(const Block&) = delete;
 };
 
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor()
-    {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-};
-
 struct Stream {
     std::FILE* file = nullptr;
     ~Stream()
@@ -58,27 +50,41 @@ struct Stream {
     }
 };
 
-// Reads one frame at `offset`. Bytes that the movie does not hold (it is
-// truncated, or the offset lies past its end) become 0, so an incomplete frame
-// is black where it is missing and never shows bytes of an earlier frame.
-bool read_frame(int fd, std::uint64_t offset, unsigned char* frame, std::size_t size)
+// Converts a "raw " frame a piece of rows at a time and writes each piece as
+// it is made. Returns whether the movie held the whole frame; a failed write
+// shows in the writer's error.
+bool write_converted(MovieFrames& movie, std::uint64_t offset, AviWriter& writer, unsigned char* piece,
+                     int piece_rows, int width, int height)
 {
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::pread(fd, frame + got, size - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
+    const std::size_t row_bytes = std::size_t(width) * 3;
+    bool complete = true;
+    const unsigned char* pixels = movie.mapped(offset);
+    if (pixels == nullptr) {
+        complete = movie.read(offset);
+        pixels = movie.buffer;
     }
-    if (got < size) {
-        std::memset(frame + got, 0, size - got);
-        return false;
+    if (!writer.begin_frame(static_cast<int>(row_bytes * std::size_t(height)), AVIIF_KEYFRAME)) {
+        return complete;
     }
-    return true;
+    for (int row = 0; row < height; row += piece_rows) {
+        const int rows = std::min(piece_rows, height - row);
+        if (pixels != movie.buffer &&
+            !movie.guarded([&] { raw_to_BGR_rows(pixels, piece, width, height, row, rows); })) {
+            // The movie was cut short while it was read: the rest of the
+            // frame comes from reading it.
+            complete = movie.read(offset);
+            pixels = movie.buffer;
+        }
+        if (pixels == movie.buffer) {
+            raw_to_BGR_rows(pixels, piece, width, height, row, rows);
+        }
+        if (!writer.write_frame_part(piece, row_bytes * std::size_t(rows))) {
+            return complete;
+        }
+    }
+    writer.end_frame();
+    movie.release(offset);
+    return complete;
 }
 
 void report_too_many_riffs(const char* path)
@@ -191,18 +197,21 @@ int reelpack_run(int argc, char** argv)
     std::fclose(input.file);
     input.file = nullptr;
 
-    Descriptor movie{::open(input_path, O_RDONLY)};
-    if (movie.fd < 0) {
-        std::puts("Unable to open the input file.");
-        return exit_failure;
-    }
-
     const int width = info.width;
     const int height = info.height;
     const std::size_t frame_size = std::size_t(width) * std::size_t(height) * 3;
     // The writer sets three bytes after the frame it is given.
     Block frame(frame_size + 1024);
-    Block work(info.is_raw && !compressed ? frame_size + 1024 : 0);
+    MovieFrames movie;
+    if (!movie.open(input_path, frame_size, frame.bytes)) {
+        std::puts("Unable to open the input file.");
+        return exit_failure;
+    }
+    // A "raw " movie's frames are converted and written a piece of rows at a
+    // time, through a buffer small enough to stay in the processor's cache.
+    const std::size_t row_bytes = std::size_t(width) * 3;
+    const int piece_rows = static_cast<int>(std::max<std::size_t>(1, (std::size_t(128) << 10) / std::max<std::size_t>(row_bytes, 1)));
+    Block work(info.is_raw && !compressed ? row_bytes * std::size_t(piece_rows) : 0);
 
     // The codec is begun in both modes; only the compressed mode needs it.
     const std::size_t coded_bound = tarvic_frame_bound(width, height, 24);
@@ -245,25 +254,30 @@ int reelpack_run(int argc, char** argv)
     std::int32_t incomplete = 0;
     FrameCursor cursor{table};
     for (std::int32_t i = 0; i < table.total_frames; ++i) {
-        if (!read_frame(movie.fd, cursor.next(), frame.bytes, frame_size)) {
-            ++incomplete;
-        }
-        unsigned char* pixels = frame.bytes;
-        if (info.is_raw && !compressed) {
-            raw_to_BGR(frame.bytes, work.bytes, width, height);
-            pixels = work.bytes;
-        }
+        const std::uint64_t offset = cursor.next();
         int written;
+        bool complete;
         if (compressed) {
             ICCOMPRESS block;
-            block.dwFlags = 0;
-            block.dwSize = static_cast<std::uint32_t>(frame_size);
-            block.lpInput = pixels;
-            block.lpOutput = coded.bytes;
-            codec.CompressContinue(&block, 0);
+            complete = movie.with_frame(offset, [&](const unsigned char* pixels) {
+                block.dwFlags = 0;
+                block.dwSize = static_cast<std::uint32_t>(frame_size);
+                block.lpInput = pixels;
+                block.lpOutput = coded.bytes;
+                codec.CompressContinue(&block, 0);
+            });
             written = writer.write_frame(coded.bytes, static_cast<int>(block.dwSize), static_cast<int>(block.dwFlags));
+        } else if (info.is_raw) {
+            complete = write_converted(movie, offset, writer, work.bytes, piece_rows, width, height);
+            written = writer.error == AviError::none;
         } else {
-            written = writer.write_frame(pixels, static_cast<int>(frame_size), AVIIF_KEYFRAME);
+            // The writer sets bytes after the frame it is given: the frame
+            // goes out from the buffer.
+            complete = movie.read(offset);
+            written = writer.write_frame(frame.bytes, static_cast<int>(frame_size), AVIIF_KEYFRAME);
+        }
+        if (!complete) {
+            ++incomplete;
         }
         if (!written) {
             return output_failure(writer, output_path);

@@ -1,5 +1,7 @@
 #include "entropy/range_coder.h"
 
+#include "entropy/cpu.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -16,6 +18,10 @@ constexpr std::uint32_t code_mask = 0x7FFFFFFFu;  // low's 31 code bits
 #define REELPACK_RARELY(x) (x)
 #define REELPACK_LIKELY(x) (x)
 #endif
+
+// The coder's loops are built twice, the second time for processors with
+// BMI2, whose shifts by a register take one step; every part of a loop is
+// inlined into both.
 
 // The loops over the channels coded side by side are unrolled, so that each
 // channel's state stays in registers of its own.
@@ -89,22 +95,23 @@ inline void add_carry(unsigned char* last)
 }
 
 template <Renormalise how>
-inline void step(Encoder& e, unsigned value)
+REELPACK_INLINE void step(Encoder& e, unsigned value)
 {
     const RangeEntry& x = e.entries[value];
     const std::uint32_t r = e.range >> e.bits;
     e.low += r * x.start;
     e.range = r * x.freq + (e.range & x.keep);
     // A carry goes into the last byte written; only when that byte was
-    // 0xFF does it travel further.
+    // 0xFF does it travel further. The carry bit itself goes out of low with
+    // the shift below, or with the mask where there is none.
     const unsigned carry = e.low >> 31;
-    e.low &= code_mask;
     const unsigned char last = static_cast<unsigned char>(e.next[-1] + carry);
     e.next[-1] = last;
     if (REELPACK_RARELY(last == 0 && carry != 0)) {
         add_carry(e.next - 2);
     }
     if (how == Renormalise::by_branch) {
+        e.low &= code_mask;
         while (e.range <= 0x800000u) {
             *e.next++ = static_cast<unsigned char>(e.low >> 23);
             e.low = (e.low << 8) & code_mask;
@@ -130,7 +137,7 @@ inline std::size_t finish(Encoder& e)
 
 // Channels coded together from `from` up to `to`.
 template <int N, Renormalise how>
-void encode_together(Encoder (&e)[N], const unsigned char* const (&in)[N], std::size_t from, std::size_t to)
+REELPACK_INLINE void encode_together(Encoder (&e)[N], const unsigned char* const (&in)[N], std::size_t from, std::size_t to)
 {
     for (std::size_t i = from; i < to; ++i) {
         REELPACK_EACH_CHANNEL
@@ -143,7 +150,7 @@ void encode_together(Encoder (&e)[N], const unsigned char* const (&in)[N], std::
 // Gathers the channels in `order` that are still coding, codes them together
 // up to the first one's end, and puts them back.
 template <int N>
-void encode_phase(Encoder* all, const RangeTable* const* tables, const unsigned char* const* in, const int* order,
+REELPACK_INLINE void encode_phase(Encoder* all, const RangeTable* const* tables, const unsigned char* const* in, const int* order,
                   std::size_t from, std::size_t to)
 {
     Encoder e[N];
@@ -177,7 +184,7 @@ void order_by_length(int count, const std::size_t* length, int* order)
 // Runs `phase<N>` over the channels in order of length: all of them up to
 // the shortest one's end, then those left up to the next one's, and so on.
 template <template <int> class Phase, typename State>
-void in_phases(int count, const std::size_t* length, State* states, const void* tables, const void* data)
+REELPACK_INLINE void in_phases(int count, const std::size_t* length, State* states, const void* tables, const void* data)
 {
     int order[max_side_by_side];
     order_by_length(count, length, order);
@@ -204,8 +211,8 @@ void in_phases(int count, const std::size_t* length, State* states, const void* 
 
 template <int N>
 struct EncodePhase {
-    static void run(Encoder* all, const void* tables, const void* in, const int* order, std::size_t from,
-                    std::size_t to)
+    REELPACK_INLINE static void run(Encoder* all, const void* tables, const void* in, const int* order,
+                                    std::size_t from, std::size_t to)
     {
         encode_phase<N>(all, static_cast<const RangeTable* const*>(tables),
                         static_cast<const unsigned char* const*>(in), order, from, to);
@@ -325,7 +332,7 @@ inline void renormalise(std::uint64_t& code, std::uint32_t& range, unsigned& ava
 // below twice the total and within the lookup; the loops stop at the first
 // value that breaks it.
 template <Divide how>
-inline unsigned decode_value(std::uint64_t low_code, std::uint64_t& code, std::uint32_t& range, const RangeTable& t,
+REELPACK_INLINE unsigned decode_value(std::uint64_t low_code, std::uint64_t& code, std::uint32_t& range, const RangeTable& t,
                              bool& bad)
 {
     const std::uint32_t low = static_cast<std::uint32_t>(low_code >> 32);
@@ -361,7 +368,7 @@ bool by_reciprocal(const RangeTable& table) { return table.bits >= reciprocal_mi
 // from `at`. low is taken before they are added, so that the refill waits
 // on nothing in the chain of steps.
 template <Renormalise renormalise_how, Divide divide_how>
-inline unsigned step_far(std::uint64_t& code, std::uint32_t& range, const unsigned char*& at, const RangeTable& t,
+REELPACK_INLINE unsigned step_far(std::uint64_t& code, std::uint32_t& range, const unsigned char*& at, const RangeTable& t,
                          bool& bad)
 {
     unsigned shift;
@@ -398,7 +405,7 @@ inline unsigned step_far(std::uint64_t& code, std::uint32_t& range, const unsign
 // Decodes the channels together while all of them are far from the end of
 // their input and sound; returns where they stopped.
 template <int N, Renormalise renormalise_how, Divide divide_how>
-std::size_t decode_together(DecoderState (&state)[N], const DecoderInput (&input)[N], unsigned char* const (&out)[N],
+REELPACK_INLINE std::size_t decode_together(DecoderState (&state)[N], const DecoderInput (&input)[N], unsigned char* const (&out)[N],
                             std::size_t from, std::size_t to, bool& bad)
 {
     std::uint64_t code[N];
@@ -443,7 +450,7 @@ std::size_t decode_together(DecoderState (&state)[N], const DecoderInput (&input
 }
 
 template <int N>
-std::size_t decode_far(DecoderState (&state)[N], const DecoderInput (&input)[N], unsigned char* const (&out)[N],
+REELPACK_INLINE std::size_t decode_far(DecoderState (&state)[N], const DecoderInput (&input)[N], unsigned char* const (&out)[N],
                        std::size_t from, std::size_t to, bool& bad)
 {
     bool reciprocal = true;
@@ -462,7 +469,7 @@ std::size_t decode_far(DecoderState (&state)[N], const DecoderInput (&input)[N],
 }
 
 // One channel to its end, the last bytes read with care.
-void decode_alone(DecoderState& d, const DecoderInput& input, unsigned char* out, std::size_t from, std::size_t to,
+REELPACK_INLINE void decode_alone(DecoderState& d, const DecoderInput& input, unsigned char* out, std::size_t from, std::size_t to,
                   bool& bad)
 {
     DecoderState state[1] = {d};
@@ -487,7 +494,8 @@ struct Decoding {
 
 template <int N>
 struct DecodePhase {
-    static void run(Decoding* all, const void*, const void*, const int* order, std::size_t from, std::size_t to)
+    REELPACK_INLINE static void run(Decoding* all, const void*, const void*, const int* order, std::size_t from,
+                                    std::size_t to)
     {
         DecoderState state[N];
         DecoderInput input[N];
@@ -605,8 +613,10 @@ std::size_t range_encode(const RangeTable& table, const unsigned char* in, std::
     return emitted;
 }
 
-void range_encode_side_by_side(int count, const RangeTable* const tables[], const unsigned char* const in[],
-                               const std::size_t length[], unsigned char* const out[], std::size_t emitted[])
+namespace {
+
+REELPACK_INLINE void encode_channels(int count, const RangeTable* const tables[], const unsigned char* const in[],
+                                     const std::size_t length[], unsigned char* const out[], std::size_t emitted[])
 {
     Encoder e[max_side_by_side];
     for (int c = 0; c < count; ++c) {
@@ -618,6 +628,35 @@ void range_encode_side_by_side(int count, const RangeTable* const tables[], cons
     }
 }
 
+void encode_plain(int count, const RangeTable* const tables[], const unsigned char* const in[],
+                  const std::size_t length[], unsigned char* const out[], std::size_t emitted[])
+{
+    encode_channels(count, tables, in, length, out, emitted);
+}
+
+#ifdef REELPACK_X86_COPIES
+REELPACK_TARGET("bmi2") void encode_bmi2(int count, const RangeTable* const tables[],
+                                                 const unsigned char* const in[], const std::size_t length[],
+                                                 unsigned char* const out[], std::size_t emitted[])
+{
+    encode_channels(count, tables, in, length, out, emitted);
+}
+#endif
+
+}  // namespace
+
+void range_encode_side_by_side(int count, const RangeTable* const tables[], const unsigned char* const in[],
+                               const std::size_t length[], unsigned char* const out[], std::size_t emitted[])
+{
+#ifdef REELPACK_X86_COPIES
+    if (cpu_has_bmi2()) {
+        encode_bmi2(count, tables, in, length, out, emitted);
+        return;
+    }
+#endif
+    encode_plain(count, tables, in, length, out, emitted);
+}
+
 Status range_decode(const RangeTable& table, const unsigned char* in, std::size_t in_size, unsigned char* out,
                     std::size_t length)
 {
@@ -626,6 +665,27 @@ Status range_decode(const RangeTable& table, const unsigned char* in, std::size_
     unsigned char* const outputs[1] = {out};
     return range_decode_side_by_side(1, tables, inputs, &in_size, outputs, &length);
 }
+
+namespace {
+
+REELPACK_INLINE void decode_channels(Decoding& decoding, int count, const std::size_t length[])
+{
+    in_phases<DecodePhase>(count, length, &decoding, nullptr, nullptr);
+}
+
+void decode_plain(Decoding& decoding, int count, const std::size_t length[])
+{
+    decode_channels(decoding, count, length);
+}
+
+#ifdef REELPACK_X86_COPIES
+REELPACK_TARGET("bmi2") void decode_bmi2(Decoding& decoding, int count, const std::size_t length[])
+{
+    decode_channels(decoding, count, length);
+}
+#endif
+
+}  // namespace
 
 Status range_decode_side_by_side(int count, const RangeTable* const tables[], const unsigned char* const in[],
                                  const std::size_t in_size[], unsigned char* const out[], const std::size_t length[])
@@ -637,7 +697,15 @@ Status range_decode_side_by_side(int count, const RangeTable* const tables[], co
         decoding.state[c] = begin(decoding.input[c]);
         decoding.out[c] = out[c];
     }
-    in_phases<DecodePhase>(count, length, &decoding, nullptr, nullptr);
+#ifdef REELPACK_X86_COPIES
+    if (cpu_has_bmi2()) {
+        decode_bmi2(decoding, count, length);
+    } else {
+        decode_plain(decoding, count, length);
+    }
+#else
+    decode_plain(decoding, count, length);
+#endif
     if (decoding.bad) {
         return Status::bad_stream;
     }

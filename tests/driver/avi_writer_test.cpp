@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -179,6 +180,42 @@ TEST(AviWriter, ReportsFailures)
     full.write_frame(frame.data(), 48, 0x10);
     EXPECT_EQ(full.flush(), 0);
     EXPECT_EQ(full.error, AviError::write_failed);
+}
+
+TEST(AviWriter, AFrameWrittenInPartsIsTheFrameWrittenWhole)
+{
+    std::vector<Bytes> frames;
+    for (int i = 0; i < 9; ++i) {
+        Bytes f(static_cast<std::size_t>(37 * i + i % 4));
+        for (std::size_t k = 0; k < f.size(); ++k) {
+            f[k] = static_cast<unsigned char>(k + i);
+        }
+        frames.push_back(f);
+    }
+    const Bytes whole = write_avi("whole.avi", frames);
+    const std::string path = test::temp_path("parts.avi");
+    AviWriter writer;
+    ASSERT_EQ(writer.init(path.c_str(), 352, 240, 30000, 1001, 0), 1);
+    for (const Bytes& f : frames) {
+        ASSERT_EQ(writer.begin_frame(static_cast<int>(f.size()), 0x10), 1);
+        for (std::size_t at = 0; at < f.size(); at += 10) {
+            ASSERT_EQ(writer.write_frame_part(f.data() + at, std::min<std::size_t>(10, f.size() - at)), 1);
+        }
+        ASSERT_EQ(writer.end_frame(), 1);
+    }
+    ASSERT_EQ(writer.flush(), 1);
+    EXPECT_EQ(test::read_file(path), whole);
+
+    // Parts that do not add up to the frame begun are refused.
+    AviWriter short_frame;
+    ASSERT_EQ(short_frame.init(path.c_str(), 4, 4, 25, 1, 0), 1);
+    ASSERT_EQ(short_frame.begin_frame(8, 0x10), 1);
+    ASSERT_EQ(short_frame.write_frame_part(frames[1].data(), 5), 1);
+    EXPECT_EQ(short_frame.end_frame(), 0);
+    AviWriter long_frame;
+    ASSERT_EQ(long_frame.init(path.c_str(), 4, 4, 25, 1, 0), 1);
+    ASSERT_EQ(long_frame.begin_frame(4, 0x10), 1);
+    EXPECT_EQ(long_frame.write_frame_part(frames[1].data(), 5), 0);
 }
 
 }  // namespace

@@ -1,0 +1,132 @@
+#include "driver/frames.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+namespace movie_fault {
+
+sigjmp_buf jump;
+
+namespace {
+
+volatile std::sig_atomic_t armed = 0;
+
+extern "C" void on_fault(int signal_number)
+{
+    if (armed != 0) {
+        armed = 0;
+        siglongjmp(jump, 1);
+    }
+    // A fault outside a guarded use is a fault of the program itself.
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+bool installed = false;
+
+}  // namespace
+
+void arm()
+{
+    if (!installed) {
+        struct sigaction action {};
+        action.sa_handler = on_fault;
+        sigemptyset(&action.sa_mask);
+        // Not held back while the handler runs: it leaves by the jump.
+        action.sa_flags = SA_NODEFER;
+        sigaction(SIGBUS, &action, nullptr);
+        installed = true;
+    }
+    armed = 1;
+}
+
+void disarm() { armed = 0; }
+
+}  // namespace movie_fault
+
+MovieFrames::~MovieFrames()
+{
+    unmap();
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+bool MovieFrames::open(const char* path, std::size_t frame_bytes, unsigned char* frame_buffer)
+{
+    frame_size = frame_bytes;
+    buffer = frame_buffer;
+    fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_size <= 0) {
+        return true;
+    }
+    file_size = static_cast<std::uint64_t>(st.st_size);
+    void* bytes = ::mmap(nullptr, static_cast<std::size_t>(file_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    if (bytes != MAP_FAILED) {
+        map = static_cast<const unsigned char*>(bytes);
+        map_size = static_cast<std::size_t>(file_size);
+        ::madvise(bytes, map_size, MADV_SEQUENTIAL);
+    }
+    return true;
+}
+
+const unsigned char* MovieFrames::mapped(std::uint64_t offset) const
+{
+    if (map == nullptr || offset > map_size || frame_size > map_size - offset) {
+        return nullptr;
+    }
+    return map + offset;
+}
+
+void MovieFrames::release(std::uint64_t offset)
+{
+    if (map == nullptr) {
+        return;
+    }
+    const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t first = (offset + page - 1) / page * page;
+    const std::uint64_t end = (offset + frame_size) / page * page;
+    if (end > first) {
+        ::madvise(const_cast<unsigned char*>(map) + first, static_cast<std::size_t>(end - first), MADV_DONTNEED);
+    }
+}
+
+void MovieFrames::unmap()
+{
+    if (map != nullptr) {
+        ::munmap(const_cast<unsigned char*>(map), map_size);
+        map = nullptr;
+        map_size = 0;
+    }
+}
+
+bool MovieFrames::read(std::uint64_t offset)
+{
+    std::size_t got = 0;
+    while (got < frame_size) {
+        const ssize_t n = ::pread(fd, buffer + got, frame_size - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    if (got < frame_size) {
+        // What the movie does not hold is black, never bytes of an earlier frame.
+        std::memset(buffer + got, 0, frame_size - got);
+        return false;
+    }
+    return true;
+}

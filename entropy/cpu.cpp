@@ -1,0 +1,21 @@
+#include "entropy/cpu.h"
+
+bool cpu_has_avx2()
+{
+#ifdef REELPACK_X86_COPIES
+    static const bool present = __builtin_cpu_supports("avx2");
+    return present;
+#else
+    return false;
+#endif
+}
+
+bool cpu_has_bmi2()
+{
+#ifdef REELPACK_X86_COPIES
+    static const bool present = __builtin_cpu_supports("bmi2");
+    return present;
+#else
+    return false;
+#endif
+}
