@@ -1,11 +1,12 @@
-// The pictures that the benchmarks code: 1280 x 720 frames of noise, of a
-// smooth gradient and of ffmpeg's testsrc2 (empty when ffmpeg is missing),
-// as the codec takes them (bgr24).
+// The pictures that the benchmarks code: 1280 x 720 frames of several kinds,
+// as the codec takes them (bgr24, bottom row first). The kinds that ffmpeg
+// makes are empty when ffmpeg is missing.
 #pragma once
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace bench {
@@ -14,6 +15,7 @@ constexpr int width = 1280;
 constexpr int height = 720;
 using Bytes = std::vector<unsigned char>;
 
+// Every byte random: three planes of nearly eight bits.
 inline Bytes noise_frame()
 {
     Bytes frame(std::size_t(width) * height * 3);
@@ -23,6 +25,20 @@ inline Bytes noise_frame()
         state ^= state >> 17;
         state ^= state << 5;
         b = static_cast<unsigned char>(state);
+    }
+    return frame;
+}
+
+// Grey noise: one plane of nearly eight bits, two of zeros.
+inline Bytes grey_noise_frame()
+{
+    Bytes frame(std::size_t(width) * height * 3);
+    std::uint32_t state = 88172645u;
+    for (std::size_t p = 0; p < frame.size(); p += 3) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        frame[p] = frame[p + 1] = frame[p + 2] = static_cast<unsigned char>(state);
     }
     return frame;
 }
@@ -42,12 +58,13 @@ inline Bytes smooth_frame()
     return frame;
 }
 
-inline Bytes testsrc2_frame()
+// One frame of an ffmpeg test source.
+inline Bytes ffmpeg_frame(const std::string& source)
 {
     Bytes frame(std::size_t(width) * height * 3);
-    std::FILE* pipe = ::popen("ffmpeg -v error -f lavfi -i testsrc2=size=1280x720 -frames:v 1 "
-                              "-f rawvideo -pix_fmt bgr24 - 2>/dev/null",
-                              "r");
+    const std::string command = "ffmpeg -v error -f lavfi -i " + source +
+                                " -frames:v 1 -vf vflip -f rawvideo -pix_fmt bgr24 - 2>/dev/null";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr || std::fread(frame.data(), 1, frame.size(), pipe) != frame.size()) {
         frame.clear();
     }
@@ -57,12 +74,16 @@ inline Bytes testsrc2_frame()
     return frame;
 }
 
+constexpr int kinds = 5;
+inline const char* const kind_names[kinds] = {"noise", "grey noise", "smooth", "mandelbrot", "testsrc2"};
+
 inline const Bytes& picture(int kind)
 {
-    static const Bytes frames[3] = {noise_frame(), smooth_frame(), testsrc2_frame()};
+    static const Bytes frames[kinds] = {
+        noise_frame(), grey_noise_frame(), smooth_frame(),
+        ffmpeg_frame("mandelbrot=size=1280x720:start_scale=0.5:end_scale=0.3:end_pts=400"),
+        ffmpeg_frame("testsrc2=size=1280x720")};
     return frames[kind];
 }
-
-inline const char* const kind_names[3] = {"noise", "smooth", "testsrc2"};
 
 }  // namespace bench

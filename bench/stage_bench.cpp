@@ -1,8 +1,8 @@
 // Where a frame's time goes: every stage of coding and decoding a 1280 x 720
-// frame on its own, in MB/s of raw frame (for the per-plane stages, of the
-// frame's three planes), for each kind of picture:
+// frame on its own, in MB/s of raw frame, for each kind of picture:
 //   stage_bench [--benchmark_filter=...]
-// Argument 0 is noise, 1 the smooth gradient, 2 testsrc2.
+// The argument is the kind: 0 noise, 1 grey noise, 2 smooth gradient,
+// 3 mandelbrot, 4 testsrc2 (see pictures.h).
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -10,6 +10,7 @@
 
 #include "codec/predict.h"
 #include "entropy/compress.h"
+#include "entropy/range_coder.h"
 #include "entropy/zero.h"
 #include "pictures.h"
 
@@ -20,29 +21,54 @@ using namespace bench;
 constexpr std::size_t pixels = std::size_t(width) * height;
 constexpr std::size_t frame_bytes = 3 * pixels;
 
-// A picture's residuals, pixel by pixel and as three planes.
-struct Residuals {
-    Bytes interleaved = Bytes(frame_bytes);
-    Bytes planes = Bytes(frame_bytes);
+// A picture's residual planes, and each plane as the range coder takes it:
+// zero-run coded where compaction would code it so, with its table.
+struct Planes {
+    Bytes residuals = Bytes(frame_bytes);
+    int level[3] = {};
+    Bytes symbols[3];
+    RangeTable tables[3];
+    Bytes coded[3];
+    std::size_t emitted[3] = {};
 };
 
-const Residuals& residuals_of(int kind)
+const Planes& planes_of(int kind)
 {
-    static Residuals all[3];
-    static bool made[3] = {};
+    static Planes all[kinds];
+    static bool made[kinds] = {};
+    Planes& p = all[kind];
     if (!made[kind] && !picture(kind).empty()) {
-        Bytes copy = picture(kind);
-        DeEntropy(copy.data(), all[kind].interleaved.data(), width, height);
-        split_planes(all[kind].interleaved.data(), all[kind].planes.data(), pixels, 3);
+        Bytes sources(frame_bytes);
+        DeEntropyPlanes(picture(kind).data(), PixelOrder::frame, sources.data(), p.residuals.data(), width, height);
+        for (int c = 0; c < 3; ++c) {
+            const unsigned char* plane = p.residuals.data() + c * pixels;
+            p.level[c] = zero::testRLE(plane, int(pixels), std::max(int(pixels / 1000), 16));
+            p.symbols[c].assign(pixels, 0);
+            const std::size_t n = p.level[c] == 0
+                                      ? pixels
+                                      : std::size_t(zero::RLE(plane, p.symbols[c].data(), int(pixels), p.level[c]));
+            if (p.level[c] == 0) {
+                std::memcpy(p.symbols[c].data(), plane, pixels);
+            }
+            p.symbols[c].resize(n);
+            unsigned counts[256] = {};
+            for (const unsigned char v : p.symbols[c]) {
+                ++counts[v];
+            }
+            build_shares(counts, n, p.tables[c].prob, p.tables[c].bits);
+            prepare_table(p.tables[c], true);
+            p.coded[c].assign(3 * n + 16, 0);
+            p.emitted[c] = range_encode(p.tables[c], p.symbols[c].data(), n, p.coded[c].data());
+        }
         made[kind] = true;
     }
-    return all[kind];
+    return p;
 }
 
 bool usable(benchmark::State& state)
 {
     if (picture(static_cast<int>(state.range(0))).empty()) {
-        state.SkipWithError("ffmpeg is not available for the testsrc2 frame");
+        state.SkipWithError("ffmpeg is not available for this picture");
         return false;
     }
     state.SetLabel(kind_names[state.range(0)]);
@@ -51,18 +77,33 @@ bool usable(benchmark::State& state)
 
 void finish(benchmark::State& state) { state.SetBytesProcessed(std::int64_t(state.iterations() * frame_bytes)); }
 
-// Colour decorrelation and median prediction (on a fresh copy each time:
-// the decorrelation works in place; the copy is timed too).
+// Colour decorrelation, plane separation and prediction of a frame given in
+// the frame pixel order, and of one given as a raw movie holds it.
 void predict_frame(benchmark::State& state)
 {
     if (!usable(state)) {
         return;
     }
-    Bytes copy(frame_bytes);
+    Bytes sources(frame_bytes);
     Bytes out(frame_bytes);
     for (auto _ : state) {
-        std::memcpy(copy.data(), picture(int(state.range(0))).data(), frame_bytes);
-        DeEntropy(copy.data(), out.data(), width, height);
+        DeEntropyPlanes(picture(int(state.range(0))).data(), PixelOrder::frame, sources.data(), out.data(), width,
+                        height);
+        benchmark::ClobberMemory();
+    }
+    finish(state);
+}
+
+void predict_movie_order(benchmark::State& state)
+{
+    if (!usable(state)) {
+        return;
+    }
+    Bytes sources(frame_bytes);
+    Bytes out(frame_bytes);
+    for (auto _ : state) {
+        DeEntropyPlanes(picture(int(state.range(0))).data(), PixelOrder::movie, sources.data(), out.data(), width,
+                        height);
         benchmark::ClobberMemory();
     }
     finish(state);
@@ -73,38 +114,11 @@ void unpredict_frame(benchmark::State& state)
     if (!usable(state)) {
         return;
     }
-    const Residuals& r = residuals_of(int(state.range(0)));
+    const Planes& p = planes_of(int(state.range(0)));
+    Bytes scratch(ReEntropyPlanesScratch(width));
     Bytes out(frame_bytes);
     for (auto _ : state) {
-        ReEntropy(r.interleaved.data(), out.data(), width, height);
-        benchmark::ClobberMemory();
-    }
-    finish(state);
-}
-
-void separate_planes(benchmark::State& state)
-{
-    if (!usable(state)) {
-        return;
-    }
-    const Residuals& r = residuals_of(int(state.range(0)));
-    Bytes out(frame_bytes);
-    for (auto _ : state) {
-        split_planes(r.interleaved.data(), out.data(), pixels, 3);
-        benchmark::ClobberMemory();
-    }
-    finish(state);
-}
-
-void interleave_planes(benchmark::State& state)
-{
-    if (!usable(state)) {
-        return;
-    }
-    const Residuals& r = residuals_of(int(state.range(0)));
-    Bytes out(frame_bytes);
-    for (auto _ : state) {
-        join_planes(r.planes.data(), out.data(), pixels, 3);
+        ReEntropyPlanes(p.residuals.data(), scratch.data(), out.data(), false, width, height);
         benchmark::ClobberMemory();
     }
     finish(state);
@@ -117,31 +131,54 @@ void zero_run_test(benchmark::State& state)
     if (!usable(state)) {
         return;
     }
-    const Residuals& r = residuals_of(int(state.range(0)));
+    const Planes& p = planes_of(int(state.range(0)));
     int levels = 0;
     for (auto _ : state) {
         for (int c = 0; c < 3; ++c) {
-            levels += zero::testRLE(r.planes.data() + c * pixels, int(pixels), int(pixels / 1000));
+            levels += zero::testRLE(p.residuals.data() + c * pixels, int(pixels), int(pixels / 1000));
         }
         benchmark::DoNotOptimize(levels);
     }
     finish(state);
 }
 
-// Zero-run coding of the three planes at level 1, whatever the test says.
+// Zero-run coding of the three planes at level 1, whatever the test says,
+// and decoding them back.
 void zero_run_code(benchmark::State& state)
 {
     if (!usable(state)) {
         return;
     }
-    const Residuals& r = residuals_of(int(state.range(0)));
+    const Planes& p = planes_of(int(state.range(0)));
     Bytes out(2 * pixels + 16);
     int n = 0;
     for (auto _ : state) {
         for (int c = 0; c < 3; ++c) {
-            n += zero::RLE(r.planes.data() + c * pixels, out.data(), int(pixels), 1);
+            n += zero::RLE(p.residuals.data() + c * pixels, out.data(), int(pixels), 1);
         }
         benchmark::DoNotOptimize(n);
+    }
+    finish(state);
+}
+
+void zero_run_decode(benchmark::State& state)
+{
+    if (!usable(state)) {
+        return;
+    }
+    const Planes& p = planes_of(int(state.range(0)));
+    Bytes coded[3];
+    int n[3];
+    for (int c = 0; c < 3; ++c) {
+        coded[c].assign(2 * pixels + 16, 0);
+        n[c] = zero::RLE(p.residuals.data() + c * pixels, coded[c].data(), int(pixels), 1);
+    }
+    Bytes out(pixels + 16);
+    for (auto _ : state) {
+        for (int c = 0; c < 3; ++c) {
+            benchmark::DoNotOptimize(zero::deRLE(coded[c].data(), n[c], out.data(), int(pixels), 1));
+        }
+        benchmark::ClobberMemory();
     }
     finish(state);
 }
@@ -152,7 +189,7 @@ void count_bytes(benchmark::State& state)
     if (!usable(state)) {
         return;
     }
-    const Residuals& r = residuals_of(int(state.range(0)));
+    const Planes& p = planes_of(int(state.range(0)));
     Compress compress;
     if (!compress.InitCompressBuffers(unsigned(pixels))) {
         state.SkipWithError("no memory");
@@ -160,92 +197,125 @@ void count_bytes(benchmark::State& state)
     }
     for (auto _ : state) {
         for (int c = 0; c < 3; ++c) {
-            compress.calcprob(r.planes.data() + c * pixels, unsigned(pixels));
+            compress.calcprob(p.symbols[c].data(), unsigned(p.symbols[c].size()));
         }
         benchmark::DoNotOptimize(compress.prob[128]);
     }
     finish(state);
 }
 
-// Range coding of the three planes, each with its own table.
-struct CodedPlanes {
-    Compress tables[3];
-    Bytes coded[3];
-    unsigned lengths[3] = {};
-};
-
-bool code_planes(const Residuals& r, CodedPlanes& coded)
-{
-    for (int c = 0; c < 3; ++c) {
-        if (!coded.tables[c].InitCompressBuffers(unsigned(pixels))) {
-            return false;
-        }
-        coded.tables[c].calcprob(r.planes.data() + c * pixels, unsigned(pixels));
-        coded.coded[c].assign(3 * pixels + 16, 0);
-        coded.lengths[c] = coded.tables[c].encode(r.planes.data() + c * pixels, coded.coded[c].data(), unsigned(pixels));
-    }
-    return true;
-}
-
-void range_encode(benchmark::State& state)
+// Range coding of the three planes as compaction codes them, one after
+// another and side by side.
+void range_encode_one_by_one(benchmark::State& state)
 {
     if (!usable(state)) {
         return;
     }
-    const Residuals& r = residuals_of(int(state.range(0)));
-    CodedPlanes coded;
-    if (!code_planes(r, coded)) {
-        state.SkipWithError("no memory");
-        return;
+    const Planes& p = planes_of(int(state.range(0)));
+    Bytes out[3];
+    for (int c = 0; c < 3; ++c) {
+        out[c].assign(3 * p.symbols[c].size() + 16, 0);
     }
     for (auto _ : state) {
         for (int c = 0; c < 3; ++c) {
-            coded.lengths[c] =
-                coded.tables[c].encode(r.planes.data() + c * pixels, coded.coded[c].data(), unsigned(pixels));
+            benchmark::DoNotOptimize(range_encode(p.tables[c], p.symbols[c].data(), p.symbols[c].size(), out[c].data()));
         }
         benchmark::ClobberMemory();
     }
     finish(state);
 }
 
-void range_decode(benchmark::State& state)
+void range_encode_together(benchmark::State& state)
 {
     if (!usable(state)) {
         return;
     }
-    const Residuals& r = residuals_of(int(state.range(0)));
-    CodedPlanes coded;
-    if (!code_planes(r, coded)) {
-        state.SkipWithError("no memory");
+    const Planes& p = planes_of(int(state.range(0)));
+    Bytes out[3];
+    const RangeTable* tables[3];
+    const unsigned char* in[3];
+    unsigned char* outs[3];
+    std::size_t n[3];
+    for (int c = 0; c < 3; ++c) {
+        out[c].assign(3 * p.symbols[c].size() + 16, 0);
+        tables[c] = &p.tables[c];
+        in[c] = p.symbols[c].data();
+        outs[c] = out[c].data();
+        n[c] = p.symbols[c].size();
+    }
+    std::size_t emitted[3];
+    for (auto _ : state) {
+        range_encode_side_by_side(3, tables, in, n, outs, emitted);
+        benchmark::ClobberMemory();
+    }
+    finish(state);
+}
+
+void range_decode_one_by_one(benchmark::State& state)
+{
+    if (!usable(state)) {
         return;
     }
+    const Planes& p = planes_of(int(state.range(0)));
     Bytes out(pixels);
     for (auto _ : state) {
         for (int c = 0; c < 3; ++c) {
-            if (coded.tables[c].decode(coded.coded[c].data(), coded.lengths[c], out.data(), unsigned(pixels)) !=
+            if (range_decode(p.tables[c], p.coded[c].data(), p.emitted[c], out.data(), p.symbols[c].size()) !=
                 Status::ok) {
-                state.SkipWithError("the plane does not decode");
+                state.SkipWithError("a plane does not decode");
                 return;
             }
         }
         benchmark::ClobberMemory();
     }
-    if (std::memcmp(out.data(), r.planes.data() + 2 * pixels, pixels) != 0) {
-        state.SkipWithError("the decoded plane differs");
+    finish(state);
+}
+
+void range_decode_together(benchmark::State& state)
+{
+    if (!usable(state)) {
+        return;
+    }
+    const Planes& p = planes_of(int(state.range(0)));
+    Bytes out[3];
+    const RangeTable* tables[3];
+    const unsigned char* in[3];
+    unsigned char* outs[3];
+    std::size_t n[3];
+    for (int c = 0; c < 3; ++c) {
+        out[c].assign(p.symbols[c].size(), 0);
+        tables[c] = &p.tables[c];
+        in[c] = p.coded[c].data();
+        outs[c] = out[c].data();
+        n[c] = p.symbols[c].size();
+    }
+    for (auto _ : state) {
+        if (range_decode_side_by_side(3, tables, in, p.emitted, outs, n) != Status::ok) {
+            state.SkipWithError("the planes do not decode");
+            return;
+        }
+        benchmark::ClobberMemory();
+    }
+    for (int c = 0; c < 3; ++c) {
+        if (out[c] != p.symbols[c]) {
+            state.SkipWithError("a decoded plane differs");
+        }
     }
     finish(state);
 }
 
 }  // namespace
 
-BENCHMARK(predict_frame)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
-BENCHMARK(unpredict_frame)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
-BENCHMARK(separate_planes)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
-BENCHMARK(interleave_planes)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
-BENCHMARK(zero_run_test)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
-BENCHMARK(zero_run_code)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
-BENCHMARK(count_bytes)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
-BENCHMARK(range_encode)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
-BENCHMARK(range_decode)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(predict_frame)->DenseRange(0, kinds - 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(predict_movie_order)->DenseRange(0, kinds - 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(unpredict_frame)->DenseRange(0, kinds - 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(zero_run_test)->DenseRange(0, kinds - 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(zero_run_code)->DenseRange(0, kinds - 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(zero_run_decode)->DenseRange(0, kinds - 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(count_bytes)->DenseRange(0, kinds - 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(range_encode_one_by_one)->DenseRange(0, kinds - 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(range_encode_together)->DenseRange(0, kinds - 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(range_decode_one_by_one)->DenseRange(0, kinds - 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(range_decode_together)->DenseRange(0, kinds - 1)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -47,11 +47,12 @@ inline std::uint32_t get_be32(const unsigned char* p)
     return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]);
 }
 
-// The renormalisations a range needs: while it is at most 2^23 it is shifted
-// left by a byte. A range of at least 1 needs at most three.
-inline unsigned shifts_for(std::uint32_t range)
+// The bits a range is shifted left by to renormalise it: a byte at a time
+// while it is at most 2^23, so whole bytes of the leading zeros of
+// range - 1, less one bit. A range of at least 1 needs at most three bytes.
+inline unsigned renormalisation_shift(std::uint32_t range)
 {
-    return unsigned(range <= 0x800000u) + unsigned(range <= 0x8000u) + unsigned(range <= 0x80u);
+    return (unsigned(__builtin_clz((range - 1) | 1)) - 1) & ~7u;
 }
 
 // How a coder loop renormalises: a channel that takes about a byte for
@@ -121,7 +122,7 @@ REELPACK_INLINE void step(Encoder& e, unsigned value)
         // Bits 30 to 23 of low are the next byte out, 22 to 15 the one
         // after, and so on: four are stored at once and as many kept as the
         // range needs shifts.
-        const unsigned shift = 8 * shifts_for(e.range);
+        const unsigned shift = renormalisation_shift(e.range);
         put_be32(e.next, e.low << 1);
         e.next += shift / 8;
         e.low = (e.low << shift) & code_mask;
@@ -311,20 +312,13 @@ inline void read_ahead_near_end(DecoderState& d, const DecoderInput& input)
 // time counts them: past the input's size the stream was too short.
 inline std::size_t bytes_taken(const DecoderState& d) { return 1 + d.pos - d.avail / 8; }
 
-template <Renormalise how>
-inline void renormalise(std::uint64_t& code, std::uint32_t& range, unsigned& avail)
+// Near the end of the input, a byte at a time.
+inline void renormalise_near_end(std::uint64_t& code, std::uint32_t& range, unsigned& avail)
 {
-    if (how == Renormalise::by_branch) {
-        while (range <= 0x800000u) {
-            range <<= 8;
-            code <<= 8;
-            avail -= 8;
-        }
-    } else {
-        const unsigned shift = 8 * shifts_for(range);
-        range <<= shift;
-        code <<= shift;
-        avail -= shift;
+    while (range <= 0x800000u) {
+        range <<= 8;
+        code <<= 8;
+        avail -= 8;
     }
 }
 
@@ -390,7 +384,7 @@ REELPACK_INLINE unsigned step_far(std::uint64_t& code, std::uint32_t& range, con
             shift += 8;
         }
     } else {
-        shift = 8 * shifts_for(range);
+        shift = renormalisation_shift(range);
         range <<= shift;
     }
     const std::uint64_t shifted = code << shift;
@@ -479,7 +473,7 @@ REELPACK_INLINE void decode_alone(DecoderState& d, const DecoderInput& input, un
     d = state[0];
     for (; i < to && !bad; ++i) {
         read_ahead_near_end(d, input);
-        renormalise<Renormalise::by_branch>(d.code, d.range, d.avail);
+        renormalise_near_end(d.code, d.range, d.avail);
         out[i] =
             static_cast<unsigned char>(decode_value<Divide::by_division>(d.code, d.code, d.range, *input.table, bad));
     }
@@ -635,7 +629,7 @@ void encode_plain(int count, const RangeTable* const tables[], const unsigned ch
 }
 
 #ifdef REELPACK_X86_COPIES
-REELPACK_TARGET("bmi2") void encode_bmi2(int count, const RangeTable* const tables[],
+REELPACK_TARGET("bmi2,lzcnt") void encode_bmi2(int count, const RangeTable* const tables[],
                                                  const unsigned char* const in[], const std::size_t length[],
                                                  unsigned char* const out[], std::size_t emitted[])
 {
@@ -679,7 +673,7 @@ void decode_plain(Decoding& decoding, int count, const std::size_t length[])
 }
 
 #ifdef REELPACK_X86_COPIES
-REELPACK_TARGET("bmi2") void decode_bmi2(Decoding& decoding, int count, const std::size_t length[])
+REELPACK_TARGET("bmi2,lzcnt") void decode_bmi2(Decoding& decoding, int count, const std::size_t length[])
 {
     decode_channels(decoding, count, length);
 }
