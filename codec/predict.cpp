@@ -312,7 +312,7 @@ std::size_t ReEntropyPlanesScratch(int width) { return 3 * (4 * std::size_t(widt
 namespace {
 
 // The frame's pixel from a decorrelated one: byte 1 added to bytes 0 and 2.
-inline void put_pixel(unsigned char* px, unsigned b, unsigned g, unsigned r)
+REELPACK_INLINE void put_pixel(unsigned char* px, unsigned b, unsigned g, unsigned r)
 {
     px[0] = static_cast<unsigned char>(b + g);
     px[1] = static_cast<unsigned char>(g);
@@ -320,21 +320,27 @@ inline void put_pixel(unsigned char* px, unsigned b, unsigned g, unsigned r)
 }
 
 // A decorrelated pixel held as the low three bytes of a word.
-inline std::uint32_t word(unsigned b, unsigned g, unsigned r) { return b | (g << 8) | (r << 16); }
+REELPACK_INLINE std::uint32_t word(unsigned b, unsigned g, unsigned r) { return b | (g << 8) | (r << 16); }
 
 #if defined(__SSE2__)
 // A pixel's three bytes rebuilt at once from their residuals: the median
 // predictor is left + above - median(left, above, upper_left), so the
 // residual and above are added first and left joins in parallel with the
 // median, which leaves four steps that wait on the pixel before.
-inline __m128i rebuild_pixel(__m128i left, __m128i above, __m128i upper_left, __m128i residual)
+REELPACK_INLINE __m128i rebuild_pixel(__m128i left, __m128i above, __m128i upper_left, __m128i residual)
 {
     const __m128i median = _mm_max_epu8(_mm_min_epu8(left, above), _mm_min_epu8(_mm_max_epu8(left, above), upper_left));
-    return _mm_sub_epi8(_mm_add_epi8(left, _mm_add_epi8(above, residual)), median);
+    __m128i sum = _mm_add_epi8(left, _mm_add_epi8(above, residual));
+#if defined(__GNUC__)
+    // Kept whole, so that a compiler does not regroup the additions around
+    // the median, which would put one more step after it.
+    __asm__("" : "+x"(sum));
+#endif
+    return _mm_sub_epi8(sum, median);
 }
 
 // The decorrelated pixel's frame bytes in the low three bytes.
-inline std::uint32_t frame_word(__m128i pixel)
+REELPACK_INLINE std::uint32_t frame_word(__m128i pixel)
 {
     const __m128i green = _mm_and_si128(_mm_srli_epi32(pixel, 8), _mm_set1_epi32(0xFF));
     return static_cast<std::uint32_t>(
@@ -342,14 +348,9 @@ inline std::uint32_t frame_word(__m128i pixel)
 }
 #endif
 
-}  // namespace
-
-void ReEntropyPlanes(const unsigned char* planes, unsigned char* scratch, unsigned char* frame, bool top_down,
-                     int width, int height)
+void rebuild_planes(const unsigned char* planes, unsigned char* scratch, unsigned char* frame, bool top_down,
+                    int width, int height)
 {
-    if (width <= 0 || height <= 0) {
-        return;
-    }
     const std::size_t w = std::size_t(width);
     const std::size_t h = std::size_t(height);
     const std::size_t n = w * h;
@@ -478,6 +479,17 @@ void ReEntropyPlanes(const unsigned char* planes, unsigned char* scratch, unsign
 #endif
         std::swap(above, current);
     }
+}
+
+}  // namespace
+
+void ReEntropyPlanes(const unsigned char* planes, unsigned char* scratch, unsigned char* frame, bool top_down,
+                     int width, int height)
+{
+    if (width <= 0 || height <= 0) {
+        return;
+    }
+    rebuild_planes(planes, scratch, frame, top_down, width, height);
 }
 
 void split_planes(const unsigned char* pixels, unsigned char* planes, std::size_t n, int channels)

@@ -36,16 +36,17 @@ public:
     bool read(std::uint64_t offset);
 
     // Hands the frame's bytes to use(const unsigned char*), which only reads
-    // them and must be safe to run again on the same frame. False when the
-    // movie did not hold the whole frame.
+    // them, must be safe to run again on the same frame, and acquires
+    // nothing (a fault leaves it where it stands). False when the movie did
+    // not hold the whole frame.
     template <typename Use>
     bool with_frame(std::uint64_t offset, Use use);
 
     // The frame's bytes in the mapping, or null where it has none of them.
     const unsigned char* mapped(std::uint64_t offset) const;
 
-    // Runs read() of mapped bytes: true when it ran to its end, false when
-    // the mapping faulted, which is then given up.
+    // Runs read() of mapped bytes, which acquires nothing: true when it ran
+    // to its end, false when the mapping faulted, which is then given up.
     template <typename Read>
     bool guarded(Read read);
 

@@ -355,6 +355,37 @@ REELPACK_INLINE unsigned decode_value(std::uint64_t low_code, std::uint64_t& cod
     return s;
 }
 
+// The same from the direct lookup of a dense table.
+template <Divide how>
+REELPACK_INLINE unsigned decode_value_direct(std::uint64_t low_code, std::uint64_t& code, std::uint32_t& range,
+                                             const RangeTable& t, bool& bad)
+{
+    const std::uint32_t low = static_cast<std::uint32_t>(low_code >> 32);
+    const std::uint32_t r = range >> t.bits;
+    const std::uint32_t high_bits = static_cast<std::uint32_t>(low_code >> (32 + t.direct_shift));
+    const std::uint32_t bucket =
+        how == Divide::by_division
+            ? high_bits / r
+            : static_cast<std::uint32_t>((std::uint64_t(high_bits) * reciprocals.of[r]) >> 32);
+    const std::uint64_t x = t.direct[bucket];
+    std::uint32_t start = static_cast<std::uint32_t>(x & 0xFFFFFFu);
+    std::uint32_t freq = static_cast<std::uint32_t>(x >> 40);
+    std::uint32_t keep = (0u - static_cast<std::uint32_t>((x >> 32) & 1u)) & (t.prob[256] - 1);
+    unsigned s = static_cast<unsigned>(x >> 24) & 255u;
+    if (REELPACK_RARELY(std::uint64_t(r) * (start + freq) <= low && s < 255)) {
+        do {
+            ++s;
+        } while (std::uint64_t(r) * t.entries[s].end <= low);
+        start = t.entries[s].start;
+        freq = t.entries[s].freq;
+        keep = t.entries[s].keep;
+    }
+    code -= std::uint64_t(r * start) << 32;
+    range = r * freq + (range & keep);
+    bad |= (low - r * start >= range) | (freq == 0);
+    return s;
+}
+
 bool by_reciprocal(const RangeTable& table) { return table.bits >= reciprocal_min_bits; }
 
 // One value far from the end of the input, its bits read ahead kept at 32:
@@ -374,7 +405,7 @@ REELPACK_INLINE unsigned step_far(std::uint64_t& code, std::uint32_t& range, con
             const std::uint64_t refill = (get_be64(at) << 7) >> 56;
             at += 1;
             std::uint64_t whole = shifted | refill;
-            const unsigned s = decode_value<divide_how>(shifted, whole, range, t, bad);
+            const unsigned s = decode_value_direct<divide_how>(shifted, whole, range, t, bad);
             code = whole;
             return s;
         }
@@ -595,6 +626,20 @@ void prepare_table(RangeTable& table, bool for_decoding)
         table.lookup[j] = static_cast<unsigned char>(s);
     }
     std::memset(table.lookup + (1u << lookup_bits), 255, 1u << lookup_bits);
+    if (table.dense) {
+        const unsigned bits = std::min(table.bits, direct_bits);
+        table.direct_shift = table.bits - bits;
+        unsigned v = 0;
+        for (std::uint32_t j = 0; j < (2u << bits); ++j) {
+            // The value whose share holds the bucket's first code value.
+            while (v < 255 && (j >= (1u << bits) || table.prob[v + 1] <= (j << table.direct_shift))) {
+                ++v;
+            }
+            const RangeEntry& x = table.entries[v];
+            table.direct[j] = std::uint64_t(x.start) | (std::uint64_t(v) << 24) | (std::uint64_t(v == 255) << 32) |
+                              (std::uint64_t(x.freq) << 40);
+        }
+    }
 }
 
 std::size_t range_encode(const RangeTable& table, const unsigned char* in, std::size_t length, unsigned char* out)

@@ -25,6 +25,8 @@ constexpr std::uint32_t max_total = 1u << max_total_bits;
 
 // Bits of a code value that the decoder's lookup reads.
 constexpr unsigned max_lookup_bits = 12;
+// Bits that the direct lookup of a dense table reads.
+constexpr unsigned direct_bits = 12;
 
 // One value's step: the range coder adds r x start to low and makes the range
 // r x freq; for value 255 it also keeps what the truncation of r leaves over,
@@ -47,6 +49,11 @@ struct RangeTable {
     // The last value that starts at or before each bucket of code values;
     // the upper half covers the values past the total, which only 255 takes.
     unsigned char lookup[2u << max_lookup_bits];
+    // For a dense table, the same value's whole entry in one word: start in
+    // bits 0 to 23, the value in 24 to 31, bit 32 set for 255, freq from bit
+    // 40; one load where the lookup and the entry take two in a row.
+    unsigned direct_shift = 0;
+    std::uint64_t direct[2u << direct_bits];
 };
 
 // Scales 256 counts that describe `length` bytes to shares of a power-of-two

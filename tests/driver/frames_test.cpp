@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -67,10 +68,10 @@ TEST(MovieFrames, AMovieCutShortAfterMappingIsReadInstead)
     ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(frame + 4096)), 0);
 
     int uses = 0;
-    Bytes seen;
+    Bytes seen(frame);
     const bool complete = frames.with_frame(frame, [&](const unsigned char* pixels) {
         ++uses;
-        seen.assign(pixels, pixels + frame);
+        std::memcpy(seen.data(), pixels, frame);
     });
     EXPECT_FALSE(complete);
     EXPECT_EQ(uses, 2);  // the use that faulted, then the one on the frame read
