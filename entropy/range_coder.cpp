@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr std::uint32_t carry_bit = 0x80000000u;
 constexpr std::uint32_t code_mask = 0x7FFFFFFFu;  // low's 31 code bits
 
 #if defined(__GNUC__)

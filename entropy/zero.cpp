@@ -90,23 +90,6 @@ inline int count_bits(std::uint64_t x)
 inline int trailing_ones(std::uint64_t x) { return x == ~std::uint64_t(0) ? 64 : __builtin_ctzll(~x); }
 inline int leading_ones(std::uint64_t x) { return x == ~std::uint64_t(0) ? 64 : __builtin_clzll(~x); }
 
-// The length of the run of zeros at in[i], up to `limit` bytes.
-inline std::size_t zero_run(const unsigned char* in, std::size_t i, std::size_t limit)
-{
-    std::size_t n = 0;
-    while (n + 8 <= limit) {
-        const unsigned zeros = zeros_of_8(in + i + n);
-        if (zeros != 0xFF) {
-            return n + static_cast<std::size_t>(__builtin_ctz(~zeros));
-        }
-        n += 8;
-    }
-    while (n < limit && in[i + n] == 0) {
-        ++n;
-    }
-    return n;
-}
-
 // The length of the stretch of bytes other than zero at in[i], up to `limit`.
 inline std::size_t literal_run(const unsigned char* in, std::size_t i, std::size_t limit)
 {
@@ -122,18 +105,6 @@ inline std::size_t literal_run(const unsigned char* in, std::size_t i, std::size
         ++n;
     }
     return n;
-}
-
-// Copies n bytes; eight at a time while both ends leave room for it, so
-// that short stretches take one step.
-inline void copy_bytes(unsigned char* to, std::size_t to_room, const unsigned char* from, std::size_t from_room,
-                       std::size_t n)
-{
-    if (n <= 8 && to_room >= 8 && from_room >= 8) {
-        std::memcpy(to, from, 8);
-        return;
-    }
-    std::memcpy(to, from, n);
 }
 
 // What a run of n zeros the zero-run coder scores saves at each level.
