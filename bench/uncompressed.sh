@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Throughput of `reelpack -u` beside that of copying the movie with cp, in one
-# run, alternating the two; and the converter's peak memory for two movie
-# lengths, which must not grow with the length beyond the frame table and index.
+# run, alternating the two; and the peak memory of both tools in both modes
+# for two movie lengths, which must not grow with the length beyond the frame
+# table and the index.
 #   bench/uncompressed.sh [build dir] [frames]
 set -euo pipefail
 BUILD_DIR=${1:-build}
@@ -34,9 +35,10 @@ done
 cp_s=$(median <"$dir/cp.times")
 rp_s=$(median <"$dir/reelpack.times")
 
-peak() { # movie -> peak resident kilobytes of reelpack -u
+REELUNPACK=$(realpath "$BUILD_DIR/reelunpack")
+peak() { # command... -> peak resident kilobytes
     if [ -x /usr/bin/time ]; then
-        /usr/bin/time -f %M "$REELPACK" -u "$1" "$dir/peak.avi" 2>&1 >/dev/null | tail -n 1
+        /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1
     else
         echo "n/a"
     fi
@@ -47,5 +49,15 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 printf '%-22s %10.3f %12.1f\n' "cp" "$cp_s" "$(ratio "$bytes" "$cp_s" | awk '{ print $1 / 1000000 }')"
 printf '%-22s %10.3f %12.1f\n' "reelpack -u" "$rp_s" "$(ratio "$bytes" "$rp_s" | awk '{ print $1 / 1000000 }')"
 printf 'reelpack -u / cp: %s\n' "$(ratio "$rp_s" "$cp_s")"
-printf 'peak memory, %d frames: %s kB; %d frames: %s kB (one frame is %d kB)\n' \
-    $((FRAMES / 10)) "$(peak "$dir/short.mov")" "$FRAMES" "$(peak "$dir/movie.mov")" $((1280 * 720 * 3 / 1024))
+# Peak memory must not grow with the movie's length beyond the frame table
+# and the index: both tools at two lengths, ten times apart.
+"$REELPACK" "$dir/short.mov" "$dir/short.avi" >/dev/null
+"$REELPACK" "$dir/movie.mov" "$dir/long.avi" >/dev/null
+printf 'peak memory in kB (one frame is %d kB):\n' $((1280 * 720 * 3 / 1024))
+printf '  %-26s %10s %10s\n' "" "$((FRAMES / 10)) frames" "$FRAMES frames"
+printf '  %-26s %10s %10s\n' "reelpack -u" "$(peak "$REELPACK" -u "$dir/short.mov" "$dir/peak.avi")" \
+    "$(peak "$REELPACK" -u "$dir/movie.mov" "$dir/peak.avi")"
+printf '  %-26s %10s %10s\n' "reelpack" "$(peak "$REELPACK" "$dir/short.mov" "$dir/peak.avi")" \
+    "$(peak "$REELPACK" "$dir/movie.mov" "$dir/peak.avi")"
+printf '  %-26s %10s %10s\n' "reelunpack - >/dev/null" "$(peak "$REELUNPACK" "$dir/short.avi" -)" \
+    "$(peak "$REELUNPACK" "$dir/long.avi" -)"

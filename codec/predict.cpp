@@ -323,13 +323,17 @@ REELPACK_INLINE void put_pixel(unsigned char* px, unsigned b, unsigned g, unsign
 REELPACK_INLINE std::uint32_t word(unsigned b, unsigned g, unsigned r) { return b | (g << 8) | (r << 16); }
 
 #if defined(__SSE2__)
-// A pixel's three bytes rebuilt at once from their residuals: the median
-// predictor is left + above - median(left, above, upper_left), so the
-// residual and above are added first and left joins in parallel with the
-// median, which leaves four steps that wait on the pixel before.
+// A pixel's three bytes rebuilt at once from their residuals. The median
+// predictor is left + above - median(left, above, upper_left), and that
+// median is left clamped between the smaller and the larger of above and
+// upper_left, which are known before left is: three steps wait on the pixel
+// before, a clamp of two and a subtraction, while left + above + residual
+// is formed beside them.
 REELPACK_INLINE __m128i rebuild_pixel(__m128i left, __m128i above, __m128i upper_left, __m128i residual)
 {
-    const __m128i median = _mm_max_epu8(_mm_min_epu8(left, above), _mm_min_epu8(_mm_max_epu8(left, above), upper_left));
+    const __m128i low = _mm_min_epu8(above, upper_left);
+    const __m128i high = _mm_max_epu8(above, upper_left);
+    const __m128i median = _mm_max_epu8(_mm_min_epu8(left, high), low);
     __m128i sum = _mm_add_epi8(left, _mm_add_epi8(above, residual));
 #if defined(__GNUC__)
     // Kept whole, so that a compiler does not regroup the additions around
