@@ -225,27 +225,36 @@ void range_encode_one_by_one(benchmark::State& state)
     finish(state);
 }
 
-void range_encode_together(benchmark::State& state)
-{
-    if (!usable(state)) {
-        return;
-    }
-    const Planes& p = planes_of(int(state.range(0)));
+// The three planes of a picture as range_encode_side_by_side and
+// range_decode_side_by_side take them, with room for what they write.
+struct SideBySide {
     Bytes out[3];
     const RangeTable* tables[3];
     const unsigned char* in[3];
     unsigned char* outs[3];
     std::size_t n[3];
-    for (int c = 0; c < 3; ++c) {
-        out[c].assign(3 * p.symbols[c].size() + 16, 0);
-        tables[c] = &p.tables[c];
-        in[c] = p.symbols[c].data();
-        outs[c] = out[c].data();
-        n[c] = p.symbols[c].size();
+
+    SideBySide(const Planes& p, bool decoding)
+    {
+        for (int c = 0; c < 3; ++c) {
+            out[c].assign(decoding ? p.symbols[c].size() : 3 * p.symbols[c].size() + 16, 0);
+            tables[c] = &p.tables[c];
+            in[c] = decoding ? p.coded[c].data() : p.symbols[c].data();
+            outs[c] = out[c].data();
+            n[c] = p.symbols[c].size();
+        }
     }
+};
+
+void range_encode_together(benchmark::State& state)
+{
+    if (!usable(state)) {
+        return;
+    }
+    SideBySide planes(planes_of(int(state.range(0))), false);
     std::size_t emitted[3];
     for (auto _ : state) {
-        range_encode_side_by_side(3, tables, in, n, outs, emitted);
+        range_encode_side_by_side(3, planes.tables, planes.in, planes.n, planes.outs, emitted);
         benchmark::ClobberMemory();
     }
     finish(state);
@@ -277,27 +286,16 @@ void range_decode_together(benchmark::State& state)
         return;
     }
     const Planes& p = planes_of(int(state.range(0)));
-    Bytes out[3];
-    const RangeTable* tables[3];
-    const unsigned char* in[3];
-    unsigned char* outs[3];
-    std::size_t n[3];
-    for (int c = 0; c < 3; ++c) {
-        out[c].assign(p.symbols[c].size(), 0);
-        tables[c] = &p.tables[c];
-        in[c] = p.coded[c].data();
-        outs[c] = out[c].data();
-        n[c] = p.symbols[c].size();
-    }
+    SideBySide planes(p, true);
     for (auto _ : state) {
-        if (range_decode_side_by_side(3, tables, in, p.emitted, outs, n) != Status::ok) {
+        if (range_decode_side_by_side(3, planes.tables, planes.in, p.emitted, planes.outs, planes.n) != Status::ok) {
             state.SkipWithError("the planes do not decode");
             return;
         }
         benchmark::ClobberMemory();
     }
     for (int c = 0; c < 3; ++c) {
-        if (out[c] != p.symbols[c]) {
+        if (planes.out[c] != p.symbols[c]) {
             state.SkipWithError("a decoded plane differs");
         }
     }

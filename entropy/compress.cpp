@@ -79,6 +79,18 @@ unsigned int finish_channel(const Channel& channel, std::size_t emitted)
     return reported;
 }
 
+// A channel's 256 counts and the bytes they describe (their sum).
+Status read_counts(const unsigned char* in, std::size_t in_size, unsigned int* counts, unsigned int* consumed,
+                   std::uint64_t* sum)
+{
+    const Status status = FibonacciDecode2(in, in_size, counts, 256, consumed);
+    *sum = 0;
+    for (int v = 0; v < 256 && status == Status::ok; ++v) {
+        *sum += counts[v];
+    }
+    return status;
+}
+
 // The channel's zero-run level and coded length, and its table read and
 // checked against the length it must describe; `coded` is where its range
 // decoder starts.
@@ -114,13 +126,10 @@ Status read_channel(const unsigned char* in, std::size_t in_size, unsigned int l
     }
     unsigned int decoded[256];
     unsigned int m = 0;
-    const Status status = FibonacciDecode2(in + table_at, in_size - table_at, decoded, 256, &m);
+    std::uint64_t sum = 0;
+    const Status status = read_counts(in + table_at, in_size - table_at, decoded, &m, &sum);
     if (status != Status::ok) {
         return status;
-    }
-    std::uint64_t sum = 0;
-    for (unsigned int count : decoded) {
-        sum += count;
     }
     table_length = sum;
     if (sum != source.n) {
@@ -174,13 +183,10 @@ void Compress::calcprob(const unsigned char* in, unsigned int length)
 Status Compress::readprob(const unsigned char* in, std::size_t in_size, unsigned int* consumed)
 {
     unsigned int decoded[256];
-    const Status status = FibonacciDecode2(in, in_size, decoded, 256, consumed);
+    std::uint64_t length = 0;
+    const Status status = read_counts(in, in_size, decoded, consumed, &length);
     if (status != Status::ok) {
         return status;
-    }
-    std::uint64_t length = 0;
-    for (unsigned int count : decoded) {
-        length += count;
     }
     table_length = length;
     if (length > 0xFFFFFFFFu) {

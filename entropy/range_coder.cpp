@@ -321,6 +321,18 @@ inline void renormalise_near_end(std::uint64_t& code, std::uint32_t& range, unsi
     }
 }
 
+// The bucket of q = low / r in a lookup read from q's bit `shift` up: it is
+// (low >> shift) / r, which one shift of the code gives; with the reciprocal
+// it can come out one less.
+template <Divide how>
+REELPACK_INLINE std::uint32_t bucket_of(std::uint64_t low_code, std::uint32_t r, unsigned shift)
+{
+    const std::uint32_t high_bits = static_cast<std::uint32_t>(low_code >> (32 + shift));
+    return how == Divide::by_division
+               ? high_bits / r
+               : static_cast<std::uint32_t>((std::uint64_t(high_bits) * reciprocals.of[r]) >> 32);
+}
+
 // One value. While the stream is sound low stays below range, so q stays
 // below twice the total and within the lookup; the loops stop at the first
 // value that breaks it.
@@ -330,13 +342,7 @@ REELPACK_INLINE unsigned decode_value(std::uint64_t low_code, std::uint64_t& cod
 {
     const std::uint32_t low = static_cast<std::uint32_t>(low_code >> 32);
     const std::uint32_t r = range >> t.bits;
-    // The bucket of q = low / r is (low >> lookup_shift) / r, which one
-    // shift of the code gives.
-    const std::uint32_t high_bits = static_cast<std::uint32_t>(low_code >> (32 + t.lookup_shift));
-    const std::uint32_t bucket =
-        how == Divide::by_division
-            ? high_bits / r
-            : static_cast<std::uint32_t>((std::uint64_t(high_bits) * reciprocals.of[r]) >> 32);
+    const std::uint32_t bucket = bucket_of<how>(low_code, r, t.lookup_shift);
     // A value at or past the total can only be 255, which takes what the
     // truncation of r leaves over. The lookup names the right value but for
     // a few buckets that hold the start of another.
@@ -361,12 +367,7 @@ REELPACK_INLINE unsigned decode_value_direct(std::uint64_t low_code, std::uint64
 {
     const std::uint32_t low = static_cast<std::uint32_t>(low_code >> 32);
     const std::uint32_t r = range >> t.bits;
-    const std::uint32_t high_bits = static_cast<std::uint32_t>(low_code >> (32 + t.direct_shift));
-    const std::uint32_t bucket =
-        how == Divide::by_division
-            ? high_bits / r
-            : static_cast<std::uint32_t>((std::uint64_t(high_bits) * reciprocals.of[r]) >> 32);
-    const std::uint64_t x = t.direct[bucket];
+    const std::uint64_t x = t.direct[bucket_of<how>(low_code, r, t.direct_shift)];
     std::uint32_t start = static_cast<std::uint32_t>(x & 0xFFFFFFu);
     std::uint32_t freq = static_cast<std::uint32_t>(x >> 40);
     std::uint32_t keep = (0u - static_cast<std::uint32_t>((x >> 32) & 1u)) & (t.prob[256] - 1);

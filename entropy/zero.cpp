@@ -357,6 +357,26 @@ bool decode_token_carefully(const unsigned char* in, std::size_t size, unsigned 
     return true;
 }
 
+// The rest of a block from coded byte i and block byte o on, near the end of
+// the input, every byte checked. Returns the coded bytes consumed, or -1.
+int decode_rest(const unsigned char* in, std::size_t size, unsigned char* out, std::size_t total, std::size_t i,
+                std::size_t o, int level)
+{
+    while (o < total) {
+        if (i >= size) {
+            return -1;
+        }
+        const std::size_t n = literal_run(in, i, std::min(size - i, total - o));
+        std::memcpy(out + o, in + i, n);
+        i += n;
+        o += n;
+        if (o < total && !decode_token_carefully(in, size, out, total, i, o, level)) {
+            return -1;
+        }
+    }
+    return static_cast<int>(i);
+}
+
 // Reads 64 coded bytes at a time and finds the tokens, which start at zero
 // bytes, from the mask of their zeros; a token is read whole before the
 // next is looked for, since a count byte may be zero itself.
@@ -428,19 +448,7 @@ int decode_runs(const unsigned char* in, std::size_t size, unsigned char* out, s
         }
         i += p;
     }
-    while (o < total) {
-        if (i >= size) {
-            return -1;
-        }
-        const std::size_t n = literal_run(in, i, std::min(size - i, total - o));
-        std::memcpy(out + o, in + i, n);
-        i += n;
-        o += n;
-        if (o < total && !decode_token_carefully(in, size, out, total, i, o, level)) {
-            return -1;
-        }
-    }
-    return static_cast<int>(i);
+    return decode_rest(in, size, out, total, i, o, level);
 }
 
 // Level 1, where every zero opens a token and the byte after it is a count
@@ -508,19 +516,7 @@ int decode_runs<1>(const unsigned char* in, std::size_t size, unsigned char* out
         i += 64;
     }
     i += skip;
-    while (o < total) {
-        if (i >= size) {
-            return -1;
-        }
-        const std::size_t n = literal_run(in, i, std::min(size - i, total - o));
-        std::memcpy(out + o, in + i, n);
-        i += n;
-        o += n;
-        if (o < total && !decode_token_carefully(in, size, out, total, i, o, 1)) {
-            return -1;
-        }
-    }
-    return static_cast<int>(i);
+    return decode_rest(in, size, out, total, i, o, 1);
 }
 
 }  // namespace
