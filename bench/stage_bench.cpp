@@ -218,7 +218,8 @@ void range_encode_one_by_one(benchmark::State& state)
     }
     for (auto _ : state) {
         for (int c = 0; c < 3; ++c) {
-            benchmark::DoNotOptimize(range_encode(p.tables[c], p.symbols[c].data(), p.symbols[c].size(), out[c].data()));
+            benchmark::DoNotOptimize(
+                range_encode(p.tables[c], p.symbols[c].data(), p.symbols[c].size(), out[c].data()));
         }
         benchmark::ClobberMemory();
     }

@@ -210,7 +210,8 @@ int reelpack_run(int argc, char** argv)
     // A "raw " movie's frames are converted and written a piece of rows at a
     // time, through a buffer small enough to stay in the processor's cache.
     const std::size_t row_bytes = std::size_t(width) * 3;
-    const int piece_rows = static_cast<int>(std::max<std::size_t>(1, (std::size_t(128) << 10) / std::max<std::size_t>(row_bytes, 1)));
+    const int piece_rows =
+        static_cast<int>(std::max<std::size_t>(1, (std::size_t(128) << 10) / std::max<std::size_t>(row_bytes, 1)));
     Block work(info.is_raw && !compressed ? row_bytes * std::size_t(piece_rows) : 0);
 
     // The codec is begun in both modes; only the compressed mode needs it.

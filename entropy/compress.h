@@ -35,7 +35,9 @@ public:
 
     // Writes the channel stream of `length` bytes at `out` and returns its
     // reported length (which counts one last byte, written as 0). `out` must
-    // hold compact_bound(length) bytes; `in` is never read past its end.
+    // hold compact_bound(length) bytes and run_buffer `length` bytes (the
+    // zero-run coder copies short stretches within that room); `in` is never
+    // read past its end.
     unsigned int compact(const unsigned char* in, unsigned char* out, unsigned int length);
 
     // Restores `length` bytes from a channel stream of at most `in_size` bytes.

@@ -18,10 +18,6 @@ constexpr std::uint32_t code_mask = 0x7FFFFFFFu;  // low's 31 code bits
 #define REELPACK_LIKELY(x) (x)
 #endif
 
-// The coder's loops are built twice, the second time for processors with
-// BMI2, whose shifts by a register take one step; every part of a loop is
-// inlined into both.
-
 // The loops over the channels coded side by side are unrolled, so that each
 // channel's state stays in registers of its own.
 #if defined(__clang__)
@@ -57,7 +53,7 @@ inline unsigned renormalisation_shift(std::uint32_t range)
 // How a coder loop renormalises: a channel that takes about a byte for
 // every value coded renormalises once nearly every time, which a branch
 // predicts well; any other would mispredict that branch often, and takes
-// the number of shifts from comparisons instead.
+// the number of shifts from the range's leading zeros instead.
 enum class Renormalise { by_branch, by_count };
 
 // The encoder writes each byte as soon as it leaves low and adds a carry
@@ -137,7 +133,8 @@ inline std::size_t finish(Encoder& e)
 
 // Channels coded together from `from` up to `to`.
 template <int N, Renormalise how>
-REELPACK_INLINE void encode_together(Encoder (&e)[N], const unsigned char* const (&in)[N], std::size_t from, std::size_t to)
+REELPACK_INLINE void encode_together(Encoder (&e)[N], const unsigned char* const (&in)[N], std::size_t from,
+                                     std::size_t to)
 {
     for (std::size_t i = from; i < to; ++i) {
         REELPACK_EACH_CHANNEL
@@ -150,8 +147,8 @@ REELPACK_INLINE void encode_together(Encoder (&e)[N], const unsigned char* const
 // Gathers the channels in `order` that are still coding, codes them together
 // up to the first one's end, and puts them back.
 template <int N>
-REELPACK_INLINE void encode_phase(Encoder* all, const RangeTable* const* tables, const unsigned char* const* in, const int* order,
-                  std::size_t from, std::size_t to)
+REELPACK_INLINE void encode_phase(Encoder* all, const RangeTable* const* tables, const unsigned char* const* in,
+                                  const int* order, std::size_t from, std::size_t to)
 {
     Encoder e[N];
     const unsigned char* inputs[N];
@@ -184,7 +181,8 @@ void order_by_length(int count, const std::size_t* length, int* order)
 // Runs `phase<N>` over the channels in order of length: all of them up to
 // the shortest one's end, then those left up to the next one's, and so on.
 template <template <int> class Phase, typename State>
-REELPACK_INLINE void in_phases(int count, const std::size_t* length, State* states, const void* tables, const void* data)
+REELPACK_INLINE void in_phases(int count, const std::size_t* length, State* states, const void* tables,
+                               const void* data)
 {
     int order[max_side_by_side];
     order_by_length(count, length, order);
@@ -337,8 +335,8 @@ REELPACK_INLINE std::uint32_t bucket_of(std::uint64_t low_code, std::uint32_t r,
 // below twice the total and within the lookup; the loops stop at the first
 // value that breaks it.
 template <Divide how>
-REELPACK_INLINE unsigned decode_value(std::uint64_t low_code, std::uint64_t& code, std::uint32_t& range, const RangeTable& t,
-                             bool& bad)
+REELPACK_INLINE unsigned decode_value(std::uint64_t low_code, std::uint64_t &code, std::uint32_t &range,
+                                      const RangeTable &t, bool &bad)
 {
     const std::uint32_t low = static_cast<std::uint32_t>(low_code >> 32);
     const std::uint32_t r = range >> t.bits;
@@ -393,8 +391,8 @@ bool by_reciprocal(const RangeTable& table) { return table.bits >= reciprocal_mi
 // from `at`. low is taken before they are added, so that the refill waits
 // on nothing in the chain of steps.
 template <Renormalise renormalise_how, Divide divide_how>
-REELPACK_INLINE unsigned step_far(std::uint64_t& code, std::uint32_t& range, const unsigned char*& at, const RangeTable& t,
-                         bool& bad)
+REELPACK_INLINE unsigned step_far(std::uint64_t &code, std::uint32_t &range, const unsigned char *&at,
+                                  const RangeTable &t, bool &bad)
 {
     unsigned shift;
     if (renormalise_how == Renormalise::by_branch) {
@@ -430,12 +428,12 @@ REELPACK_INLINE unsigned step_far(std::uint64_t& code, std::uint32_t& range, con
 // Decodes the channels together while all of them are far from the end of
 // their input and sound; returns where they stopped.
 template <int N, Renormalise renormalise_how, Divide divide_how>
-REELPACK_INLINE std::size_t decode_together(DecoderState (&state)[N], const DecoderInput (&input)[N], unsigned char* const (&out)[N],
-                            std::size_t from, std::size_t to, bool& bad)
+REELPACK_INLINE std::size_t decode_together(DecoderState (&state)[N], const DecoderInput (&input)[N],
+                                            unsigned char *const (&out)[N], std::size_t from, std::size_t to, bool &bad)
 {
     std::uint64_t code[N];
     std::uint32_t range[N];
-    const unsigned char* at[N];
+    const unsigned char *at[N];
     for (int c = 0; c < N; ++c) {
         if (!far_from_end(state[c].pos, input[c].size)) {
             return from;
@@ -475,8 +473,8 @@ REELPACK_INLINE std::size_t decode_together(DecoderState (&state)[N], const Deco
 }
 
 template <int N>
-REELPACK_INLINE std::size_t decode_far(DecoderState (&state)[N], const DecoderInput (&input)[N], unsigned char* const (&out)[N],
-                       std::size_t from, std::size_t to, bool& bad)
+REELPACK_INLINE std::size_t decode_far(DecoderState (&state)[N], const DecoderInput (&input)[N],
+                                       unsigned char *const (&out)[N], std::size_t from, std::size_t to, bool &bad)
 {
     bool reciprocal = true;
     for (int c = 0; c < N; ++c) {
@@ -494,12 +492,12 @@ REELPACK_INLINE std::size_t decode_far(DecoderState (&state)[N], const DecoderIn
 }
 
 // One channel to its end, the last bytes read with care.
-REELPACK_INLINE void decode_alone(DecoderState& d, const DecoderInput& input, unsigned char* out, std::size_t from, std::size_t to,
-                  bool& bad)
+REELPACK_INLINE void decode_alone(DecoderState &d, const DecoderInput &input, unsigned char *out, std::size_t from,
+                                  std::size_t to, bool &bad)
 {
     DecoderState state[1] = {d};
     const DecoderInput inputs[1] = {input};
-    unsigned char* const outputs[1] = {out};
+    unsigned char *const outputs[1] = {out};
     std::size_t i = decode_far<1>(state, inputs, outputs, from, to, bad);
     d = state[0];
     for (; i < to && !bad; ++i) {
@@ -652,6 +650,9 @@ std::size_t range_encode(const RangeTable& table, const unsigned char* in, std::
     return emitted;
 }
 
+// The coder's loops are built twice, the second time for processors with
+// BMI2 and LZCNT, whose shifts by a register and count of leading zeros take
+// one step each; every part of a loop is inlined into both.
 namespace {
 
 REELPACK_INLINE void encode_channels(int count, const RangeTable* const tables[], const unsigned char* const in[],
