@@ -211,7 +211,7 @@ int reelpack_run(int argc, char** argv)
     // time, through a buffer small enough to stay in the processor's cache.
     const std::size_t row_bytes = std::size_t(width) * 3;
     const int piece_rows =
-        static_cast<int>(std::max<std::size_t>(1, (std::size_t(128) << 10) / std::max<std::size_t>(row_bytes, 1)));
+        static_cast<int>(std::max<std::size_t>(1, (std::size_t(512) << 10) / std::max<std::size_t>(row_bytes, 1)));
     Block work(info.is_raw && !compressed ? row_bytes * std::size_t(piece_rows) : 0);
 
     // The codec is begun in both modes; only the compressed mode needs it.
