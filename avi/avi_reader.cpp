@@ -28,8 +28,16 @@ struct Reader {
     bool found_stream = false;
     std::vector<AviFrameRef> indexed;
     bool index_sound = false;
+    const AviReadProgress* progress = nullptr;
 
     Reader(const unsigned char* bytes, std::size_t length, AviLayout& into) : data(bytes), size(length), layout(into) {}
+
+    void done_before(std::uint64_t position) const
+    {
+        if (progress != nullptr) {
+            progress->done_before(progress->context, position);
+        }
+    }
 
     // Walks the chunks from `begin` to `end`. A chunk that passes the end
     // marks the file damaged and ends this list; the lists around it go on.
@@ -67,6 +75,7 @@ struct Reader {
                 if (is_frame_chunk(id)) {
                     layout.frames.push_back(AviFrameRef{body, static_cast<std::uint32_t>(chunk_size), 0x10});
                 }
+                done_before(at);
             } else if (is_tag(id, "avih") && chunk_size >= 40) {
                 layout.total_frames = get_le32(data + body + 16);
             } else if (is_tag(id, "strh") && chunk_size >= 36 && is_tag(data + body, "vids") && !found_stream) {
@@ -112,6 +121,7 @@ struct Reader {
                 return;
             }
             indexed.push_back(AviFrameRef{chunk + 8, frame_size, get_le32(data + e + 4)});
+            done_before(chunk);
         }
         index_sound = true;
     }
@@ -139,13 +149,15 @@ struct Reader {
 
 }  // namespace
 
-AviReadResult read_avi_layout(const unsigned char* data, std::size_t size, AviLayout& layout)
+AviReadResult read_avi_layout(const unsigned char* data, std::size_t size, AviLayout& layout,
+                              const AviReadProgress* progress)
 {
     layout = AviLayout{};
     if (size < 12 || !is_tag(data, "RIFF") || !is_tag(data + 8, "AVI ")) {
         return AviReadResult::not_avi;
     }
     Reader reader(data, size, layout);
+    reader.progress = progress;
     std::uint64_t riff_end = std::uint64_t(get_le32(data + 4)) + 8;
     if (riff_end > size) {
         layout.damaged = true;

@@ -38,6 +38,15 @@ enum class AviReadResult {
     no_movi,    // no "movi" list
 };
 
-AviReadResult read_avi_layout(const unsigned char* data, std::size_t size, AviLayout& layout);
+// Told, as the reader goes through a long file, that it is done with the
+// bytes before a position for now, so that a caller holding the file mapped
+// can give back what lies behind; a later pass may come back to them.
+struct AviReadProgress {
+    void (*done_before)(void* context, std::uint64_t position);
+    void* context;
+};
+
+AviReadResult read_avi_layout(const unsigned char* data, std::size_t size, AviLayout& layout,
+                              const AviReadProgress* progress = nullptr);
 
 const char* avi_read_text(AviReadResult result);

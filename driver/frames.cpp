@@ -93,11 +93,19 @@ void MovieFrames::release(std::uint64_t offset)
     if (map == nullptr) {
         return;
     }
+    // Everything since the pages last given back, up to the frame's end:
+    // reading a page maps some around it too, and the frames mostly come in
+    // file order. A frame before those given back starts over from itself.
     const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-    const std::uint64_t first = (offset + page - 1) / page * page;
+    const std::uint64_t start = offset / page * page;
     const std::uint64_t end = (offset + frame_size) / page * page;
-    if (end > first) {
-        ::madvise(const_cast<unsigned char*>(map) + first, static_cast<std::size_t>(end - first), MADV_DONTNEED);
+    if (start < released) {
+        released = start;
+    }
+    if (end > released) {
+        ::madvise(const_cast<unsigned char*>(map) + released, static_cast<std::size_t>(end - released),
+                  MADV_DONTNEED);
+        released = end;
     }
 }
 

@@ -21,6 +21,7 @@ public:
     std::size_t map_size = 0;
     std::size_t frame_size = 0;
     unsigned char* buffer = nullptr;  // frame_size bytes, not owned
+    std::uint64_t released = 0;       // the mapped pages before this have been given back
 
     MovieFrames() = default;
     ~MovieFrames();

@@ -49,14 +49,18 @@ struct MappedFile {
         }
     }
 
-    // Gives back the pages of the file before `end`: a long file is read
-    // once from start to end, and its pages would otherwise all count as
-    // the process's memory. A page read again later comes back from the file.
+    // Gives back the pages of the file before `end` that were read since
+    // the last time, a megabyte or more at once: a long file is read from
+    // start to end, and its pages would otherwise all come to count as the
+    // process's memory. A page read again later comes back from the file;
+    // an `end` before the pages given back starts over from there.
     void release_before(std::size_t end)
     {
         const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
         const std::size_t until = end / page * page;
-        if (data != nullptr && until > released) {
+        if (until < released) {
+            released = until;
+        } else if (data != nullptr && until - released >= (std::size_t(1) << 20)) {
             ::madvise(const_cast<unsigned char*>(data) + released, until - released, MADV_DONTNEED);
             released = until;
         }
@@ -212,7 +216,13 @@ int main(int argc, char** argv)
         return exit_failure;
     }
     AviLayout layout;
-    const AviReadResult read = read_avi_layout(input.data, input.size, layout);
+    // The pages that reading the layout touches are given back as it goes.
+    const AviReadProgress reading{
+        [](void* file, std::uint64_t position) {
+            static_cast<MappedFile*>(file)->release_before(static_cast<std::size_t>(position));
+        },
+        &input};
+    const AviReadResult read = read_avi_layout(input.data, input.size, layout, &reading);
     if (read != AviReadResult::ok) {
         std::fprintf(stderr, "reelunpack: %s: %s\n", input_path, avi_read_text(read));
         return exit_failure;
@@ -252,6 +262,7 @@ int main(int argc, char** argv)
     std::vector<unsigned char> picture(stream.frame_bytes + 3, 0);
     decoder.top_down = to_stdout;
     // The pages that the layout's reading touched are not needed again.
+    input.released = 0;
     input.release_before(input.size);
     input.released = 0;
 
