@@ -125,6 +125,23 @@ TEST(OpenDml, ContinuesInAvixRiffsWithStandardAndSuperIndexes)
         ASSERT_EQ(file[layout.frames[i].offset], i) << i;
         ASSERT_EQ(file[layout.frames[i].offset + 99], i) << i;
     }
+
+    // Told how far the reader has gone: every frame chunk, within the file,
+    // and the layout the same as without being told.
+    std::vector<std::uint64_t> positions;
+    const AviReadProgress progress{
+        [](void* into, std::uint64_t position) { static_cast<std::vector<std::uint64_t>*>(into)->push_back(position); },
+        &positions};
+    AviLayout told;
+    ASSERT_EQ(read_avi_layout(file.data(), file.size(), told, &progress), AviReadResult::ok);
+    ASSERT_EQ(told.frames.size(), layout.frames.size());
+    for (std::size_t i = 0; i < told.frames.size(); ++i) {
+        EXPECT_EQ(told.frames[i].offset, layout.frames[i].offset);
+        EXPECT_TRUE(std::find(positions.begin(), positions.end(), told.frames[i].offset - 8) != positions.end()) << i;
+    }
+    for (const std::uint64_t at : positions) {
+        EXPECT_LT(at, file.size());
+    }
 }
 
 TEST(OpenDml, AFileThatStaysBelowTheLimitIsUnchanged)
