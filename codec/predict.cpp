@@ -445,24 +445,26 @@ void rebuild_planes(const unsigned char* planes, unsigned char* scratch, unsigne
         }
         left = static_cast<std::uint32_t>(_mm_cvtsi128_si32(l));
         upper_left = static_cast<std::uint32_t>(_mm_cvtsi128_si32(c));
-        // The row's frame bytes, four pixels at a time, into the residuals'
-        // words (no longer needed), then three bytes each to the frame.
+        // The row's frame bytes, four pixels at a time: green added to blue
+        // and red, then the four words packed into twelve bytes, stored
+        // sixteen at once while the row has room for the four beyond them
+        // (the next store writes over those).
         std::size_t converted = first;
-        for (; converted + 4 <= w; converted += 4) {
+        for (; converted + 6 <= w; converted += 4) {
             const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(current + 4 * converted));
             const __m128i green = _mm_and_si128(_mm_srli_epi32(pixels, 8), _mm_set1_epi32(0xFF));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(residuals + 4 * converted),
-                             _mm_add_epi8(pixels, _mm_or_si128(green, _mm_slli_epi32(green, 16))));
+            const __m128i bytes = _mm_add_epi8(pixels, _mm_or_si128(green, _mm_slli_epi32(green, 16)));
+            // Each half: its first pixel's three bytes, then its second's.
+            const __m128i halves =
+                _mm_or_si128(_mm_and_si128(bytes, _mm_set1_epi64x(0xFFFFFF)),
+                             _mm_and_si128(_mm_srli_epi64(bytes, 8), _mm_set1_epi64x(0xFFFFFF000000)));
+            const __m128i packed = _mm_or_si128(_mm_move_epi64(halves), _mm_slli_si128(_mm_srli_si128(halves, 8), 6));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * converted), packed);
         }
         for (; converted < w; ++converted) {
             const __m128i pixel = _mm_cvtsi32_si128(static_cast<int>(get_word(current + 4 * converted)));
-            put_word(residuals + 4 * converted, frame_word(pixel));
-        }
-        for (std::size_t x = first; x + 1 < w; ++x) {
-            put_word(out + 3 * x, get_word(residuals + 4 * x));  // its fourth byte is the next pixel's first
-        }
-        if (w > first) {
-            std::memcpy(out + 3 * (w - 1), residuals + 4 * (w - 1), 3);
+            const std::uint32_t v = frame_word(pixel);
+            std::memcpy(out + 3 * converted, &v, 3);
         }
 #else
         for (std::size_t x = first; x < w; ++x) {
