@@ -90,8 +90,8 @@ const unsigned char* MovieFrames::mapped(std::uint64_t offset) const
 
 void MovieFrames::release(std::uint64_t offset)
 {
-    if (map == nullptr) {
-        return;
+    if (mapped(offset) == nullptr) {
+        return;  // not a frame of the mapping
     }
     // Everything since the pages last given back, up to the frame's end:
     // reading a page maps some around it too, and the frames mostly come in

@@ -52,7 +52,8 @@ public:
     bool guarded(Read read);
 
     // Gives back the pages of a mapped frame once it has been used, so that
-    // the process does not come to hold the whole movie.
+    // the process does not come to hold the whole movie; nothing for a frame
+    // that the mapping does not hold whole.
     void release(std::uint64_t offset);
 
 private:

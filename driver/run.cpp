@@ -83,7 +83,9 @@ bool write_converted(MovieFrames& movie, std::uint64_t offset, AviWriter& writer
         }
     }
     writer.end_frame();
-    movie.release(offset);
+    if (pixels != movie.buffer) {
+        movie.release(offset);
+    }
     return complete;
 }
 

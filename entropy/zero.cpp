@@ -107,7 +107,8 @@ inline std::size_t literal_run(const unsigned char* in, std::size_t i, std::size
     return n;
 }
 
-// What a run of n zeros the zero-run coder scores saves at each level.
+// The bytes that zero-run coding saves at each level, as the level test
+// scores them.
 struct Scores {
     int s1 = 0;
     int s2 = 0;
@@ -128,10 +129,6 @@ void add_long_run(Scores& s, int n)
     s.s2 -= 3 * ((n - n / 256) / 256);
     s.s3 -= 4 * ((n - (2 * n) / 256) / 256);
 }
-
-}  // namespace
-
-namespace {
 
 // Writes the tokens of a run of `zeros` zeros that ends at the block's end
 // or before a byte other than zero.
@@ -195,16 +192,8 @@ int code_runs(const unsigned char* in, unsigned char* out, std::size_t size)
         const std::uint64_t zero_before = (zeros << 1) | std::uint64_t(run > 0);
         std::uint64_t starts = zeros & ~zero_before;
         std::uint64_t ends = others & zero_before;
-        // Room for the longest a step can write (a lone zero at level 1
-        // takes two bytes) and for copies of sixteen bytes at once.
-        const bool roomy = base + 64 + 16 <= size && o + 128 + 16 <= size;
-        const unsigned char* bytes = in + base;
         auto copy_others = [&](std::size_t from, std::size_t to) {
-            if (roomy && to - from <= 16) {
-                std::memcpy(out + o, bytes + from, 16);
-            } else {
-                std::memcpy(out + o, bytes + from, to - from);
-            }
+            copy_stretch(out, o, size, in, base + from, size, to - from);
             o += to - from;
         };
         std::size_t p = 0;  // where the last run ended
@@ -482,11 +471,7 @@ int decode_runs<1>(const unsigned char* in, std::size_t size, unsigned char* out
                 std::memcpy(out + o, bytes + p, total - o);
                 return static_cast<int>(i + p + (total - o));
             }
-            if (n <= 16 && o + 16 <= total) {
-                std::memcpy(out + o, bytes + p, 16);
-            } else {
-                std::memcpy(out + o, bytes + p, n);
-            }
+            copy_stretch(out, o, total, in, i + p, size, n);
             o += n;
             const std::size_t run = static_cast<std::size_t>(1 + extra_zeros(bytes[k + 1]));
             if (run > total - o) {

@@ -8,6 +8,7 @@
 
 #include "avi/avi_reader.h"
 #include "codec/decoder.h"
+#include "driver/pixels.h"
 #include "support/files.h"
 #include "support/mov_builder.h"
 
@@ -21,10 +22,10 @@ struct Converted {
     Bytes file;
 };
 
-Converted convert(const std::string& options, const std::string& movie, const std::string& out)
+Converted convert(const std::string& options, const std::string& movie, const std::string& out, int status = 0)
 {
     const auto r = test::reelpack(options + movie + " " + out);
-    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.status, status) << r.out;
     Converted c;
     c.file = test::read_file(out);
     EXPECT_EQ(read_avi_layout(c.file.data(), c.file.size(), c.layout), AviReadResult::ok);
@@ -133,6 +134,48 @@ TEST(Compressed, EveryFrameDecodesToTheUncompressedFrame)
                     EXPECT_EQ(frame[0], 4) << label;  // too small for the one-colour test
                 }
             }
+        }
+    }
+}
+
+TEST(Compressed, MoviesCutShortGiveTheSameFramesInBothModes)
+{
+    // Frames larger than the pieces the uncompressed mode writes in, the
+    // last cut off part of the way, then two offsets beyond the movie's end:
+    // both modes report the incomplete frames, write their missing bytes as
+    // black, and agree on every pixel.
+    const int width = 640;
+    const int height = 400;
+    for (const std::string format : {"raw ", "WRLE"}) {
+        MovieParams p = movie_of("photo", width, height, 3, format);
+        p.extra_chunk_offsets = {0xFFFFFF00u, 5000000};
+        Bytes bytes = test::make_movie(p);
+        const std::size_t kept = p.frames[2].size() - 5000;
+        bytes.resize(bytes.size() - 5000);
+        const std::string label = "cut-" + format.substr(0, 3);
+        const std::string movie = test::temp_path(label + ".mov");
+        test::write_file(movie, bytes);
+        const Converted plain = convert("-u ", movie, test::temp_path(label + "-u.avi"), 1);
+        const Converted coded = convert("", movie, test::temp_path(label + ".avi"), 1);
+        ASSERT_EQ(plain.layout.frames.size(), 5u) << label;
+        ASSERT_EQ(coded.layout.frames.size(), 5u) << label;
+
+        Bytes partial(p.frames[2].begin(), p.frames[2].begin() + static_cast<std::ptrdiff_t>(kept));
+        partial.resize(p.frames[2].size(), 0);
+        std::vector<Bytes> expected = {p.frames[0], p.frames[1], partial, Bytes(partial.size(), 0),
+                                       Bytes(partial.size(), 0)};
+        TarvicDecoder decoder;
+        ASSERT_EQ(decoder.DecompressBegin(width, height, 24), Status::ok);
+        Bytes picture(partial.size(), 0xEE);
+        for (std::size_t i = 0; i < 5; ++i) {
+            Bytes frame = expected[i];
+            if (format == "raw ") {
+                raw_to_BGR(expected[i].data(), frame.data(), width, height);
+            }
+            EXPECT_EQ(frame_bytes(plain, i), frame) << label << " frame " << i;
+            const Bytes coded_frame = frame_bytes(coded, i);
+            ASSERT_EQ(decoder.Decompress(coded_frame.data(), coded_frame.size(), picture.data()), Status::ok);
+            EXPECT_EQ(picture, frame) << label << " frame " << i;
         }
     }
 }

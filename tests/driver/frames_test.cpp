@@ -50,6 +50,18 @@ TEST(MovieFrames, WholeFramesInPlaceOthersReadAndCompleted)
     EXPECT_EQ(frames.mapped(8000), nullptr);
     EXPECT_FALSE(frames.with_frame(20000, copy));
     EXPECT_EQ(seen, Bytes(3000, 0));
+
+    // Giving back the pages of frames the mapping does not hold whole
+    // touches nothing beyond it; those of a whole frame go up to its end.
+    const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    frames.release(0);
+    EXPECT_EQ(frames.released, 3000 / page * page);
+    frames.release(8000);
+    frames.release(20000);
+    frames.release(0xFFFFFF00u);
+    EXPECT_EQ(frames.released, 3000 / page * page);
+    frames.release(5000);
+    EXPECT_EQ(frames.released, 8000 / page * page);
     std::remove(path.c_str());
 }
 
