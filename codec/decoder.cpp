@@ -34,7 +34,8 @@ Status TarvicDecoder::DecompressBegin(int frame_width, int frame_height, int bit
     plane_buffer = static_cast<unsigned char*>(std::malloc(picture_bytes));
     residual_buffer = static_cast<unsigned char*>(std::malloc(picture_bytes));
     row_scratch = static_cast<unsigned char*>(std::malloc(ReEntropyPlanesScratch(width)));
-    // A plane's zero-run form is shorter than the plane.
+    // The planes' zero-run forms are decoded into residual_buffer; the
+    // compactor's own run buffer serves single channels.
     if (plane_buffer == nullptr || residual_buffer == nullptr || row_scratch == nullptr ||
         !compactor.InitCompressBuffers(static_cast<unsigned int>(pixels))) {
         DecompressEnd();

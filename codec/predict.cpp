@@ -307,7 +307,7 @@ void DeEntropyPlanes(const unsigned char* frame, PixelOrder order, unsigned char
     }
 }
 
-std::size_t ReEntropyPlanesScratch(int width) { return 3 * (4 * std::size_t(width > 0 ? width : 0) + 16); }
+std::size_t ReEntropyPlanesScratch(int width) { return 3 * (4 * std::size_t(width > 0 ? width : 0)); }
 
 namespace {
 
@@ -365,7 +365,7 @@ void rebuild_planes(const unsigned char* planes, unsigned char* scratch, unsigne
     auto row_out = [&](std::size_t y) { return frame + (top_down ? h - 1 - y : y) * row_bytes; };
     // Rows of decorrelated pixels, four bytes each: the row above and the
     // row being rebuilt; and the residuals of the row, gathered the same way.
-    const std::size_t row_words = 4 * w + 16;
+    const std::size_t row_words = 4 * w;
     unsigned char* above = scratch;
     unsigned char* current = scratch + row_words;
     unsigned char* residuals = scratch + 2 * row_words;

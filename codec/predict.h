@@ -57,7 +57,8 @@ enum class PixelOrder { frame, movie };
 // pixels are decorrelated into three planes of `sources` (byte 0 minus byte
 // 1, byte 1, byte 2 minus byte 1), and each plane is predicted on its own
 // into `residuals`, where the three planes are exactly split_planes() of
-// what DeEntropy writes. `frame` is not changed.
+// what DeEntropy writes. `frame` is read whole before any residual is
+// written, so it may be `residuals`; it is otherwise not changed.
 void DeEntropyPlanes(const unsigned char* frame, PixelOrder order, unsigned char* sources, unsigned char* residuals,
                      int width, int height);
 

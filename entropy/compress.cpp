@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "entropy/byte_order.h"
 #include "entropy/fibonacci.h"
@@ -150,7 +151,7 @@ bool Compress::InitCompressBuffers(unsigned int size)
 {
     FreeCompressBuffers();
     run_buffer = static_cast<unsigned char*>(std::malloc(size == 0 ? 1 : size));
-    tables = static_cast<RangeTable*>(std::malloc(max_side_by_side * sizeof(RangeTable)));
+    tables = new (std::nothrow) RangeTable[max_side_by_side];
     counts = static_cast<unsigned int*>(std::malloc(256 * sizeof(unsigned int)));
     if (run_buffer == nullptr || tables == nullptr || counts == nullptr) {
         FreeCompressBuffers();
@@ -164,7 +165,7 @@ bool Compress::InitCompressBuffers(unsigned int size)
 void Compress::FreeCompressBuffers()
 {
     std::free(run_buffer);
-    std::free(tables);
+    delete[] tables;
     std::free(counts);
     run_buffer = nullptr;
     tables = nullptr;
@@ -222,6 +223,9 @@ void Compress::compact_side_by_side(int count, const unsigned char* const in[], 
                                     unsigned char* const out[], unsigned char* const scratch[],
                                     unsigned int reported[])
 {
+    if (count < 1 || count > max_side_by_side) {
+        return;
+    }
     Channel channels[max_side_by_side] = {};
     const RangeTable* channel_tables[max_side_by_side] = {};
     const unsigned char* symbols[max_side_by_side] = {};
@@ -255,6 +259,9 @@ Status Compress::uncompact_side_by_side(int count, const unsigned char* const in
                                         unsigned char* const out[], unsigned int length,
                                         unsigned char* const scratch[])
 {
+    if (count < 1 || count > max_side_by_side) {
+        return Status::bad_size;
+    }
     return uncompact_channels(count, in, in_size, out, length, scratch, length);
 }
 

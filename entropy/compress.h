@@ -18,7 +18,7 @@ class Compress {
 public:
     unsigned int* prob = nullptr;        // 257 entries, cumulative scaled table (the first table's)
     unsigned int prob_bits = 0;          // log2 of the total
-    unsigned int* counts = nullptr;      // 256 entries, the counts written into the stream
+    unsigned int* counts = nullptr;      // 256 entries, the counts of the last channel compacted
     unsigned char* run_buffer = nullptr; // zero-run-coded channel
     unsigned int run_capacity = 0;       // bytes that run_buffer holds
     std::uint64_t table_length = 0;      // bytes the last table built describes (its counts' sum)

@@ -15,4 +15,5 @@
 #endif
 
 [[nodiscard]] bool cpu_has_avx2();
+// BMI2 and LZCNT both.
 [[nodiscard]] bool cpu_has_bmi2();

@@ -688,6 +688,9 @@ REELPACK_TARGET("bmi2,lzcnt") void encode_bmi2(int count, const RangeTable* cons
 void range_encode_side_by_side(int count, const RangeTable* const tables[], const unsigned char* const in[],
                                const std::size_t length[], unsigned char* const out[], std::size_t emitted[])
 {
+    if (count < 1 || count > max_side_by_side) {
+        return;
+    }
 #ifdef REELPACK_X86_COPIES
     if (cpu_has_bmi2()) {
         encode_bmi2(count, tables, in, length, out, emitted);
@@ -730,6 +733,9 @@ REELPACK_TARGET("bmi2,lzcnt") void decode_bmi2(Decoding& decoding, int count, co
 Status range_decode_side_by_side(int count, const RangeTable* const tables[], const unsigned char* const in[],
                                  const std::size_t in_size[], unsigned char* const out[], const std::size_t length[])
 {
+    if (count < 0 || count > max_side_by_side) {
+        return Status::bad_size;
+    }
     Decoding decoding;
     decoding.bad = false;
     for (int c = 0; c < count; ++c) {

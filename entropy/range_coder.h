@@ -18,8 +18,8 @@
 // Up to this many channels are coded side by side.
 constexpr int max_side_by_side = 4;
 
-// The largest number of bytes range-coded with one table: the total is at
-// most 2^23, so that range >> prob_bits stays at 1 or more.
+// The largest total of a scaled table, 2^23, so that range >> prob_bits stays
+// at 1 or more; a longer channel is coded with its shares scaled to it.
 constexpr unsigned max_total_bits = 23;
 constexpr std::uint32_t max_total = 1u << max_total_bits;
 

@@ -9,7 +9,7 @@ namespace zero {
 // 0 when length <= 0 or the level is not 1, 2 or 3. Positions past the end of
 // the block count as zero: nothing beyond in[length - 1] is ever read. `out`
 // must hold `length` bytes, or the coded form where that is longer: short
-// stretches of the block are copied eight bytes at a time within that room.
+// stretches of the block are copied sixteen bytes at a time within that room.
 int RLE(const unsigned char* in, unsigned char* out, int length, int level);
 
 // The level that saves the most bytes and at least `threshold`, or 0.

@@ -54,6 +54,14 @@ struct MappedFile {
     // start to end, and its pages would otherwise all come to count as the
     // process's memory. A page read again later comes back from the file;
     // an `end` before the pages given back starts over from there.
+    void release_all()
+    {
+        if (data != nullptr) {
+            ::madvise(const_cast<unsigned char*>(data), size, MADV_DONTNEED);
+        }
+        released = 0;
+    }
+
     void release_before(std::size_t end)
     {
         const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
@@ -261,10 +269,9 @@ int main(int argc, char** argv)
     // first, and are decoded that way.
     std::vector<unsigned char> picture(stream.frame_bytes + 3, 0);
     decoder.top_down = to_stdout;
-    // The pages that the layout's reading touched are not needed again.
-    input.released = 0;
-    input.release_before(input.size);
-    input.released = 0;
+    // The pages that reading the layout left mapped go back before the
+    // frames are read from the start.
+    input.release_all();
 
     AviWriter writer;
     writer.report = stderr;
