@@ -358,17 +358,20 @@ REELPACK_INLINE unsigned decode_value(std::uint64_t low_code, std::uint64_t &cod
     return s;
 }
 
-// The same from the direct lookup of a dense table.
+// The same from the direct lookup of a dense table, r (range >> bits) given.
+// The steps from one value's entry to the next one's are the whole cost of
+// a dense channel: what the range keeps for 255 is taken from it before the
+// entry arrives, so that only r x freq lies between the two.
 template <Divide how>
 REELPACK_INLINE unsigned decode_value_direct(std::uint64_t low_code, std::uint64_t& code, std::uint32_t& range,
-                                             const RangeTable& t, bool& bad)
+                                             std::uint32_t r, const RangeTable& t, bool& bad)
 {
     const std::uint32_t low = static_cast<std::uint32_t>(low_code >> 32);
-    const std::uint32_t r = range >> t.bits;
+    const std::uint32_t rest = range & (t.prob[256] - 1);
     const std::uint64_t x = t.direct[bucket_of<how>(low_code, r, t.direct_shift)];
     std::uint32_t start = static_cast<std::uint32_t>(x & 0xFFFFFFu);
     std::uint32_t freq = static_cast<std::uint32_t>(x >> 40);
-    std::uint32_t keep = (0u - static_cast<std::uint32_t>((x >> 32) & 1u)) & (t.prob[256] - 1);
+    std::uint32_t kept = (x >> 32) & 1u ? rest : 0u;
     unsigned s = static_cast<unsigned>(x >> 24) & 255u;
     if (REELPACK_RARELY(std::uint64_t(r) * (start + freq) <= low && s < 255)) {
         do {
@@ -376,10 +379,10 @@ REELPACK_INLINE unsigned decode_value_direct(std::uint64_t low_code, std::uint64
         } while (std::uint64_t(r) * t.entries[s].end <= low);
         start = t.entries[s].start;
         freq = t.entries[s].freq;
-        keep = t.entries[s].keep;
+        kept = range & t.entries[s].keep;
     }
     code -= std::uint64_t(r * start) << 32;
-    range = r * freq + (range & keep);
+    range = r * freq + kept;
     bad |= (low - r * start >= range) | (freq == 0);
     return s;
 }
@@ -398,12 +401,15 @@ REELPACK_INLINE unsigned step_far(std::uint64_t &code, std::uint32_t &range, con
     if (renormalise_how == Renormalise::by_branch) {
         // Nearly always one byte, with shifts by a constant.
         if (REELPACK_LIKELY(range <= 0x800000u && range > 0x8000u)) {
+            // r of the shifted range, in one step from the range as it was
+            // (a dense table has 8 bits or more).
+            const std::uint32_t r = range >> (t.bits - 8);
             range <<= 8;
             const std::uint64_t shifted = code << 8;
             const std::uint64_t refill = (get_be64(at) << 7) >> 56;
             at += 1;
             std::uint64_t whole = shifted | refill;
-            const unsigned s = decode_value_direct<divide_how>(shifted, whole, range, t, bad);
+            const unsigned s = decode_value_direct<divide_how>(shifted, whole, range, r, t, bad);
             code = whole;
             return s;
         }
@@ -610,7 +616,7 @@ void prepare_table(RangeTable& table, bool for_decoding)
             bits_per_value -= p * std::log2(p);
         }
     }
-    table.dense = bits_per_value >= 7.0;
+    table.dense = bits_per_value >= 7.0 && table.bits >= 8;
     if (!for_decoding) {
         return;
     }

@@ -43,7 +43,7 @@ struct RangeEntry {
 struct RangeTable {
     std::uint32_t prob[257];        // cumulative scaled shares; prob[256] is the total
     unsigned bits = 0;              // log2 of the total
-    bool dense = false;             // nearly a byte out for every value coded
+    bool dense = false;             // nearly a byte out for every value coded (and bits >= 8)
     RangeEntry entries[256];
     unsigned lookup_shift = 0;      // code values >> lookup_shift index the lookup
     // The last value that starts at or before each bucket of code values;
