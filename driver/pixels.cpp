@@ -15,6 +15,14 @@ REELPACK_INLINE void convert_rows(const unsigned char* source, unsigned char* de
     for (int y = first_row; y < first_row + rows; ++y) {
         const unsigned char* from = source + row_bytes * std::size_t(height - 1 - y);
         unsigned char* to = destination + row_bytes * std::size_t(y - first_row);
+        // The rows are read from the bottom up, which the processor does not
+        // foresee across rows: the row two ahead is asked for early.
+        if (y + 2 < height) {
+            const unsigned char* ahead = source + row_bytes * std::size_t(height - 3 - y);
+            for (std::size_t k = 0; k < row_bytes; k += 64) {
+                __builtin_prefetch(ahead + k);
+            }
+        }
         for (std::size_t k = 0; k < row_bytes; k += 3) {
             to[k] = from[k + 2];
             to[k + 1] = from[k + 1];
