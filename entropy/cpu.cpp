@@ -4,11 +4,17 @@
 #include <cpuid.h>
 #endif
 
+namespace {
+bool plain_only = false;
+}  // namespace
+
+void cpu_use_plain_copies(bool plain) { plain_only = plain; }
+
 bool cpu_has_avx2()
 {
 #ifdef REELPACK_X86_COPIES
     static const bool present = __builtin_cpu_supports("avx2");
-    return present;
+    return present && !plain_only;
 #else
     return false;
 #endif
@@ -28,7 +34,7 @@ bool cpu_has_bmi2()
         const bool lzcnt = __get_cpuid(0x80000001u, &a, &b, &c, &d) != 0 && (c & (1u << 5)) != 0;
         return lzcnt && __builtin_cpu_supports("bmi2");
     }();
-    return present;
+    return present && !plain_only;
 #else
     return false;
 #endif

@@ -17,3 +17,8 @@
 [[nodiscard]] bool cpu_has_avx2();
 // BMI2 and LZCNT both.
 [[nodiscard]] bool cpu_has_bmi2();
+
+// Makes the two questions above answer false from now on, or as before
+// again: the plain copies then run on any processor, so that they can be
+// checked against the others.
+void cpu_use_plain_copies(bool plain);

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "entropy/cpu.h"
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
@@ -50,6 +52,33 @@ TEST(RawToBgr, RowsOfOddWidthArePackedWithoutGaps)
     Bytes untouched(6, 0xEE);
     raw_to_BGR(frame.data(), untouched.data(), 2, 0);
     EXPECT_EQ(untouched, Bytes(6, 0xEE));
+}
+
+TEST(RawToBgr, BothCopiesConvertRowsOfEveryWidth)
+{
+    // Widths around the 32-byte steps of the vector copy, and a row piece
+    // from the middle of a frame, by the plain copy and the other.
+    for (bool plain : {false, true}) {
+        cpu_use_plain_copies(plain);
+        for (int width = 1; width <= 70; ++width) {
+            const int height = 5;
+            const std::size_t row = std::size_t(width) * 3;
+            Bytes frame(row * height);
+            for (std::size_t i = 0; i < frame.size(); ++i) {
+                frame[i] = static_cast<unsigned char>(i * 13 + width);
+            }
+            Bytes out(row * 2 + 1, 0xEE);
+            raw_to_BGR_rows(frame.data(), out.data(), width, height, 2, 2);
+            for (int y = 0; y < 2; ++y) {
+                for (std::size_t k = 0; k < row; ++k) {
+                    const std::size_t from = row * std::size_t(height - 1 - (2 + y)) + k / 3 * 3 + (2 - k % 3);
+                    ASSERT_EQ(out[row * std::size_t(y) + k], frame[from]) << width << " plain " << plain;
+                }
+            }
+            EXPECT_EQ(out.back(), 0xEE);
+        }
+    }
+    cpu_use_plain_copies(false);
 }
 
 }  // namespace
