@@ -1,5 +1,6 @@
 // Numbers in the codec's streams and in AVI files are little-endian, in
-// QuickTime movies big-endian, whatever the host's byte order.
+// QuickTime movies and the range coder's bytes big-endian, whatever the
+// host's byte order.
 #pragma once
 
 #include <cstdint>
@@ -37,4 +38,17 @@ inline void put_le64(unsigned char* p, std::uint64_t v)
 [[nodiscard]] inline std::uint32_t get_be32(const unsigned char* p)
 {
     return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]);
+}
+
+inline void put_be32(unsigned char* p, std::uint32_t v)
+{
+    p[0] = static_cast<unsigned char>(v >> 24);
+    p[1] = static_cast<unsigned char>(v >> 16);
+    p[2] = static_cast<unsigned char>(v >> 8);
+    p[3] = static_cast<unsigned char>(v);
+}
+
+[[nodiscard]] inline std::uint64_t get_be64(const unsigned char* p)
+{
+    return (std::uint64_t(get_be32(p)) << 32) | get_be32(p + 4);
 }

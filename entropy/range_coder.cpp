@@ -1,5 +1,6 @@
 #include "entropy/range_coder.h"
 
+#include "entropy/byte_order.h"
 #include "entropy/cpu.h"
 
 #include <algorithm>
@@ -27,20 +28,6 @@ constexpr std::uint32_t code_mask = 0x7FFFFFFFu;  // low's 31 code bits
 #else
 #define REELPACK_EACH_CHANNEL
 #endif
-
-// Four bytes, most significant first, whatever the host's order.
-inline void put_be32(unsigned char* p, std::uint32_t v)
-{
-    p[0] = static_cast<unsigned char>(v >> 24);
-    p[1] = static_cast<unsigned char>(v >> 16);
-    p[2] = static_cast<unsigned char>(v >> 8);
-    p[3] = static_cast<unsigned char>(v);
-}
-
-inline std::uint32_t get_be32(const unsigned char* p)
-{
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]);
-}
 
 // The bits a range is shifted left by to renormalise it: a byte at a time
 // while it is at most 2^23, so whole bytes of the leading zeros of
@@ -268,11 +255,6 @@ struct DecoderInput {
 };
 
 inline unsigned byte_at(const DecoderInput& input, std::size_t i) { return i < input.size ? input.in[i] : 0u; }
-
-inline std::uint64_t get_be64(const unsigned char* p)
-{
-    return (std::uint64_t(get_be32(p)) << 32) | get_be32(p + 4);
-}
 
 inline DecoderState begin(const DecoderInput& input)
 {
