@@ -176,6 +176,17 @@ inline void copy_stretch(unsigned char* out, std::size_t o, std::size_t out_size
     }
 }
 
+// Sets n bytes at out[o] to zero, sixteen at once where the run is that
+// short and the block has the room, as copy_stretch copies.
+inline void zero_stretch(unsigned char* out, std::size_t o, std::size_t out_size, std::size_t n)
+{
+    if (n <= 16 && o + 16 <= out_size) {
+        std::memset(out + o, 0, 16);
+    } else {
+        std::memset(out + o, 0, n);
+    }
+}
+
 // The block is read 64 bytes at a time. The mask of their zero bytes gives
 // where each run of zeros starts and where each ends, and the runs are
 // taken from those two masks, lowest first: finding a run waits on no more
@@ -422,11 +433,7 @@ int decode_runs(const unsigned char* in, std::size_t size, unsigned char* out, s
                     std::memset(out + o, 0, total - o);
                     return static_cast<int>(i + p + level + 1);
                 }
-                if (run <= 16 && o + 16 <= total) {
-                    std::memset(out + o, 0, 16);
-                } else {
-                    std::memset(out + o, 0, run);
-                }
+                zero_stretch(out, o, total, run);
                 o += run;
                 p += level + 1;
             }
@@ -477,11 +484,7 @@ int decode_runs<1>(const unsigned char* in, std::size_t size, unsigned char* out
             if (run > total - o) {
                 return -1;  // a run past the block's end
             }
-            if (run <= 16 && o + 16 <= total) {
-                std::memset(out + o, 0, 16);
-            } else {
-                std::memset(out + o, 0, run);
-            }
+            zero_stretch(out, o, total, run);
             o += run;
             p = k + 2;
             if (o == total) {
