@@ -343,18 +343,23 @@ REELPACK_INLINE __m128i rebuild_pixel(__m128i left, __m128i above, __m128i upper
     return _mm_sub_epi8(sum, median);
 }
 
-// The decorrelated pixel's frame bytes in the low three bytes.
-REELPACK_INLINE std::uint32_t frame_word(__m128i pixel)
+// Decorrelated pixels, one a word, made frame bytes: green added to blue
+// and red.
+REELPACK_INLINE __m128i frame_words(__m128i pixels)
 {
-    const __m128i green = _mm_and_si128(_mm_srli_epi32(pixel, 8), _mm_set1_epi32(0xFF));
-    return static_cast<std::uint32_t>(
-        _mm_cvtsi128_si32(_mm_add_epi8(pixel, _mm_or_si128(green, _mm_slli_epi32(green, 16)))));
+    const __m128i green = _mm_and_si128(_mm_srli_epi32(pixels, 8), _mm_set1_epi32(0xFF));
+    return _mm_add_epi8(pixels, _mm_or_si128(green, _mm_slli_epi32(green, 16)));
 }
 #endif
 
-void rebuild_planes(const unsigned char* planes, unsigned char* scratch, unsigned char* frame, bool top_down,
-                    int width, int height)
+}  // namespace
+
+void ReEntropyPlanes(const unsigned char* planes, unsigned char* scratch, unsigned char* frame, bool top_down,
+                     int width, int height)
 {
+    if (width <= 0 || height <= 0) {
+        return;
+    }
     const std::size_t w = std::size_t(width);
     const std::size_t h = std::size_t(height);
     const std::size_t n = w * h;
@@ -451,9 +456,8 @@ void rebuild_planes(const unsigned char* planes, unsigned char* scratch, unsigne
         // (the next store writes over those).
         std::size_t converted = first;
         for (; converted + 6 <= w; converted += 4) {
-            const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(current + 4 * converted));
-            const __m128i green = _mm_and_si128(_mm_srli_epi32(pixels, 8), _mm_set1_epi32(0xFF));
-            const __m128i bytes = _mm_add_epi8(pixels, _mm_or_si128(green, _mm_slli_epi32(green, 16)));
+            const __m128i bytes =
+                frame_words(_mm_loadu_si128(reinterpret_cast<const __m128i*>(current + 4 * converted)));
             // Each half: its first pixel's three bytes, then its second's.
             const __m128i halves =
                 _mm_or_si128(_mm_and_si128(bytes, _mm_set1_epi64x(0xFFFFFF)),
@@ -462,9 +466,8 @@ void rebuild_planes(const unsigned char* planes, unsigned char* scratch, unsigne
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * converted), packed);
         }
         for (; converted < w; ++converted) {
-            const __m128i pixel = _mm_cvtsi32_si128(static_cast<int>(get_word(current + 4 * converted)));
-            const std::uint32_t v = frame_word(pixel);
-            std::memcpy(out + 3 * converted, &v, 3);
+            const std::uint32_t v = get_word(current + 4 * converted);
+            put_pixel(out + 3 * converted, v & 255, (v >> 8) & 255, (v >> 16) & 255);
         }
 #else
         for (std::size_t x = first; x < w; ++x) {
@@ -485,17 +488,6 @@ void rebuild_planes(const unsigned char* planes, unsigned char* scratch, unsigne
 #endif
         std::swap(above, current);
     }
-}
-
-}  // namespace
-
-void ReEntropyPlanes(const unsigned char* planes, unsigned char* scratch, unsigned char* frame, bool top_down,
-                     int width, int height)
-{
-    if (width <= 0 || height <= 0) {
-        return;
-    }
-    rebuild_planes(planes, scratch, frame, top_down, width, height);
 }
 
 void split_planes(const unsigned char* pixels, unsigned char* planes, std::size_t n, int channels)
