@@ -244,7 +244,8 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
 }
 
 // Makes room for a frame chunk of `size` bytes: continues the file in a
-// new RIFF where the open one cannot hold it, and notes the chunk's place.
+// new RIFF where the open one cannot hold it, and notes the chunk's place
+// and header.
 bool AviWriter::begin_chunk(int size)
 {
     if (error != AviError::none) {
@@ -276,6 +277,8 @@ bool AviWriter::begin_chunk(int size)
     }
     chunk_position = position;
     chunk_length = length;
+    std::memcpy(chunk_header, "00dc", 4);
+    put_le32(chunk_header + 4, length);
     return true;
 }
 
@@ -315,9 +318,6 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags)
     data[size] = 0;
     data[size + 1] = 0;
     data[size + 2] = 0;
-    unsigned char chunk_header[8];
-    std::memcpy(chunk_header, "00dc", 4);
-    put_le32(chunk_header + 4, chunk_length);
     if (!write2(chunk_header, 8, data, padded(chunk_length))) {
         return 0;
     }
@@ -331,9 +331,6 @@ int AviWriter::begin_frame(int size, int flags)
     }
     chunk_flags = flags;
     chunk_written = 0;
-    unsigned char chunk_header[8];
-    std::memcpy(chunk_header, "00dc", 4);
-    put_le32(chunk_header + 4, chunk_length);
     return write(chunk_header, 8) ? 1 : 0;
 }
 

@@ -99,6 +99,7 @@ public:
     // The chunk being written.
     std::uint64_t chunk_position = 0;
     std::uint32_t chunk_length = 0;
+    unsigned char chunk_header[8] = {};     // its "00dc" and length
     std::uint32_t chunk_written = 0;
     int chunk_flags = 0;
     std::FILE* report = stdout;             // where init() says that the file cannot be opened
