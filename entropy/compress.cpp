@@ -213,10 +213,10 @@ Status Compress::decode(const unsigned char* in, std::size_t in_size, unsigned c
 
 unsigned int Compress::compact(const unsigned char* in, unsigned char* out, unsigned int length)
 {
-    const Channel channel = plan_channel(in, length, out, run_buffer, tables[0], counts);
-    prob_bits = tables[0].bits;
-    table_length = channel.n;
-    return finish_channel(channel, range_encode(tables[0], channel.symbols, channel.n, channel.coded));
+    unsigned char* const run[1] = {run_buffer};
+    unsigned int reported = 0;
+    compact_side_by_side(1, &in, length, &out, run, &reported);
+    return reported;
 }
 
 void Compress::compact_side_by_side(int count, const unsigned char* const in[], unsigned int length,
@@ -244,6 +244,7 @@ void Compress::compact_side_by_side(int count, const unsigned char* const in[], 
         reported[c] = finish_channel(channels[c], emitted[c]);
     }
     prob_bits = tables[0].bits;
+    table_length = channels[count - 1].n;
 }
 
 Status Compress::uncompact(const unsigned char* in, std::size_t in_size, unsigned char* out, unsigned int length)
