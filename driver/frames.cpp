@@ -1,5 +1,7 @@
 #include "driver/frames.h"
 
+#include "driver/pages.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -95,18 +97,8 @@ void MovieFrames::release(std::uint64_t offset)
     }
     // Everything since the pages last given back, up to the frame's end:
     // reading a page maps some around it too, and the frames mostly come in
-    // file order. A frame before those given back starts over from itself.
-    const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-    const std::uint64_t start = offset / page * page;
-    const std::uint64_t end = (offset + frame_size) / page * page;
-    if (start < released) {
-        released = start;
-    }
-    if (end > released) {
-        ::madvise(const_cast<unsigned char*>(map) + released, static_cast<std::size_t>(end - released),
-                  MADV_DONTNEED);
-        released = end;
-    }
+    // file order.
+    give_back_pages(map, released, offset, offset + frame_size, 1);
 }
 
 void MovieFrames::unmap()

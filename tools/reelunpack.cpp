@@ -24,6 +24,7 @@
 #include "avi/avi_writer.h"
 #include "codec/codec.h"
 #include "codec/decoder.h"
+#include "driver/pages.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ struct MappedFile {
     const unsigned char* data = nullptr;
     std::size_t size = 0;
     struct stat st {};
-    std::size_t released = 0;  // the pages before this have been given back
+    std::uint64_t released = 0;  // the pages before this have been given back
     ~MappedFile()
     {
         if (data != nullptr) {
@@ -49,11 +50,7 @@ struct MappedFile {
         }
     }
 
-    // Gives back the pages of the file before `end` that were read since
-    // the last time, a megabyte or more at once: a long file is read from
-    // start to end, and its pages would otherwise all come to count as the
-    // process's memory. A page read again later comes back from the file;
-    // an `end` before the pages given back starts over from there.
+    // Gives back every page of the file, for a pass that starts over.
     void release_all()
     {
         if (data != nullptr) {
@@ -62,15 +59,13 @@ struct MappedFile {
         released = 0;
     }
 
+    // Gives back the pages of the file before `end` that were read since
+    // the last time, a megabyte or more at once; an `end` before the pages
+    // given back starts over from there.
     void release_before(std::size_t end)
     {
-        const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-        const std::size_t until = end / page * page;
-        if (until < released) {
-            released = until;
-        } else if (data != nullptr && until - released >= (std::size_t(1) << 20)) {
-            ::madvise(const_cast<unsigned char*>(data) + released, until - released, MADV_DONTNEED);
-            released = until;
+        if (data != nullptr) {
+            give_back_pages(data, released, end, end, std::uint64_t(1) << 20);
         }
     }
 };
