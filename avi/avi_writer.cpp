@@ -190,7 +190,7 @@ bool AviWriter::write2(const void* first, std::size_t first_size, const void* se
     return true;
 }
 
-int AviWriter::init(const char* name, int width, int height, int rate, int scale, int compressed)
+int AviWriter::init(const char* name, int width, int height, int rate, int scale, int compressed, int bit_count)
 {
     filename = name;
     frame_count = 0;
@@ -214,8 +214,10 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
     put_le32(header + avi_offset::bitmap_height, static_cast<std::uint32_t>(height));
     put_le32(header + avi_offset::stream_scale, static_cast<std::uint32_t>(scale));
     put_le32(header + avi_offset::stream_rate, static_cast<std::uint32_t>(rate));
-    put_le32(header + avi_offset::bitmap_image_size,
-             static_cast<std::uint32_t>(width) * static_cast<std::uint32_t>(height) * 3u);
+    put_le16(header + avi_offset::bitmap_bit_count, static_cast<unsigned>(bit_count));
+    put_le32(header + avi_offset::bitmap_image_size, static_cast<std::uint32_t>(width) *
+                                                         static_cast<std::uint32_t>(height) *
+                                                         static_cast<std::uint32_t>(bit_count / 8));
     put_le32(header + avi_offset::micro_sec_per_frame, micro_seconds_per_frame(rate, scale));
     // The frame rectangle covers the picture: left 0, top 0, right, bottom.
     put_le16(header + avi_offset::frame_rect + 4, static_cast<unsigned>(width));

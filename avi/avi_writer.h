@@ -36,6 +36,7 @@ constexpr int frame_rect = 0x009C;
 constexpr int super_index = 0x00D4;  // "JUNK" until the file needs the "indx" there
 constexpr int bitmap_width = 0x00B0;
 constexpr int bitmap_height = 0x00B4;
+constexpr int bitmap_bit_count = 0x00BA;
 constexpr int bitmap_compression = 0x00BC;
 constexpr int bitmap_image_size = 0x00C0;
 constexpr int dmlh_total_frames = 0x1108;
@@ -110,8 +111,9 @@ public:
     AviWriter& operator=(const AviWriter&) = delete;
 
     // Opens the file and writes its header; 0 (after printing "Unable to open
-    // output file") when the file cannot be opened.
-    int init(const char* filename, int width, int height, int rate, int scale, int compressed);
+    // output file") when the file cannot be opened. Frames are of 24 bits a
+    // pixel, or 32 with alpha.
+    int init(const char* filename, int width, int height, int rate, int scale, int compressed, int bit_count = 24);
 
     // Appends one frame chunk and its index entry. Sets data[size],
     // data[size + 1] and data[size + 2] to 0: the buffer needs three bytes of

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
+
 #include "entropy/byte_order.h"
 
 namespace {
@@ -25,113 +28,730 @@ void report_format(std::FILE* report, const char* format, Args... args)
     }
 }
 
-void report_damage(std::FILE* report, const char* tag)
-{
-    report_format(report, "The \"%s\" atom runs past the end of the movie file.\n", tag);
-}
+bool is_type(const char* type, const char* name) { return std::memcmp(type, name, 4) == 0; }
 
-// The atom search keeps the position of the tag it stands on, both as a
-// pointer into the window and as a file position.
-struct Search {
-    MovieSource& source;
-    const unsigned char* cursor;
-    std::int32_t remaining_length;
+// An atom: where its header starts, where its contents start and where it
+// ends, all as positions in the file.
+struct Atom {
+    char type[5] = {};
+    std::uint64_t start = 0;
+    std::uint64_t body = 0;
+    std::uint64_t end = 0;
+    bool found = false;
+
+    std::uint64_t size() const { return end - body; }
+};
+
+// A part of the file held in memory (the movie atom, or one fragment).
+struct Held {
+    unsigned char* bytes = nullptr;
+    std::uint64_t base = 0;  // the file position of bytes[0]
+    std::uint64_t size = 0;
+    std::uint64_t capacity = 0;
+
+    Held() = default;
+    ~Held() { std::free(bytes); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+    bool load(const MovieSource& source, const Atom& atom)
+    {
+        const std::uint64_t wanted = atom.end - atom.start;
+        if (wanted > capacity || bytes == nullptr) {
+            void* grown = std::realloc(bytes, static_cast<std::size_t>(wanted == 0 ? 1 : wanted));
+            if (grown == nullptr) {
+                return false;
+            }
+            bytes = static_cast<unsigned char*>(grown);
+            capacity = wanted;
+        }
+        base = atom.start;
+        size = wanted;
+        return read_movie_bytes(source, atom.start, static_cast<std::size_t>(wanted), bytes);
+    }
+    const unsigned char* at(std::uint64_t position) const { return bytes + (position - base); }
+};
+
+// Reads the atoms of the movie and reports what is wrong with them.
+struct Reader {
+    const MovieSource& source;
     std::FILE* report;
 
-    // The search covers the window as far as it is read; where it reaches
-    // the end of the bytes read, more are read and the search is made again,
-    // so that it finds what a search over the whole window finds.
-    bool find(const char* tag)
+    void too_short(const Atom& atom) const
     {
-        for (;;) {
-            const std::uint64_t reach = position() + std::uint64_t(remaining_length > 0 ? remaining_length : 0) + 3;
-            if (reach <= source.window_bytes || !extend_window(source)) {
-                break;
-            }
-            const unsigned char* at = cursor;
-            std::int32_t remaining = remaining_length;
-            if (findtag(at, tag, remaining, source.window + source.window_bytes, nullptr) == 1) {
-                cursor = at;
-                remaining_length = remaining;
-                return true;
+        report_format(report, "The \"%s\" atom is too short for what it says it holds.\n", atom.type);
+    }
+
+    // The atom whose header starts at `position` within a parent that ends
+    // at `end`; `holder` names the parent ("" at the top of the file).
+    // Returns false, after saying why, when its size is impossible; `atom`
+    // is left not found when no header fits before `end`.
+    bool header(const unsigned char* bytes, std::uint64_t position, std::uint64_t end, const char* holder,
+                Atom& atom) const
+    {
+        atom = Atom{};
+        if (end - position < 8) {
+            return true;
+        }
+        std::uint64_t size = get_be32(bytes);
+        std::uint64_t header_size = 8;
+        std::memcpy(atom.type, bytes + 4, 4);
+        for (int i = 0; i < 4; ++i) {
+            // An atom type is printed in messages; keep it printable.
+            if (atom.type[i] < 0x20 || atom.type[i] > 0x7E) {
+                atom.type[i] = '?';
             }
         }
-        return findtag(cursor, tag, remaining_length, source.window + source.window_bytes, report) == 1;
-    }
-    std::uint64_t position() const { return static_cast<std::uint64_t>(cursor - source.window); }
-
-    // A 32-bit field at `offset` from the tag; false (after the damage
-    // message) when the file ends before it.
-    bool field(const char* tag, unsigned offset, std::uint32_t& value) const
-    {
-        unsigned char bytes[4];
-        if (!read_movie_bytes(source, position() + offset, 4, bytes)) {
-            report_damage(report, tag);
+        if (size == 1) {
+            if (end - position < 16) {
+                report_format(report, "The \"%s\" atom is cut off in its header.\n", atom.type);
+                return false;
+            }
+            size = get_be64(bytes + 8);
+            header_size = 16;
+        } else if (size == 0) {
+            size = end - position;  // to the end of what holds it
+        }
+        if (size < header_size) {
+            report_format(report, "The \"%s\" atom has a size of %llu bytes, less than its header.\n", atom.type,
+                          static_cast<unsigned long long>(size));
             return false;
         }
-        value = get_be32(bytes);
+        if (size > end - position) {
+            if (holder[0] == '\0') {
+                report_format(report, "The \"%s\" atom runs past the end of the movie file.\n", atom.type);
+            } else {
+                report_format(report, "The \"%s\" atom is larger than the \"%s\" atom that holds it.\n", atom.type,
+                              holder);
+            }
+            return false;
+        }
+        atom.start = position;
+        atom.body = position + header_size;
+        atom.end = position + size;
+        atom.found = true;
         return true;
     }
 
-    // A table of `words` 32-bit words at `offset` from the tag, read in full
-    // wherever it lies in the file and converted to native integers.
-    std::uint32_t* table(const char* tag, unsigned offset, std::uint64_t words) const
+    // Calls each(child) for the atoms within `parent`, held in `held`, until
+    // it returns false; false when an atom's size is impossible.
+    template <typename Each>
+    bool children(const Held& held, const Atom& parent, Each each) const
     {
-        const std::uint64_t start = position() + offset;
-        if (words > (source.file_size - std::min(start, source.file_size)) / 4) {
-            report_damage(report, tag);
-            return nullptr;
+        std::uint64_t position = parent.body;
+        while (position < parent.end) {
+            Atom child;
+            if (!header(held.at(position), position, parent.end, parent.type, child)) {
+                return false;
+            }
+            if (!child.found || !each(child)) {
+                return true;
+            }
+            position = child.end;
         }
-        void* memory = std::malloc(words == 0 ? 1 : static_cast<std::size_t>(words) * 4);
-        if (memory == nullptr) {
-            report_format(report, "Not enough memory for the \"%s\" table.\n", tag);
-            return nullptr;
+        return true;
+    }
+
+    // The first child of `type`; `found` is false in it when there is none.
+    bool child(const Held& held, const Atom& parent, const char* type, Atom& found) const
+    {
+        found = Atom{};
+        if (!parent.found) {
+            return true;
         }
-        auto* table_words = static_cast<std::uint32_t*>(memory);
-        if (!read_movie_bytes(source, start, static_cast<std::size_t>(words) * 4, table_words)) {
-            report_damage(report, tag);
-            std::free(memory);
-            return nullptr;
-        }
-        from_mov_edian_l_block(table_words, static_cast<std::int64_t>(words));
-        return table_words;
+        return children(held, parent, [&](const Atom& a) {
+            if (is_type(a.type, type)) {
+                found = a;
+                return false;
+            }
+            return true;
+        });
     }
 };
 
-struct FreeOnExit {
-    void* memory;
-    ~FreeOnExit() { std::free(memory); }
+// A field read within an atom's contents, or false when the atom ends first.
+bool field32(const Held& held, const Atom& atom, std::uint64_t offset, std::uint32_t& value)
+{
+    if (offset > atom.size() || atom.size() - offset < 4) {
+        return false;
+    }
+    value = get_be32(held.at(atom.body + offset));
+    return true;
+}
+
+bool field16(const Held& held, const Atom& atom, std::uint64_t offset, std::uint32_t& value)
+{
+    if (offset > atom.size() || atom.size() - offset < 2) {
+        return false;
+    }
+    value = get_be16(held.at(atom.body + offset));
+    return true;
+}
+
+// A table of `entries` entries of `entry_bytes` bytes from `offset` on.
+bool table_fits(const Atom& atom, std::uint64_t offset, std::uint64_t entries, std::uint64_t entry_bytes)
+{
+    return offset <= atom.size() && entries <= (atom.size() - offset) / entry_bytes;
+}
+
+// Where a version-0 or version-1 field lies: version 1 widens the times
+// before it from 32 to 64 bits.
+std::uint64_t versioned(const Held& held, const Atom& atom, std::uint64_t offset_v0, std::uint64_t offset_v1)
+{
+    return atom.size() > 0 && held.at(atom.body)[0] == 1 ? offset_v1 : offset_v0;
+}
+
+// Appends a run of frames, joining it to the run before when they follow on.
+void add_run(std::vector<FrameRun>& runs, std::uint64_t offset, std::uint32_t frames, std::uint32_t step,
+             std::uint32_t duration)
+{
+    if (frames == 0) {
+        return;
+    }
+    if (!runs.empty()) {
+        FrameRun& last = runs.back();
+        if (last.step == step && last.duration == duration && std::uint64_t(last.frames) + frames <= 0xFFFFFFFFu &&
+            last.offset + std::uint64_t(last.frames) * last.step == offset) {
+            last.frames += frames;
+            return;
+        }
+    }
+    runs.push_back(FrameRun{offset, frames, step, duration});
+}
+
+// The durations of the samples, one after another.
+struct TimeWalk {
+    SampleTimes times;
+    std::uint32_t entry = 0;
+    std::uint32_t used = 0;  // of the entry's samples
+
+    // The duration of the next samples and how many of them share it;
+    // beyond the table, the last duration goes on.
+    std::uint32_t duration() const
+    {
+        if (times.count == 0) {
+            return 0;
+        }
+        return times.entries[2 * std::min(entry, times.count - 1) + 1];
+    }
+    std::uint64_t left() const
+    {
+        return entry < times.count ? std::uint64_t(times.entries[2 * entry]) - used : ~std::uint64_t(0);
+    }
+    void advance(std::uint64_t samples)
+    {
+        while (samples > 0 && entry < times.count) {
+            const std::uint64_t here = std::min<std::uint64_t>(samples, times.entries[2 * entry] - used);
+            used += static_cast<std::uint32_t>(here);
+            samples -= here;
+            if (used == times.entries[2 * entry]) {
+                ++entry;
+                used = 0;
+            }
+        }
+    }
+    // Entries of no samples are passed over.
+    void settle()
+    {
+        while (entry < times.count && times.entries[2 * entry] == 0) {
+            ++entry;
+        }
+    }
 };
+
+// The edit list's selection of the track's samples: for each edit that is
+// not empty, the sample showing at its media time and every sample that
+// starts before its end, in edit order.
+struct Edit {
+    std::uint64_t duration;  // in the movie's time scale; 0: to the end of the media
+    std::int64_t media_time;
+    std::uint32_t rate;      // 16.16; 0 holds one frame
+};
+
+bool apply_edits(const std::vector<Edit>& edits, std::uint32_t movie_scale, std::uint32_t media_scale,
+                 std::vector<FrameRun>& runs, std::FILE* report)
+{
+    // Each run's first sample number and start time.
+    std::vector<std::uint64_t> first_sample(runs.size() + 1);
+    std::vector<std::uint64_t> start_time(runs.size() + 1);
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        first_sample[r + 1] = first_sample[r] + runs[r].frames;
+        start_time[r + 1] = start_time[r] + std::uint64_t(runs[r].frames) * runs[r].duration;
+    }
+    const std::uint64_t samples = first_sample.back();
+    auto time_of = [&](std::uint64_t sample) {
+        const std::size_t r = static_cast<std::size_t>(
+            std::upper_bound(first_sample.begin(), first_sample.end(), sample) - first_sample.begin() - 1);
+        return start_time[r] + (sample - first_sample[r]) * runs[r].duration;
+    };
+    // The number of samples that start before `t` (t scaled by `scale`):
+    // the smallest sample number whose start, scaled, reaches it.
+    auto starting_before = [&](unsigned __int128 t, std::uint64_t scale) {
+        std::uint64_t low = 0;
+        std::uint64_t high = samples;
+        while (low < high) {
+            const std::uint64_t mid = low + (high - low) / 2;
+            if (static_cast<unsigned __int128>(time_of(mid)) * scale < t) {
+                low = mid + 1;
+            } else {
+                high = mid;
+            }
+        }
+        return low;
+    };
+
+    // Edits that repeat the media many times could ask for more runs than
+    // any movie needs; a generous bound keeps the table in proportion.
+    const std::uint64_t most_runs = 16 * (std::uint64_t(runs.size()) + edits.size()) + 1024;
+    std::vector<FrameRun> chosen;
+    std::int64_t frames = 0;
+    for (const Edit& edit : edits) {
+        if (edit.media_time < 0 || samples == 0) {
+            continue;  // an empty edit shows nothing of the media
+        }
+        const std::uint64_t media_time = static_cast<std::uint64_t>(edit.media_time);
+        // The sample showing at the edit's start: the last one that starts
+        // at or before it.
+        if (media_time >= start_time.back() && start_time.back() > 0) {
+            continue;  // the edit starts beyond the media
+        }
+        const std::uint64_t first = starting_before(static_cast<unsigned __int128>(media_time) + 1, 1) - 1;
+        std::uint64_t last = samples;
+        if (edit.rate == 0) {
+            last = first + 1;
+        } else if (edit.duration != 0 && movie_scale != 0) {
+            const unsigned __int128 end = static_cast<unsigned __int128>(media_time) * movie_scale +
+                                          static_cast<unsigned __int128>(edit.duration) * media_scale;
+            last = std::max(first + 1, starting_before(end, movie_scale));
+        }
+        frames += static_cast<std::int64_t>(last - first);
+        if (frames > max_total_frames) {
+            report_format(report, "The movie's edit list shows more frames than an AVI file can hold (%lld).\n",
+                          static_cast<long long>(max_total_frames));
+            return false;
+        }
+        std::size_t r = static_cast<std::size_t>(
+            std::upper_bound(first_sample.begin(), first_sample.end(), first) - first_sample.begin() - 1);
+        for (std::uint64_t s = first; s < last; ++r) {
+            const FrameRun& run = runs[r];
+            const std::uint64_t within = s - first_sample[r];
+            const std::uint64_t take = std::min<std::uint64_t>(run.frames - within, last - s);
+            chosen.push_back(FrameRun{run.offset + within * run.step, static_cast<std::uint32_t>(take), run.step,
+                                      run.duration});
+            s += take;
+        }
+        if (chosen.size() > most_runs) {
+            report_line(report, "The movie's edit list repeats its frames more often than reelpack can follow.");
+            return false;
+        }
+    }
+    runs.swap(chosen);
+    return true;
+}
+
+// The defaults that the movie atom sets for a track's fragments.
+struct TrackDefaults {
+    std::uint32_t duration = 0;
+    std::uint32_t size = 0;
+};
+
+// Appends the video track's samples of one movie fragment ("moof").
+bool read_fragment(const Reader& reader, const Held& moof_bytes, const Atom& moof, std::uint32_t track_id,
+                   TrackDefaults defaults, std::vector<FrameRun>& runs)
+{
+    std::uint64_t data_end = moof.start;  // where the previous track fragment's data ended
+    // The walks stop at the first damage, which fail() notes.
+    bool failed = false;
+    auto fail = [&failed] {
+        failed = true;
+        return false;
+    };
+    const bool walked = reader.children(moof_bytes, moof, [&](const Atom& traf) {
+        if (!is_type(traf.type, "traf")) {
+            return true;
+        }
+        Atom tfhd;
+        if (!reader.child(moof_bytes, traf, "tfhd", tfhd)) {
+            return fail();
+        }
+        std::uint32_t flags = 0;
+        std::uint32_t id = 0;
+        if (!tfhd.found || !field32(moof_bytes, tfhd, 0, flags) || !field32(moof_bytes, tfhd, 4, id)) {
+            reader.too_short(tfhd.found ? tfhd : traf);
+            return fail();
+        }
+        flags &= 0xFFFFFF;
+        std::uint64_t offset = 8;
+        std::uint64_t base = (flags & 0x20000) != 0 ? moof.start : data_end;
+        std::uint32_t word = 0;
+        std::uint32_t duration = defaults.duration;
+        std::uint32_t size = defaults.size;
+        bool fits = true;
+        if ((flags & 0x1) != 0) {
+            std::uint32_t high = 0;
+            fits = fits && field32(moof_bytes, tfhd, offset, high) && field32(moof_bytes, tfhd, offset + 4, word);
+            base = (std::uint64_t(high) << 32) | word;
+            offset += 8;
+        }
+        if ((flags & 0x2) != 0) {
+            offset += 4;  // the sample description: the track has one
+        }
+        if ((flags & 0x8) != 0) {
+            fits = fits && field32(moof_bytes, tfhd, offset, duration);
+            offset += 4;
+        }
+        if ((flags & 0x10) != 0) {
+            fits = fits && field32(moof_bytes, tfhd, offset, size);
+        }
+        if (!fits) {
+            reader.too_short(tfhd);
+            return fail();
+        }
+        if (id != track_id) {
+            return true;
+        }
+        std::uint64_t position = base;
+        const bool read = reader.children(moof_bytes, traf, [&](const Atom& trun) {
+            if (!is_type(trun.type, "trun")) {
+                return true;
+            }
+            std::uint32_t trun_flags = 0;
+            std::uint32_t count = 0;
+            if (!field32(moof_bytes, trun, 0, trun_flags) || !field32(moof_bytes, trun, 4, count)) {
+                reader.too_short(trun);
+                return fail();
+            }
+            std::uint64_t at = 8;
+            if ((trun_flags & 0x1) != 0) {
+                std::uint32_t data_offset = 0;
+                if (!field32(moof_bytes, trun, at, data_offset)) {
+                    reader.too_short(trun);
+                    return fail();
+                }
+                // A signed offset from the fragment's base.
+                position = base + static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<std::int32_t>(data_offset)));
+                at += 4;
+            }
+            if ((trun_flags & 0x4) != 0) {
+                at += 4;
+            }
+            const bool own_duration = (trun_flags & 0x100) != 0;
+            const bool own_size = (trun_flags & 0x200) != 0;
+            const std::uint64_t entry = 4 * ((own_duration ? 1 : 0) + (own_size ? 1 : 0) +
+                                             ((trun_flags & 0x400) != 0 ? 1 : 0) + ((trun_flags & 0x800) != 0 ? 1 : 0));
+            if (entry > 0 && !table_fits(trun, at, count, entry)) {
+                reader.too_short(trun);
+                return fail();
+            }
+            if (entry == 0) {
+                if (size != 0 && count > (reader.source.file_size - std::min(position, reader.source.file_size)) / size) {
+                    report_format(reader.report, "The \"trun\" atom places %u frames past the end of the movie file.\n",
+                                  count);
+                    return fail();
+                }
+                add_run(runs, position, count, size, duration);
+                position += std::uint64_t(count) * size;
+                return true;
+            }
+            for (std::uint32_t i = 0; i < count; ++i) {
+                const unsigned char* sample = moof_bytes.at(trun.body + at + std::uint64_t(i) * entry);
+                const std::uint32_t d = own_duration ? get_be32(sample) : duration;
+                const std::uint32_t s = own_size ? get_be32(sample + (own_duration ? 4 : 0)) : size;
+                add_run(runs, position, 1, s, d);
+                position += s;
+            }
+            return true;
+        });
+        data_end = position;
+        return read ? !failed : fail();
+    });
+    return walked && !failed;
+}
+
+// The movie atom, the video track's atoms and the fragments.
+struct Structure {
+    Held moov;
+    Atom mvhd, tkhd, mdhd, stsd, stts, stsc, stsz, stco, elst;
+    bool co64 = false;
+    bool have_video = false;
+    std::uint32_t track_id = 0;
+    TrackDefaults defaults;
+    std::vector<FrameRun> fragment_runs;
+    // The other tracks, by number and handler, which the AVI does not carry.
+    std::vector<std::pair<int, std::string>> others;
+};
+
+bool read_structure(const Reader& reader, Structure& s)
+{
+    const MovieSource& source = reader.source;
+    // The top level: atom after atom by their sizes, never by a scan.
+    Atom moov;
+    std::vector<Atom> fragments;
+    for (std::uint64_t position = 0; source.file_size - position >= 8;) {
+        unsigned char bytes[16] = {};
+        const std::size_t have = static_cast<std::size_t>(std::min<std::uint64_t>(16, source.file_size - position));
+        if (!read_movie_bytes(source, position, have, bytes)) {
+            break;
+        }
+        // A top-level atom past the end of the file ends the walk (a movie
+        // cut off in its frame data); only the movie atom and the fragments
+        // must be whole.
+        char type[5] = {};
+        std::memcpy(type, bytes + 4, 4);
+        const bool needed = is_type(type, "moov") || is_type(type, "moof");
+        const Reader top{source, needed ? reader.report : nullptr};
+        Atom atom;
+        if (!top.header(bytes, position, source.file_size, "", atom)) {
+            if (needed) {
+                return false;
+            }
+            break;
+        }
+        if (!atom.found) {
+            break;
+        }
+        if (is_type(atom.type, "moov") && !moov.found) {
+            moov = atom;
+        } else if (is_type(atom.type, "moof")) {
+            fragments.push_back(atom);
+        }
+        position = atom.end;
+    }
+    if (!moov.found) {
+        report_line(reader.report, "Unable to find tag \"mvhd\"");
+        return false;
+    }
+    if (!s.moov.load(source, moov)) {
+        report_line(reader.report, "Not enough memory to read the movie header.");
+        return false;
+    }
+    const Held& held = s.moov;
+    Atom mvex;
+    std::vector<Atom> tracks;
+    if (!reader.children(held, moov, [&](const Atom& a) {
+            if (is_type(a.type, "mvhd") && !s.mvhd.found) {
+                s.mvhd = a;
+            } else if (is_type(a.type, "trak")) {
+                tracks.push_back(a);
+            } else if (is_type(a.type, "mvex") && !mvex.found) {
+                mvex = a;
+            }
+            return true;
+        })) {
+        return false;
+    }
+    if (!s.mvhd.found) {
+        report_line(reader.report, "Unable to find tag \"mvhd\"");
+        return false;
+    }
+
+    // The first video track is converted; a track without a handler is
+    // taken for one, as a movie of one track is.
+    Atom video;
+    for (std::size_t t = 0; t < tracks.size(); ++t) {
+        Atom mdia;
+        Atom hdlr;
+        if (!reader.child(held, tracks[t], "mdia", mdia) || !reader.child(held, mdia, "hdlr", hdlr)) {
+            return false;
+        }
+        std::string handler = "????";
+        if (hdlr.found && table_fits(hdlr, 8, 1, 4)) {
+            handler.assign(reinterpret_cast<const char*>(held.at(hdlr.body + 8)), 4);
+            for (char& c : handler) {
+                c = (c < 0x20 || c > 0x7E) ? '?' : c;
+            }
+        }
+        if (!video.found && (!hdlr.found || handler == "vide")) {
+            video = tracks[t];
+        } else {
+            s.others.emplace_back(static_cast<int>(t + 1), handler);
+        }
+    }
+    if (!video.found) {
+        report_line(reader.report, "The movie has no video track.");
+        return false;
+    }
+    s.have_video = true;
+    Atom mdia, minf, stbl, edts;
+    if (!reader.child(held, video, "tkhd", s.tkhd) || !reader.child(held, video, "mdia", mdia) ||
+        !reader.child(held, video, "edts", edts) || !reader.child(held, edts, "elst", s.elst) ||
+        !reader.child(held, mdia, "mdhd", s.mdhd) || !reader.child(held, mdia, "minf", minf) ||
+        !reader.child(held, minf, "stbl", stbl) || !reader.child(held, stbl, "stsd", s.stsd) ||
+        !reader.child(held, stbl, "stts", s.stts) || !reader.child(held, stbl, "stsc", s.stsc) ||
+        !reader.child(held, stbl, "stsz", s.stsz) || !reader.child(held, stbl, "stco", s.stco)) {
+        return false;
+    }
+    if (!s.stco.found) {
+        if (!reader.child(held, stbl, "co64", s.stco)) {
+            return false;
+        }
+        s.co64 = s.stco.found;
+    }
+    if (s.tkhd.found &&
+        !field32(held, s.tkhd, versioned(held, s.tkhd, 12, 20), s.track_id)) {
+        reader.too_short(s.tkhd);
+        return false;
+    }
+
+    // Fragments: the track's defaults from "trex", then each "moof".
+    if (!fragments.empty()) {
+        if (!reader.children(held, mvex, [&](const Atom& trex) {
+                std::uint32_t id = 0;
+                if (is_type(trex.type, "trex") && field32(held, trex, 4, id) && id == s.track_id) {
+                    field32(held, trex, 12, s.defaults.duration);
+                    field32(held, trex, 16, s.defaults.size);
+                }
+                return true;
+            })) {
+            return false;
+        }
+        Held fragment;
+        for (const Atom& moof : fragments) {
+            if (!fragment.load(source, moof)) {
+                report_line(reader.report, "Not enough memory to read a movie fragment.");
+                return false;
+            }
+            if (!read_fragment(reader, fragment, moof, s.track_id, s.defaults, s.fragment_runs)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// A table of `words` 32-bit words (or 64-bit ones) from `offset` within an
+// atom, converted to native integers.
+bool read_words(const Held& held, const Atom& atom, std::uint64_t offset, std::uint64_t count, std::size_t word_bytes,
+                std::vector<std::uint64_t>& out)
+{
+    if (!table_fits(atom, offset, count, word_bytes)) {
+        return false;
+    }
+    out.resize(static_cast<std::size_t>(count));
+    const unsigned char* p = held.at(atom.body + offset);
+    for (std::size_t i = 0; i < out.size(); ++i, p += word_bytes) {
+        out[i] = word_bytes == 8 ? get_be64(p) : get_be32(p);
+    }
+    return true;
+}
+
+bool read_words32(const Held& held, const Atom& atom, std::uint64_t offset, std::uint64_t count,
+                  std::vector<std::uint32_t>& out)
+{
+    if (!table_fits(atom, offset, count, 4)) {
+        return false;
+    }
+    out.resize(static_cast<std::size_t>(count));
+    const unsigned char* p = held.at(atom.body + offset);
+    for (std::size_t i = 0; i < out.size(); ++i, p += 4) {
+        out[i] = get_be32(p);
+    }
+    return true;
+}
+
+// The pixel layout of the sample description, or false after saying why.
+bool pixel_layout(const Held& held, const Atom& stsd, const unsigned char* format, MovieInfo& info, std::FILE* report)
+{
+    std::uint32_t depth = 0;
+    std::uint32_t table_id = 0;
+    if (!field16(held, stsd, 8 + 82, depth) || !field16(held, stsd, 8 + 84, table_id)) {
+        report_format(report, "The \"%s\" atom is too short for what it says it holds.\n", "stsd");
+        return false;
+    }
+    info.depth = static_cast<int>(depth);
+    PixelLayout& layout = info.layout;
+    layout.width = info.width;
+    layout.height = info.height;
+    const bool raw = std::memcmp(format, "raw ", 4) == 0;
+    std::size_t pixel_bits = 0;
+    if (!raw && depth == 24) {
+        layout.kind = PixelKind::bgr24;
+        pixel_bits = 24;
+    } else if (raw && depth == 24) {
+        layout.kind = PixelKind::rgb24;
+        pixel_bits = 24;
+    } else if (raw && depth == 32) {
+        layout.kind = PixelKind::argb32;
+        layout.bit_count = 32;
+        pixel_bits = 32;
+    } else if (raw && depth == 16) {
+        layout.kind = PixelKind::rgb555;
+        pixel_bits = 16;
+    } else if (raw && depth == 40) {
+        // 8-bit grey as the format defines it, from white at 0 to black at
+        // 255: value v is the colour (255 - v) in every channel.
+        layout.kind = PixelKind::indexed8;
+        pixel_bits = 8;
+        for (int v = 0; v < 256; ++v) {
+            std::memset(layout.palette[v], 255 - v, 3);
+        }
+    } else if (raw && depth == 8 && table_id == 0) {
+        // The colour table follows the description: seed, flags, the last
+        // entry's number, then entries of four 16-bit words (number, red,
+        // green, blue), the colours in order from value 0.
+        layout.kind = PixelKind::indexed8;
+        pixel_bits = 8;
+        std::uint32_t last = 0;
+        if (!field16(held, stsd, 8 + 86 + 6, last)) {
+            report_format(report, "The \"%s\" atom is too short for what it says it holds.\n", "stsd");
+            return false;
+        }
+        const std::uint64_t entries = std::min<std::uint32_t>(last, 255) + 1;
+        if (!table_fits(stsd, 8 + 94, entries, 8)) {
+            report_format(report, "The \"%s\" atom is too short for what it says it holds.\n", "stsd");
+            return false;
+        }
+        for (std::uint64_t v = 0; v < entries; ++v) {
+            const unsigned char* entry = held.at(stsd.body + 8 + 94 + 8 * v);
+            layout.palette[v][0] = entry[6];
+            layout.palette[v][1] = entry[4];
+            layout.palette[v][2] = entry[2];
+        }
+    } else {
+        if (raw && depth == 8) {
+            report_line(report, "Unsupported pixel depth 8 without a colour table in the movie");
+        } else {
+            report_format(report, "Unsupported pixel depth %u for data format \"%c%c%c%c\"\n", depth, format[0],
+                          format[1], format[2], format[3]);
+        }
+        return false;
+    }
+    layout.stride = (std::size_t(info.width) * pixel_bits + 7) / 8;
+    layout.frame_bytes = layout.stride * std::size_t(info.height);
+    return true;
+}
+
+// Rows padded to the format's alignment when the sample size says so: even
+// lengths for "raw ", four bytes for "WRLE". A frame that fits neither the
+// packed rows nor the padded ones is refused.
+bool fit_rows(PixelLayout& layout, bool raw, std::uint32_t sample_size, std::FILE* report, int depth)
+{
+    const std::size_t packed = layout.stride;
+    const std::size_t align = raw ? 2 : 4;
+    const std::size_t padded = (packed + align - 1) / align * align;
+    const std::size_t rows = std::size_t(layout.height);
+    if (sample_size == packed * rows) {
+        return true;
+    }
+    if (sample_size == padded * rows) {
+        layout.stride = padded;
+        layout.frame_bytes = padded * rows;
+        return true;
+    }
+    report_format(report, "The movie's frames of %u bytes fit no %dx%d picture of depth %d\n", sample_size,
+                  layout.width, layout.height, depth);
+    return false;
+}
 
 }  // namespace
-
-bool extend_window(MovieSource& source)
-{
-    if (source.room == nullptr || source.window_bytes >= source.window_capacity || source.file == nullptr) {
-        return false;
-    }
-    std::size_t wanted = source.window_bytes == 0 ? std::size_t(1) << 16 : source.window_bytes;
-    if (wanted > source.window_capacity - source.window_bytes) {
-        wanted = source.window_capacity - source.window_bytes;
-    }
-    if (fseeko(source.file, static_cast<off_t>(source.window_bytes), SEEK_SET) != 0) {
-        return false;
-    }
-    const std::size_t got = std::fread(source.room + source.window_bytes, 1, wanted, source.file);
-    source.window_bytes += got;
-    if (got < wanted) {
-        source.window_capacity = source.window_bytes;  // the file ends here
-    }
-    return got > 0;
-}
 
 bool read_movie_bytes(const MovieSource& source, std::uint64_t position, std::size_t size, void* destination)
 {
     if (position > source.file_size || size > source.file_size - position) {
         return false;
     }
-    if (position + size <= source.window_bytes) {
-        std::memcpy(destination, source.window + position, size);
+    if (source.bytes != nullptr) {
+        std::memcpy(destination, source.bytes + position, size);
         return true;
     }
     if (source.file == nullptr || fseeko(source.file, static_cast<off_t>(position), SEEK_SET) != 0) {
@@ -140,46 +760,6 @@ bool read_movie_bytes(const MovieSource& source, std::uint64_t position, std::si
     return std::fread(destination, 1, size, source.file) == size;
 }
 
-FrameTable::~FrameTable() { std::free(runs); }
-
-int findtag(const unsigned char*& cursor, const char* tag, std::int32_t& remaining_length,
-            const unsigned char* window_end, std::FILE* report)
-{
-    // Positions whose four bytes do not all lie in the window cannot match:
-    // beyond the bytes read the window holds nothing.
-    std::int64_t positions = remaining_length;
-    const std::int64_t available = (window_end - cursor) - 3;
-    if (positions > available) {
-        positions = available;
-    }
-    for (std::int64_t i = 0; i < positions; ++i) {
-        const void* found = std::memchr(cursor + i, tag[0], static_cast<std::size_t>(positions - i));
-        if (found == nullptr) {
-            break;
-        }
-        i = static_cast<const unsigned char*>(found) - cursor;
-        if (std::memcmp(cursor + i, tag, 4) == 0) {
-            cursor += i;
-            remaining_length -= static_cast<std::int32_t>(i);
-            return 1;
-        }
-    }
-    report_format(report, "Unable to find tag \"%s\"\n", tag);
-    return 0;
-}
-
-void from_mov_edian_l_block(std::uint32_t* words, std::int64_t count)
-{
-    for (std::int64_t i = 0; i < count; ++i) {
-        unsigned char bytes[4];
-        std::memcpy(bytes, &words[i], 4);
-        words[i] = get_be32(bytes);
-    }
-}
-
-// The record in force starts as the first one; a chunk whose number reaches
-// the next record's first chunk brings that record into force, one record
-// per chunk at most.
 std::int64_t count_frames(const sample_to_chunk* records, std::uint32_t record_count, std::uint32_t chunk_count)
 {
     if (chunk_count == 0 || record_count == 0) {
@@ -196,56 +776,82 @@ std::int64_t count_frames(const sample_to_chunk* records, std::uint32_t record_c
     return frames;
 }
 
-IndexResult calc_frame_offsets(const sample_to_chunk* records, std::uint32_t record_count, const std::uint32_t* chunk_offsets,
-                               std::uint32_t chunk_count, std::uint64_t frame_size, FrameTable& table)
+IndexResult calc_frame_offsets(const sample_to_chunk* records, std::uint32_t record_count,
+                               const std::uint64_t* chunk_offsets, std::uint32_t chunk_count, SampleSizes sizes,
+                               SampleTimes times, FrameTable& table)
 {
     const std::int64_t frames = count_frames(records, record_count, chunk_count);
     if (frames > max_total_frames) {
         return IndexResult::too_many_frames;
     }
-    if (frames == 0) {
-        return IndexResult::ok;
+    if (sizes.constant == 0 && frames > std::int64_t(sizes.count)) {
+        return IndexResult::too_few_sizes;
     }
-    auto* runs = static_cast<ChunkRun*>(std::malloc(std::size_t(chunk_count) * sizeof(ChunkRun)));
-    if (runs == nullptr) {
-        return IndexResult::no_memory;
-    }
-    std::free(table.runs);
-    table.runs = runs;
-    table.run_count = chunk_count;
-    table.frame_size = frame_size;
-
+    TimeWalk time{times};
     std::uint32_t in_force = 0;
-    for (std::uint32_t c = 0; c < chunk_count; ++c) {
+    std::uint64_t sample = 0;
+    for (std::uint32_t c = 0; c < chunk_count && frames > 0; ++c) {
         if (in_force + 1 < record_count && std::uint64_t(c) + 1 >= records[in_force + 1].first_chunk) {
             ++in_force;
         }
-        runs[c] = ChunkRun{chunk_offsets[c], records[in_force].samples_per_chunk};
+        std::uint64_t offset = chunk_offsets[c];
+        std::uint64_t left = records[in_force].samples_per_chunk;
+        while (left > 0) {
+            time.settle();
+            // As many samples as share one size and one duration.
+            std::uint64_t take = std::min(left, time.left());
+            std::uint32_t step = sizes.constant;
+            if (step == 0) {
+                step = sizes.table[sample];
+                std::uint64_t same = 1;
+                while (same < take && sizes.table[sample + same] == step) {
+                    ++same;
+                }
+                take = same;
+            }
+            add_run(table.runs, offset, static_cast<std::uint32_t>(take), step, time.duration());
+            offset += take * step;
+            time.advance(take);
+            sample += take;
+            left -= take;
+        }
     }
     table.total_frames = static_cast<std::int32_t>(frames);
     return IndexResult::ok;
 }
 
-bool index_movie(MovieSource& source, MovieInfo& info, FrameTable& table, std::FILE* report)
+bool index_movie(const MovieSource& source, MovieInfo& info, FrameTable& table, std::FILE* report)
 {
-    Search search{source, source.window, static_cast<std::int32_t>(header_window_size), report};
-
-    if (!search.find("mvhd")) {
+    const Reader reader{source, report};
+    Structure s;
+    if (!read_structure(reader, s)) {
         return false;
     }
+    const Held& held = s.moov;
     report_line(report, "Movie header found");
 
-    if (!search.find("tkhd")) {
+    if (!s.tkhd.found) {
+        report_line(report, "Unable to find tag \"tkhd\"");
         return false;
     }
     report_line(report, "Track header found");
     std::uint32_t track_width = 0;
     std::uint32_t track_height = 0;
-    if (!search.field("tkhd", 80, track_width) || !search.field("tkhd", 84, track_height)) {
+    const std::uint64_t size_at = versioned(held, s.tkhd, 76, 88);
+    if (!field32(held, s.tkhd, size_at, track_width) || !field32(held, s.tkhd, size_at + 4, track_height)) {
+        reader.too_short(s.tkhd);
         return false;
     }
-    info.width = static_cast<int>(from_mov_edian_s(track_width));
-    info.height = static_cast<int>(from_mov_edian_s(track_height));
+    // The sample description's size is the size of the stored pictures; the
+    // track header's is where a player shows them.
+    std::uint32_t width = from_mov_edian_s(track_width);
+    std::uint32_t height = from_mov_edian_s(track_height);
+    if (s.stsd.found) {
+        field16(held, s.stsd, 8 + 32, width);
+        field16(held, s.stsd, 8 + 34, height);
+    }
+    info.width = static_cast<int>(width);
+    info.height = static_cast<int>(height);
     report_format(report, "Width = %d\n", info.width);
     report_format(report, "Height = %d\n", info.height);
     // Every buffer of the run is sized from width x height x 4 in signed
@@ -256,29 +862,29 @@ bool index_movie(MovieSource& source, MovieInfo& info, FrameTable& table, std::F
         return false;
     }
 
-    if (!search.find("mdhd")) {
+    if (!s.mdhd.found) {
+        report_line(report, "Unable to find tag \"mdhd\"");
         return false;
     }
     report_line(report, "Media header found");
     std::uint32_t time_scale = 0;
-    if (!search.field("mdhd", 16, time_scale)) {
+    if (!field32(held, s.mdhd, versioned(held, s.mdhd, 12, 20), time_scale)) {
+        reader.too_short(s.mdhd);
         return false;
     }
     info.time_scale = static_cast<std::int32_t>(time_scale);
 
-    if (!search.find("stsd")) {
+    if (!s.stsd.found) {
+        report_line(report, "Unable to find tag \"stsd\"");
         return false;
     }
     std::uint32_t descriptions = 0;
-    unsigned char format[4];
-    if (!search.field("stsd", 8, descriptions)) {
+    if (!field32(held, s.stsd, 4, descriptions) || !table_fits(s.stsd, 12, 1, 4)) {
+        reader.too_short(s.stsd);
         return false;
     }
     report_format(report, "Sample description found, number of entries = %d\n", static_cast<int>(descriptions));
-    if (!read_movie_bytes(source, search.position() + 16, 4, format)) {
-        report_damage(report, "stsd");
-        return false;
-    }
+    const unsigned char* format = held.at(s.stsd.body + 12);
     std::memcpy(info.data_format, format, 4);
     report_format(report, "Data format = \"%c%c%c%c\"\n", format[0], format[1], format[2], format[3]);
     if (std::memcmp(format, "raw ", 4) != 0 && std::memcmp(format, "WRLE", 4) != 0) {
@@ -288,63 +894,177 @@ bool index_movie(MovieSource& source, MovieInfo& info, FrameTable& table, std::F
         return false;
     }
     info.is_raw = std::memcmp(format, "raw ", 4) == 0;
+    if (!pixel_layout(held, s.stsd, format, info, report)) {
+        return false;
+    }
 
-    if (!search.find("stts")) {
+    if (!s.stts.found) {
+        report_line(report, "Unable to find tag \"stts\"");
         return false;
     }
     report_line(report, "Sample to time table found");
-    std::uint32_t duration = 0;
-    if (!search.field("stts", 16, duration)) {
+    std::uint32_t time_entries = 0;
+    std::vector<std::uint32_t> stts;
+    if (!field32(held, s.stts, 4, time_entries) || !read_words32(held, s.stts, 8, std::uint64_t(time_entries) * 2, stts)) {
+        reader.too_short(s.stts);
         return false;
+    }
+    // The first sample's duration: from the table, or from the first
+    // fragment when the movie atom lists no samples.
+    std::uint32_t duration = 0;
+    if (time_entries > 0) {
+        duration = stts[1];
+    } else if (!s.fragment_runs.empty()) {
+        duration = s.fragment_runs[0].duration;
     }
     info.sample_duration = static_cast<std::int32_t>(duration);
     report_format(report, "Frame rate = %f\n", double(info.time_scale) / double(info.sample_duration));
 
-    if (!search.find("stsc")) {
+    if (!s.stsc.found) {
+        report_line(report, "Unable to find tag \"stsc\"");
         return false;
     }
     report_line(report, "Sample to chunk table found");
     std::uint32_t record_count = 0;
-    if (!search.field("stsc", 8, record_count)) {
+    if (!field32(held, s.stsc, 4, record_count)) {
+        reader.too_short(s.stsc);
         return false;
     }
     report_format(report, "Number of entries = %u\n", record_count);
-    FreeOnExit records{search.table("stsc", 12, std::uint64_t(record_count) * 3)};
-    if (records.memory == nullptr) {
+    std::vector<std::uint32_t> stsc;
+    if (!read_words32(held, s.stsc, 8, std::uint64_t(record_count) * 3, stsc)) {
+        reader.too_short(s.stsc);
         return false;
     }
 
-    if (!search.find("stco")) {
+    // Sample sizes: one for all, or one each; a movie without the table has
+    // packed frames.
+    SampleSizes sizes;
+    std::vector<std::uint32_t> size_table;
+    sizes.constant = static_cast<std::uint32_t>(info.layout.frame_bytes);
+    if (s.stsz.found) {
+        if (!field32(held, s.stsz, 4, sizes.constant) || !field32(held, s.stsz, 8, sizes.count) ||
+            (sizes.constant == 0 && !read_words32(held, s.stsz, 12, sizes.count, size_table))) {
+            reader.too_short(s.stsz);
+            return false;
+        }
+        sizes.table = size_table.data();
+    }
+
+    if (!s.stco.found) {
+        report_line(report, "Unable to find tag \"stco\"");
         return false;
     }
     report_line(report, "Sample offset table found");
     std::uint32_t chunk_count = 0;
-    if (!search.field("stco", 8, chunk_count)) {
+    if (!field32(held, s.stco, 4, chunk_count)) {
+        reader.too_short(s.stco);
         return false;
     }
     report_format(report, "Number of entries = %u\n", chunk_count);
-    FreeOnExit chunks{search.table("stco", 12, chunk_count)};
-    if (chunks.memory == nullptr) {
+    std::vector<std::uint64_t> chunks;
+    if (!read_words(held, s.stco, 8, chunk_count, s.co64 ? 8 : 4, chunks)) {
+        reader.too_short(s.stco);
         return false;
     }
 
-    // The words of the table are the records' fields, in order.
-    static_assert(sizeof(sample_to_chunk) == 12, "records are three packed words");
-    const std::uint64_t frame_size = std::uint64_t(info.width) * std::uint64_t(info.height) * 3;
-    const auto* stsc = static_cast<const sample_to_chunk*>(records.memory);
-    const auto* stco = static_cast<const std::uint32_t*>(chunks.memory);
-    switch (calc_frame_offsets(stsc, record_count, stco, chunk_count, frame_size, table)) {
+    // The records' fields are the table's words, in order.
+    std::vector<sample_to_chunk> records(record_count);
+    for (std::uint32_t r = 0; r < record_count; ++r) {
+        records[r] = sample_to_chunk{stsc[3 * r], stsc[3 * r + 1], stsc[3 * r + 2]};
+    }
+    const SampleTimes times{stts.data(), time_entries};
+    switch (calc_frame_offsets(records.data(), record_count, chunks.data(), chunk_count, sizes, times, table)) {
     case IndexResult::ok:
         break;
     case IndexResult::too_many_frames:
         report_format(report, "The movie describes %lld frames, more than an AVI file can hold (%lld).\n",
-                      static_cast<long long>(count_frames(stsc, record_count, chunk_count)),
+                      static_cast<long long>(count_frames(records.data(), record_count, chunk_count)),
                       static_cast<long long>(max_total_frames));
         return false;
-    case IndexResult::no_memory:
-        report_format(report, "Not enough memory for the table of %lld frames.\n",
-                      static_cast<long long>(count_frames(stsc, record_count, chunk_count)));
+    case IndexResult::too_few_sizes:
+        report_format(report, "The \"stsz\" atom lists %u sample sizes for %lld frames.\n", sizes.count,
+                      static_cast<long long>(count_frames(records.data(), record_count, chunk_count)));
         return false;
+    }
+    for (const FrameRun& run : s.fragment_runs) {
+        add_run(table.runs, run.offset, run.frames, run.step, run.duration);
+    }
+
+    // Every frame has one layout, which its stored size decides.
+    if (!table.runs.empty()) {
+        const std::uint32_t sample_size = table.runs[0].step;
+        for (const FrameRun& run : table.runs) {
+            if (run.step != sample_size) {
+                report_format(report, "The movie's frames are of different sizes (%u and %u bytes)\n", sample_size,
+                              run.step);
+                return false;
+            }
+        }
+        if (!fit_rows(info.layout, info.is_raw, sample_size, report, info.depth)) {
+            return false;
+        }
+    }
+
+    // The frames a player shows: those within the track's edits.
+    if (s.elst.found) {
+        std::uint32_t movie_scale = 0;
+        if (!field32(held, s.mvhd, versioned(held, s.mvhd, 12, 20), movie_scale)) {
+            reader.too_short(s.mvhd);
+            return false;
+        }
+        // Version 1 edits have 64-bit durations and media times.
+        const bool wide = versioned(held, s.elst, 0, 1) == 1;
+        const std::uint64_t entry = wide ? 20 : 12;
+        std::uint32_t edit_count = 0;
+        if (!field32(held, s.elst, 4, edit_count) || !table_fits(s.elst, 8, edit_count, entry)) {
+            reader.too_short(s.elst);
+            return false;
+        }
+        std::vector<Edit> edits(edit_count);
+        for (std::uint32_t e = 0; e < edit_count; ++e) {
+            const unsigned char* p = held.at(s.elst.body + 8 + e * entry);
+            if (wide) {
+                edits[e] = Edit{get_be64(p), static_cast<std::int64_t>(get_be64(p + 8)), get_be32(p + 16)};
+            } else {
+                edits[e] = Edit{get_be32(p), static_cast<std::int32_t>(get_be32(p + 4)), get_be32(p + 8)};
+            }
+        }
+        if (!apply_edits(edits, movie_scale, time_scale, table.runs, report)) {
+            return false;
+        }
+    }
+    std::int64_t frames = 0;
+    for (const FrameRun& run : table.runs) {
+        frames += run.frames;
+    }
+    if (frames > max_total_frames) {
+        report_format(report, "The movie describes %lld frames, more than an AVI file can hold (%lld).\n",
+                      static_cast<long long>(frames), static_cast<long long>(max_total_frames));
+        return false;
+    }
+    table.total_frames = static_cast<std::int32_t>(frames);
+    // A frame may be cut short by the end of the file (it is then written
+    // with its missing bytes black), but none may start beyond it.
+    std::int64_t first = 0;
+    for (const FrameRun& run : table.runs) {
+        std::uint64_t inside = run.frames;
+        if (run.offset >= source.file_size) {
+            inside = 0;
+        } else if (run.step > 0) {
+            inside = std::min<std::uint64_t>(run.frames, (source.file_size - run.offset + run.step - 1) / run.step);
+        }
+        if (inside < run.frames) {
+            report_format(report, "The movie's frame %lld lies past the end of the movie file.\n",
+                          static_cast<long long>(first + static_cast<std::int64_t>(inside)));
+            return false;
+        }
+        first += run.frames;
+    }
+
+    for (const auto& other : s.others) {
+        report_format(report, "Track %d (\"%s\") is not carried into the AVI file\n", other.first,
+                      other.second.c_str());
     }
     report_format(report, "%d frames indexed\n", table.total_frames);
     return true;

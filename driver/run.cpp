@@ -50,13 +50,14 @@ struct Stream {
     }
 };
 
-// Converts a "raw " frame a piece of rows at a time and writes each piece as
-// it is made. Returns whether the movie held the whole frame; a failed write
-// shows in the writer's error.
+// Converts a frame a piece of rows at a time and writes each piece as it is
+// made. Returns whether the movie held the whole frame; a failed write shows
+// in the writer's error.
 bool write_converted(MovieFrames& movie, std::uint64_t offset, AviWriter& writer, unsigned char* piece,
-                     int piece_rows, int width, int height)
+                     int piece_rows, const PixelLayout& layout)
 {
-    const std::size_t row_bytes = std::size_t(width) * 3;
+    const std::size_t row_bytes = std::size_t(layout.width) * std::size_t(layout.bit_count / 8);
+    const int height = layout.height;
     bool complete = true;
     const unsigned char* pixels = movie.mapped(offset);
     if (pixels == nullptr) {
@@ -69,14 +70,14 @@ bool write_converted(MovieFrames& movie, std::uint64_t offset, AviWriter& writer
     for (int row = 0; row < height; row += piece_rows) {
         const int rows = std::min(piece_rows, height - row);
         if (pixels != movie.buffer &&
-            !movie.guarded([&] { raw_to_BGR_rows(pixels, piece, width, height, row, rows); })) {
+            !movie.guarded([&] { movie_rows_to_frame(layout, pixels, piece, row, rows); })) {
             // The movie was cut short while it was read: the rest of the
             // frame comes from reading it.
             complete = movie.read(offset);
             pixels = movie.buffer;
         }
         if (pixels == movie.buffer) {
-            raw_to_BGR_rows(pixels, piece, width, height, row, rows);
+            movie_rows_to_frame(layout, pixels, piece, row, rows);
         }
         if (!writer.write_frame_part(piece, row_bytes * std::size_t(rows))) {
             return complete;
@@ -178,20 +179,9 @@ int reelpack_run(int argc, char** argv)
     MovieInfo info;
     FrameTable table;
     {
-        const std::uint64_t file_size = static_cast<std::uint64_t>(input_stat.st_size);
-        const std::size_t window_size = file_size < header_window_size ? file_size : header_window_size;
-        Block window(window_size);
-        if (window.bytes == nullptr) {
-            std::puts("Not enough memory to read the movie header.");
-            return exit_failure;
-        }
         MovieSource source;
-        source.window = window.bytes;
-        source.room = window.bytes;
-        source.window_capacity = window_size;
-        source.file_size = file_size;
         source.file = input.file;
-        extend_window(source);
+        source.file_size = static_cast<std::uint64_t>(input_stat.st_size);
         if (!index_movie(source, info, table, stdout)) {
             return exit_failure;
         }
@@ -199,25 +189,34 @@ int reelpack_run(int argc, char** argv)
     std::fclose(input.file);
     input.file = nullptr;
 
+    const PixelLayout& layout = info.layout;
     const int width = info.width;
     const int height = info.height;
-    const std::size_t frame_size = std::size_t(width) * std::size_t(height) * 3;
+    const int bit_count = layout.bit_count;
+    // A frame as the movie stores it, and as the AVI file holds it.
+    const std::size_t stored_size = layout.frame_bytes;
+    const std::size_t row_bytes = std::size_t(width) * std::size_t(bit_count / 8);
+    const std::size_t frame_size = row_bytes * std::size_t(height);
+    // Packed 24-bit frames go on as they are stored ("WRLE") or as the codec
+    // reads a "raw " movie's; every other layout is converted first.
+    const bool as_stored = layout.packed24();
     // The writer sets three bytes after the frame it is given.
-    Block frame(frame_size + 1024);
+    Block frame(stored_size + 1024);
     MovieFrames movie;
-    if (!movie.open(input_path, frame_size, frame.bytes)) {
+    if (!movie.open(input_path, stored_size, frame.bytes)) {
         std::puts("Unable to open the input file.");
         return exit_failure;
     }
-    // A "raw " movie's frames are converted and written a piece of rows at a
-    // time, through a buffer small enough to stay in the processor's cache.
-    const std::size_t row_bytes = std::size_t(width) * 3;
+    // Frames that are converted for -u are converted and written a piece of
+    // rows at a time, through a buffer small enough to stay in the
+    // processor's cache; in compressed mode they are converted whole.
     const int piece_rows =
         static_cast<int>(std::max<std::size_t>(1, (std::size_t(512) << 10) / std::max<std::size_t>(row_bytes, 1)));
-    Block work(info.is_raw && !compressed ? row_bytes * std::size_t(piece_rows) : 0);
+    const bool pieces = !compressed && (layout.kind != PixelKind::bgr24 || !as_stored);
+    Block work(pieces ? row_bytes * std::size_t(piece_rows) : compressed && !as_stored ? frame_size : 0);
 
     // The codec is begun in both modes; only the compressed mode needs it.
-    const std::size_t coded_bound = tarvic_frame_bound(width, height, 24);
+    const std::size_t coded_bound = tarvic_frame_bound(width, height, bit_count);
     if (compressed && (coded_bound == 0 || coded_bound > avi_max_frame_size)) {
         std::printf("Unable to prepare the compressor for %dx%d frames: %s\n", width, height,
                     "a coded frame could take more bytes than an AVI chunk can hold");
@@ -233,10 +232,12 @@ int reelpack_run(int argc, char** argv)
         return exit_failure;
     }
     CodecInst codec;
-    // The codec reads a "raw " movie's frames as they come, so that the
-    // compressed mode does not convert them first.
-    codec.input_order = info.is_raw ? PixelOrder::movie : PixelOrder::frame;
-    const Status begun = codec.CompressBegin(width, height, 24);
+    // The codec reads a packed "raw " movie's frames as they come, so that
+    // the compressed mode does not convert them first; 32-bit frames keep
+    // their alpha.
+    codec.input_order = as_stored && info.is_raw ? PixelOrder::movie : PixelOrder::frame;
+    codec.keep_alpha = bit_count == 32 ? 1 : 0;
+    const Status begun = codec.CompressBegin(width, height, bit_count);
     if (compressed && begun != Status::ok) {
         std::printf("Unable to prepare the compressor for %dx%d frames: %s\n", width, height, status_text(begun));
         return exit_failure;
@@ -248,7 +249,8 @@ int reelpack_run(int argc, char** argv)
     }
 
     AviWriter writer;
-    if (!writer.init(output_path, width, height, info.time_scale, info.sample_duration, compressed ? 1 : 0)) {
+    if (!writer.init(output_path, width, height, info.time_scale, info.sample_duration, compressed ? 1 : 0,
+                     bit_count)) {
         return exit_failure;
     }
     remove_output_on_interrupt(output_path);
@@ -263,6 +265,10 @@ int reelpack_run(int argc, char** argv)
         if (compressed) {
             ICCOMPRESS block;
             complete = movie.with_frame(offset, [&](const unsigned char* pixels) {
+                if (!as_stored) {
+                    movie_rows_to_frame(layout, pixels, work.bytes, 0, height);
+                    pixels = work.bytes;
+                }
                 block.dwFlags = 0;
                 block.dwSize = static_cast<std::uint32_t>(frame_size);
                 block.lpInput = pixels;
@@ -270,8 +276,8 @@ int reelpack_run(int argc, char** argv)
                 codec.CompressContinue(&block, 0);
             });
             written = writer.write_frame(coded.bytes, static_cast<int>(block.dwSize), static_cast<int>(block.dwFlags));
-        } else if (info.is_raw) {
-            complete = write_converted(movie, offset, writer, work.bytes, piece_rows, width, height);
+        } else if (pieces) {
+            complete = write_converted(movie, offset, writer, work.bytes, piece_rows, layout);
             written = writer.error == AviError::none;
         } else {
             // The writer sets bytes after the frame it is given: the frame

@@ -35,6 +35,8 @@ inline void put_le64(unsigned char* p, std::uint64_t v)
     return std::uint64_t(get_le32(p)) | (std::uint64_t(get_le32(p + 4)) << 32);
 }
 
+[[nodiscard]] inline std::uint32_t get_be16(const unsigned char* p) { return (std::uint32_t(p[0]) << 8) | p[1]; }
+
 [[nodiscard]] inline std::uint32_t get_be32(const unsigned char* p)
 {
     return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]);

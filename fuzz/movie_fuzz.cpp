@@ -1,4 +1,5 @@
-// The QuickTime header reading and frame indexing of reelpack, on any bytes.
+// The QuickTime movie reading and frame indexing of reelpack, on any bytes:
+// the atom walk, the sample tables, edit lists and fragments.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -7,12 +8,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    std::FILE* file = size > 0 ? ::fmemopen(const_cast<std::uint8_t*>(data), size, "rb") : nullptr;
     MovieSource source;
-    source.window = data;
-    source.window_bytes = size < header_window_size ? size : header_window_size;
+    source.bytes = data;
     source.file_size = size;
-    source.file = file;
     MovieInfo info;
     FrameTable table;
     if (index_movie(source, info, table, nullptr)) {
@@ -23,9 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             sum += cursor.next();
         }
         (void)sum;
-    }
-    if (file != nullptr) {
-        std::fclose(file);
     }
     return 0;
 }

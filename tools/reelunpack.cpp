@@ -1,8 +1,9 @@
 // reelunpack: gets the pixels back out of an AVI file that reelpack wrote
-// (or any AVI file with one 24-bit Tarvic or uncompressed video stream).
+// (or any AVI file with one 24-bit or 32-bit Tarvic or uncompressed video
+// stream).
 //
 //   reelunpack <input.avi> <output.avi>   an uncompressed AVI file
-//   reelunpack <input.avi> -              raw top-down bgr24 frames on standard output
+//   reelunpack <input.avi> -              raw top-down bgr24 (or bgra) frames on standard output
 //   reelunpack --info <input.avi>         the stream's size, rate, frames, codec
 //
 // Messages go to standard error, since standard output may carry pixels.
@@ -34,7 +35,8 @@ constexpr int exit_usage = 2;
 
 const char usage_text[] =
     "Usage: reelunpack <input.avi> <output.avi>   write an uncompressed AVI file\n"
-    "       reelunpack <input.avi> -              write raw bgr24 frames, top row first, to standard output\n"
+    "       reelunpack <input.avi> -              write raw bgr24 (bgra for 32-bit files) frames, top row first,\n"
+    "                                             to standard output\n"
     "       reelunpack --info <input.avi>         describe the video stream\n"
     "       reelunpack --help | --version\n";
 
@@ -96,7 +98,7 @@ bool is_code(const unsigned char* code, const char* text) { return std::memcmp(c
 // How the stream's frames are stored.
 struct Stream {
     bool tarvic = false;
-    std::size_t frame_bytes = 0;   // decoded: width x height x 3, rows packed
+    std::size_t frame_bytes = 0;   // decoded: width x height x 3 (or 4), rows packed
     std::size_t stored_row = 0;    // bytes a row of an uncompressed frame takes in the file
 };
 
@@ -104,12 +106,12 @@ bool describe_stream(const AviLayout& layout, Stream& stream)
 {
     stream.tarvic = is_code(layout.compression, "TRVC");
     const bool plain = is_code(layout.compression, "\0\0\0\0");
-    if ((!stream.tarvic && !plain) || layout.bit_count != 24 || layout.width <= 0 || layout.height <= 0 ||
-        tarvic_frame_bound(layout.width, layout.height, 24) == 0) {
+    if ((!stream.tarvic && !plain) || (layout.bit_count != 24 && layout.bit_count != 32) || layout.width <= 0 ||
+        layout.height <= 0 || tarvic_frame_bound(layout.width, layout.height, layout.bit_count) == 0) {
         return false;
     }
-    stream.frame_bytes = std::size_t(layout.width) * std::size_t(layout.height) * 3;
-    stream.stored_row = std::size_t(layout.width) * 3;
+    stream.stored_row = std::size_t(layout.width) * std::size_t(layout.bit_count / 8);
+    stream.frame_bytes = stream.stored_row * std::size_t(layout.height);
     return true;
 }
 
@@ -162,9 +164,11 @@ int print_info(const char* path, const AviLayout& layout, const Stream& stream)
         std::printf(" (%.3f frames per second)", double(layout.rate) / double(layout.scale));
     }
     std::printf("\nframes: %zu\n", layout.frames.size());
-    std::printf("codec: %s\n", stream.tarvic ? "Tarvic (TRVC)" : "uncompressed 24-bit RGB");
-    std::printf("ffmpeg input options: -f rawvideo -pix_fmt bgr24 -video_size %dx%d -framerate %u/%u -i -\n",
-                layout.width, layout.height, layout.rate, layout.scale == 0 ? 1u : layout.scale);
+    const bool alpha = layout.bit_count == 32;
+    std::printf("codec: %s\n", stream.tarvic ? (alpha ? "Tarvic (TRVC), 32-bit with alpha" : "Tarvic (TRVC)")
+                                              : (alpha ? "uncompressed 32-bit RGB with alpha" : "uncompressed 24-bit RGB"));
+    std::printf("ffmpeg input options: -f rawvideo -pix_fmt %s -video_size %dx%d -framerate %u/%u -i -\n",
+                alpha ? "bgra" : "bgr24", layout.width, layout.height, layout.rate, layout.scale == 0 ? 1u : layout.scale);
     return exit_ok;
 }
 
@@ -232,7 +236,8 @@ int main(int argc, char** argv)
     }
     Stream stream;
     if (!describe_stream(layout, stream)) {
-        std::fprintf(stderr, "reelunpack: %s holds no 24-bit Tarvic or uncompressed video stream\n", input_path);
+        std::fprintf(stderr, "reelunpack: %s holds no 24-bit or 32-bit Tarvic or uncompressed video stream\n",
+                     input_path);
         return exit_failure;
     }
     if (info) {
@@ -253,7 +258,7 @@ int main(int argc, char** argv)
     }
 
     TarvicDecoder decoder;
-    const Status begun = decoder.DecompressBegin(layout.width, layout.height, 24);
+    const Status begun = decoder.DecompressBegin(layout.width, layout.height, layout.bit_count);
     if (begun != Status::ok) {
         std::fprintf(stderr, "reelunpack: cannot decode %dx%d frames: %s\n", layout.width, layout.height,
                      status_text(begun));
@@ -263,7 +268,11 @@ int main(int argc, char** argv)
     // writer sets three bytes after a frame. Raw frames go out top row
     // first, and are decoded that way.
     std::vector<unsigned char> picture(stream.frame_bytes + 3, 0);
-    decoder.top_down = to_stdout;
+    // The decoder turns 24-bit pictures top down itself; 32-bit ones are
+    // turned on the way out.
+    decoder.top_down = to_stdout && layout.bit_count == 24;
+    const bool turn_rows = to_stdout && layout.bit_count == 32;
+    std::vector<unsigned char> turned(turn_rows ? stream.frame_bytes : 0);
     // The pages that reading the layout left mapped go back before the
     // frames are read from the start.
     input.release_all();
@@ -272,7 +281,7 @@ int main(int argc, char** argv)
     writer.report = stderr;
     if (!to_stdout) {
         if (!writer.init(output_path, layout.width, layout.height, static_cast<int>(layout.rate),
-                         static_cast<int>(layout.scale), 0)) {
+                         static_cast<int>(layout.scale), 0, layout.bit_count)) {
             return exit_failure;  // the writer has said why
         }
     } else {
@@ -288,7 +297,7 @@ int main(int argc, char** argv)
         Status status = Status::ok;
         if (stream.tarvic) {
             status = decoder.Decompress(bytes, frame.size, picture.data());
-        } else if (!unpack_plain(layout, stream, bytes, frame.size, picture.data(), to_stdout)) {
+        } else if (!unpack_plain(layout, stream, bytes, frame.size, picture.data(), to_stdout && !turn_rows)) {
             status = Status::truncated;
         }
         input.release_before(static_cast<std::size_t>(frame.offset) + frame.size);
@@ -298,7 +307,14 @@ int main(int argc, char** argv)
             ++damaged;
         }
         bool written;
-        if (to_stdout) {
+        if (turn_rows) {
+            const std::size_t rows = static_cast<std::size_t>(layout.height);
+            for (std::size_t y = 0; y < rows; ++y) {
+                std::memcpy(turned.data() + y * stream.stored_row, picture.data() + (rows - 1 - y) * stream.stored_row,
+                            stream.stored_row);
+            }
+            written = write_all(STDOUT_FILENO, turned.data(), stream.frame_bytes);
+        } else if (to_stdout) {
             written = write_all(STDOUT_FILENO, picture.data(), stream.frame_bytes);
         } else {
             written = writer.write_frame(picture.data(), static_cast<int>(stream.frame_bytes), 0x10) == 1;

@@ -3,76 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "support/files.h"
 #include "support/mov_builder.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
+using Offsets = std::vector<std::uint64_t>;
 
-TEST(FindTag, StopsAtTheFirstOccurrenceAfterTheCursor)
+Offsets offsets_of(const FrameTable& table)
 {
-    const std::string text = "xxxxstcoyyyystcozz";
-    const auto* start = reinterpret_cast<const unsigned char*>(text.data());
-    const unsigned char* end = start + text.size();
-
-    const unsigned char* cursor = start;
-    std::int32_t remaining = 100;
-    ASSERT_EQ(findtag(cursor, "stco", remaining, end, nullptr), 1);
-    EXPECT_EQ(cursor - start, 4);
-    EXPECT_EQ(remaining, 96);
-    // Standing on the tag finds it at distance 0.
-    ASSERT_EQ(findtag(cursor, "stco", remaining, end, nullptr), 1);
-    EXPECT_EQ(cursor - start, 4);
-    EXPECT_EQ(remaining, 96);
-
-    // A remaining length of 0 finds nothing and says so.
-    std::int32_t none = 0;
-    const unsigned char* at = start;
-    std::FILE* report = std::tmpfile();
-    EXPECT_EQ(findtag(at, "stco", none, end, report), 0);
-    std::rewind(report);
-    char line[64] = {};
-    ASSERT_NE(std::fgets(line, sizeof line, report), nullptr);
-    EXPECT_STREQ(line, "Unable to find tag \"stco\"\n");
-    std::fclose(report);
-    EXPECT_EQ(at, start);
-
-    // The remaining length bounds the search, and so does the window's end:
-    // a tag must lie wholly in both.
-    const unsigned char* limited = start + 5;
-    std::int32_t short_length = 7;
-    EXPECT_EQ(findtag(limited, "stco", short_length, end, nullptr), 0);
-    std::int32_t long_length = 100;
-    EXPECT_EQ(findtag(limited, "stco", long_length, start + 15, nullptr), 0);
-    EXPECT_EQ(findtag(limited, "stco", long_length, start + 16, nullptr), 1);
-}
-
-TEST(MovieFields, ByteOrderAndFixedPoint)
-{
-    EXPECT_EQ(from_mov_edian_s(0x01400000u), 320u);
-    EXPECT_EQ(from_mov_edian_s(0x0140FFFFu), 320u);
-    std::uint32_t words[2];
-    const unsigned char bytes[8] = {0x12, 0x34, 0x56, 0x78, 0xFF, 0x00, 0x00, 0x01};
-    std::memcpy(words, bytes, 8);
-    from_mov_edian_l_block(words, 2);
-    EXPECT_EQ(words[0], 0x12345678u);
-    EXPECT_EQ(words[1], 0xFF000001u);
-}
-
-std::vector<std::uint64_t> offsets_of(const std::vector<sample_to_chunk>& records, const std::vector<std::uint32_t>& chunks,
-                                      std::uint64_t frame_size)
-{
-    FrameTable table;
-    EXPECT_EQ(calc_frame_offsets(records.data(), static_cast<std::uint32_t>(records.size()), chunks.data(),
-                                 static_cast<std::uint32_t>(chunks.size()), frame_size, table),
-              IndexResult::ok);
-    std::vector<std::uint64_t> offsets;
+    Offsets offsets;
     FrameCursor cursor{table};
     for (std::int32_t i = 0; i < table.total_frames; ++i) {
         offsets.push_back(cursor.next());
@@ -80,95 +23,73 @@ std::vector<std::uint64_t> offsets_of(const std::vector<sample_to_chunk>& record
     return offsets;
 }
 
-TEST(FrameOffsets, FollowTheSampleToChunkRecords)
+Offsets offsets_of(const std::vector<sample_to_chunk>& records, const std::vector<std::uint64_t>& chunks,
+                   std::uint32_t frame_size, const std::vector<std::uint32_t>& sizes = {})
 {
-    EXPECT_EQ(offsets_of({{1, 1, 1}}, {100, 200, 300}, 10), (std::vector<std::uint64_t>{100, 200, 300}));
+    FrameTable table;
+    const SampleSizes sample_sizes{sizes.empty() ? frame_size : 0, sizes.data(),
+                                   static_cast<std::uint32_t>(sizes.size())};
+    EXPECT_EQ(calc_frame_offsets(records.data(), static_cast<std::uint32_t>(records.size()), chunks.data(),
+                                 static_cast<std::uint32_t>(chunks.size()), sample_sizes, SampleTimes{}, table),
+              IndexResult::ok);
+    return offsets_of(table);
+}
+
+TEST(FrameOffsets, FollowTheSampleTables)
+{
+    EXPECT_EQ(offsets_of({{1, 1, 1}}, {100, 200, 300}, 10), (Offsets{100, 200, 300}));
     EXPECT_EQ(offsets_of({{1, 2, 1}, {3, 1, 1}}, {1000, 2000, 3000, 4000}, 7),
-              (std::vector<std::uint64_t>{1000, 1007, 2000, 2007, 3000, 4000}));
-    EXPECT_EQ(offsets_of({{1, 3, 1}}, {0, 50}, 5), (std::vector<std::uint64_t>{0, 5, 10, 50, 55, 60}));
+              (Offsets{1000, 1007, 2000, 2007, 3000, 4000}));
+    EXPECT_EQ(offsets_of({{1, 3, 1}}, {0, 50}, 5), (Offsets{0, 5, 10, 50, 55, 60}));
     EXPECT_TRUE(offsets_of({}, {1, 2}, 5).empty());
     EXPECT_TRUE(offsets_of({{1, 3, 1}}, {}, 5).empty());
-    // The first record applies from the first chunk whatever its number says.
-    EXPECT_EQ(offsets_of({{5, 2, 1}}, {10}, 1), (std::vector<std::uint64_t>{10, 11}));
+    // The first record applies from the first chunk whatever its number says;
+    // chunks of no frames are passed over.
+    EXPECT_EQ(offsets_of({{5, 2, 1}}, {10}, 1), (Offsets{10, 11}));
+    EXPECT_EQ(offsets_of({{1, 2, 1}, {2, 0, 1}, {4, 1, 1}}, {10, 20, 30, 40}, 1), (Offsets{10, 11, 40}));
+    // Offsets past 4 GiB, and a size per sample placing frames in a chunk.
+    EXPECT_EQ(offsets_of({{1, 3, 1}}, {0x1F0000000u}, 0x10000000u),
+              (Offsets{0x1F0000000u, 0x200000000u, 0x210000000u}));
+    EXPECT_EQ(offsets_of({{1, 3, 1}}, {100}, 0, {4, 4, 9}), (Offsets{100, 104, 108}));
 }
 
-TEST(FrameOffsets, HoldEveryFrameOfLongChunks)
+TEST(FrameOffsets, TakeRoomByRunsNotByFramesAndRefuseWhatAnAviCannotCount)
 {
-    // Twelve frames in each of two chunks: more than eight a chunk.
-    const auto offsets = offsets_of({{1, 12, 1}}, {0, 1000}, 3);
-    ASSERT_EQ(offsets.size(), 24u);
-    EXPECT_EQ(offsets[11], 33u);
-    EXPECT_EQ(offsets[23], 1033u);
-}
-
-TEST(FrameOffsets, AreUnsignedAndSixtyFourBit)
-{
-    // Chunk offsets above 2 GiB, and frames of a chunk that pass 4 GiB.
-    const auto offsets = offsets_of({{1, 3, 1}}, {0xF0000000u}, 0x10000000u);
-    EXPECT_EQ(offsets, (std::vector<std::uint64_t>{0xF0000000u, 0x100000000u, 0x110000000u}));
-}
-
-TEST(FrameOffsets, TakeRoomByChunksNotByFrames)
-{
-    // Two billion frames in one chunk: the table holds one run.
     const std::vector<sample_to_chunk> records = {{1, 2000000000u, 1}};
-    const std::uint32_t chunk = 0;
+    const std::uint64_t chunk = 0;
     FrameTable table;
-    ASSERT_EQ(calc_frame_offsets(records.data(), 1, &chunk, 1, 3, table), IndexResult::ok);
+    ASSERT_EQ(calc_frame_offsets(records.data(), 1, &chunk, 1, SampleSizes{3}, SampleTimes{}, table), IndexResult::ok);
     EXPECT_EQ(table.total_frames, 2000000000);
-    EXPECT_EQ(table.run_count, 1u);
-    // Chunks of no frames are passed over.
-    const std::vector<sample_to_chunk> gaps = {{1, 2, 1}, {2, 0, 1}, {4, 1, 1}};
-    EXPECT_EQ(offsets_of(gaps, {10, 20, 30, 40}, 1), (std::vector<std::uint64_t>{10, 11, 40}));
-}
+    EXPECT_EQ(table.runs.size(), 1u);
 
-TEST(FrameOffsets, RefuseMoreFramesThanAnAviCounts)
-{
-    const std::vector<sample_to_chunk> records = {{1, 0xFFFFFFFFu, 1}};
-    const std::uint32_t chunk = 0;
-    FrameTable table;
-    EXPECT_EQ(calc_frame_offsets(records.data(), 1, &chunk, 1, 3, table), IndexResult::too_many_frames);
-    EXPECT_EQ(table.total_frames, 0);
     const std::vector<sample_to_chunk> half = {{1, 0x40000000u, 1}};
-    const std::uint32_t two[2] = {0, 0};
-    EXPECT_EQ(count_frames(half.data(), 1, 2), std::int64_t(0x80000000u));
-    EXPECT_EQ(calc_frame_offsets(half.data(), 1, two, 2, 3, table), IndexResult::too_many_frames);
+    const std::uint64_t two[2] = {0, 0};
+    FrameTable refused;
+    EXPECT_EQ(calc_frame_offsets(half.data(), 1, two, 2, SampleSizes{3}, SampleTimes{}, refused),
+              IndexResult::too_many_frames);
+    const std::uint32_t sizes[2] = {3, 3};
+    EXPECT_EQ(calc_frame_offsets(records.data(), 1, &chunk, 1, SampleSizes{0, sizes, 2}, SampleTimes{}, refused),
+              IndexResult::too_few_sizes);
+    EXPECT_EQ(refused.total_frames, 0);
 }
 
-// What index_movie makes of a movie file, with the window read whole or as
-// the search reaches into it.
 struct Indexed {
     bool ok = false;
     std::string report;
     MovieInfo info;
-    std::vector<std::uint64_t> offsets;
+    Offsets offsets;
 };
 
-Indexed index_file(const std::string& path, bool on_demand)
+Indexed index_bytes(const Bytes& bytes)
 {
     Indexed result;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    std::FILE* report = std::tmpfile();
-    const Bytes bytes = test::read_file(path);
-    Bytes window(std::min<std::size_t>(bytes.size(), header_window_size));
     MovieSource source;
-    source.window = window.data();
+    source.bytes = bytes.data();
     source.file_size = bytes.size();
-    source.file = file;
-    if (on_demand) {
-        source.room = window.data();
-        source.window_capacity = window.size();
-        extend_window(source);
-    } else {
-        std::memcpy(window.data(), bytes.data(), window.size());
-        source.window_bytes = window.size();
-    }
+    std::FILE* report = std::tmpfile();
     FrameTable table;
     result.ok = index_movie(source, result.info, table, report);
-    FrameCursor cursor{table};
-    for (std::int32_t i = 0; i < table.total_frames; ++i) {
-        result.offsets.push_back(cursor.next());
-    }
+    result.offsets = offsets_of(table);
     std::rewind(report);
     char buffer[4096];
     std::size_t n;
@@ -176,36 +97,66 @@ Indexed index_file(const std::string& path, bool on_demand)
         result.report.append(buffer, n);
     }
     std::fclose(report);
-    std::fclose(file);
     return result;
 }
 
-TEST(MovieWindow, ReadOnDemandFindsWhatTheWholeWindowFinds)
+test::MovieParams frames_of(int count, int width = 2, int height = 2)
 {
-    // The movie atom behind free atoms of several sizes: at the start, across
-    // the first read's end (64 KiB) and across later ones, and beyond the
-    // window, where its tags are not found at all.
-    for (std::size_t lead : {0u, 65536u - 30u, 65536u - 2u, 300000u, 0x8D0000u - 40u, 0x8D0000u + 10u}) {
-        test::MovieParams p;
-        for (unsigned k = 0; k < 3; ++k) {
-            p.frames.push_back(test::pattern_frame(4, 3, k));
-        }
-        p.leading_free = std::string(lead, 'x');
-        p.decoy = "stsd stco";  // decoy text inside an earlier atom
-        const std::string path = test::temp_path("window.mov");
-        test::write_file(path, test::make_movie(p));
-        const Indexed whole = index_file(path, false);
-        const Indexed on_demand = index_file(path, true);
-        EXPECT_EQ(on_demand.ok, whole.ok) << lead;
-        EXPECT_EQ(on_demand.report, whole.report) << lead;
-        EXPECT_EQ(on_demand.offsets, whole.offsets) << lead;
-        EXPECT_EQ(on_demand.info.width, whole.info.width) << lead;
-        if (lead <= 300000u) {
-            EXPECT_TRUE(whole.ok) << lead << whole.report;
-        } else {
-            EXPECT_FALSE(whole.ok) << lead;  // the search window ends before the movie atom's tags
+    test::MovieParams p;
+    p.width = width;
+    p.height = height;
+    for (int i = 0; i < count; ++i) {
+        p.frames.push_back(test::pattern_frame(width, height, static_cast<unsigned>(i)));
+    }
+    return p;
+}
+
+// Which stored frames each layout of the same six frames shows, by their
+// place in storage order.
+TEST(MovieStructure, TheFramesAPlayerShows)
+{
+    struct Case {
+        const char* name;
+        test::MovieParams params;
+        std::vector<int> shown;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"moov-last", frames_of(6), {0, 1, 2, 3, 4, 5}});
+    cases.back().params.moov_first = false;
+    cases.push_back({"sound-first", frames_of(6), {0, 1, 2, 3, 4, 5}});
+    cases.back().params.sound_tracks_before = 2;
+    cases.back().params.handler = "vide";
+    cases.push_back({"co64", frames_of(6), {0, 1, 2, 3, 4, 5}});
+    cases.back().params.co64 = true;
+    cases.push_back({"fragments", frames_of(6), {0, 1, 2, 3, 4, 5}});
+    cases.back().params.fragmented = true;
+    cases.back().params.chunk_frames = {2, 3, 1};
+    // Media times count in units of 24 (the sample duration), durations in
+    // the movie's 600: an edit of 48 shows two frames.
+    cases.push_back({"trimmed", frames_of(6), {2, 3}});
+    cases.back().params.edits = {48, 48, 0x10000};
+    cases.push_back({"empty-then-two-edits", frames_of(6), {4, 5, 0, 1}});
+    cases.back().params.edits = {100, -1, 0x10000, 0, 96, 0x10000, 30, 0, 0x10000};
+    cases.push_back({"mid-frame-start", frames_of(6), {1, 2}});
+    cases.back().params.edits = {30, 30, 0x10000};
+    cases.push_back({"whole", frames_of(6), {0, 1, 2, 3, 4, 5}});
+    cases.back().params.edits = {144, 0, 0x10000};
+    for (const Case& c : cases) {
+        const Bytes movie = test::make_movie(c.params);
+        const Indexed indexed = index_bytes(movie);
+        ASSERT_TRUE(indexed.ok) << c.name << ": " << indexed.report;
+        ASSERT_EQ(indexed.offsets.size(), c.shown.size()) << c.name;
+        for (std::size_t i = 0; i < c.shown.size(); ++i) {
+            const Bytes& expected = c.params.frames[static_cast<std::size_t>(c.shown[i])];
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), movie.begin() + static_cast<std::ptrdiff_t>(indexed.offsets[i])))
+                << c.name << " frame " << i;
         }
     }
+    const Indexed sound = index_bytes(test::make_movie(cases[1].params));
+    EXPECT_NE(sound.report.find("Track 1 (\"soun\") is not carried into the AVI file\n"
+                                "Track 2 (\"soun\") is not carried into the AVI file\n6 frames indexed\n"),
+              std::string::npos)
+        << sound.report;
 }
 
 }  // namespace

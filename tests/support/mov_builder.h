@@ -1,6 +1,7 @@
 // A test-only writer of QuickTime movies with uncompressed frames: any
 // sample-to-chunk layout, gaps between chunks, decoy tags inside earlier
-// atoms, and fields or tables with chosen (also wrong) values.
+// atoms, other tracks, edit lists, 64-bit chunk offsets, fragments, and
+// fields or tables with chosen (also wrong) values.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,19 @@ struct MovieParams {
     // often as it appears (a few stored frames can so describe gigabytes);
     // empty: each chunk once, in order.
     std::vector<std::uint32_t> chunk_order;
+    int depth = 24;
+    std::vector<std::uint32_t> colour_table;   // depth 8: 0xRRGGBB a value, written with the description
+    std::uint32_t sample_size = 0;             // stsz's size for all; 0: width x height x 3
+    std::vector<std::uint32_t> sample_sizes;   // stsz's table instead, when not empty
+    std::string handler;                       // the video track's hdlr type; empty: no hdlr
+    int sound_tracks_before = 0;               // tracks with handler "soun" before the video track
+    std::vector<std::int64_t> edits;           // elst entries: duration, media time, rate (16.16), ...
+    std::int64_t elst_count = -1;              // written count; -1: the number of edits
+    std::vector<std::uint32_t> durations;      // stts (count, duration) pairs; empty: one duration for all
+    bool co64 = false;                         // chunk offsets as 64-bit words
+    std::uint64_t hole = 0;                    // bytes of nothing in mdat before the frames (see hole_at)
+    bool fragmented = false;                   // frames in movie fragments, one per chunk, not in the tables
+    std::int64_t trun_count = -1;              // written frame count of every trun; -1: its frames
 };
 
 class MovWriter {
@@ -77,8 +91,58 @@ public:
     }
 };
 
-// The chunks' frames laid out in mdat, and where each chunk starts.
-inline Bytes make_movie(const MovieParams& p)
+inline void write_track_header(MovWriter& w, std::uint32_t id, std::uint32_t duration, int width, int height)
+{
+    const std::size_t tkhd = w.begin_atom("tkhd");
+    w.u32(0x0000000F);
+    w.zeros(8);
+    w.u32(id);
+    w.zeros(4);
+    w.u32(duration);
+    w.zeros(8 + 2 + 2 + 2 + 2 + 36);
+    w.u32(static_cast<std::uint32_t>(width) << 16);
+    w.u32(static_cast<std::uint32_t>(height) << 16);
+    w.end_atom(tkhd);
+}
+
+inline void write_handler(MovWriter& w, const char* type)
+{
+    const std::size_t hdlr = w.begin_atom("hdlr");
+    w.zeros(4);
+    w.tag("mhlr");
+    w.tag(type);
+    w.zeros(13);
+    w.end_atom(hdlr);
+}
+
+// A sound track of no samples, which the converter passes over.
+inline void write_sound_track(MovWriter& w, std::uint32_t id)
+{
+    const std::size_t trak = w.begin_atom("trak");
+    write_track_header(w, id, 0, 0, 0);
+    const std::size_t mdia = w.begin_atom("mdia");
+    const std::size_t mdhd = w.begin_atom("mdhd");
+    w.zeros(12);
+    w.u32(44100);
+    w.zeros(8);
+    w.end_atom(mdhd);
+    write_handler(w, "soun");
+    const std::size_t minf = w.begin_atom("minf");
+    const std::size_t stbl = w.begin_atom("stbl");
+    for (const char* table : {"stts", "stsc", "stco"}) {
+        const std::size_t atom = w.begin_atom(table);
+        w.zeros(8);
+        w.end_atom(atom);
+    }
+    w.end_atom(stbl);
+    w.end_atom(minf);
+    w.end_atom(mdia);
+    w.end_atom(trak);
+}
+
+// The chunks' frames laid out in mdat, and where each chunk starts. A movie
+// with a hole is returned without it: write it with write_movie().
+inline Bytes make_movie(const MovieParams& p, std::size_t* hole_at = nullptr)
 {
     std::vector<std::uint32_t> per_chunk = p.chunk_frames;
     if (per_chunk.empty()) {
@@ -100,23 +164,29 @@ inline Bytes make_movie(const MovieParams& p)
     // mdat content, with the chunk offsets relative to its data.
     Bytes mdat;
     std::vector<std::uint32_t> relative;
+    std::vector<Bytes> chunk_bytes;
     std::size_t frame = 0;
     for (std::size_t c = 0; c < per_chunk.size(); ++c) {
         if (!p.gaps.empty()) {
             mdat.insert(mdat.end(), p.gaps[c % p.gaps.size()], 0xEE);
         }
         relative.push_back(static_cast<std::uint32_t>(mdat.size()));
+        Bytes chunk;
         for (std::uint32_t k = 0; k < per_chunk[c] && frame < p.frames.size(); ++k, ++frame) {
-            mdat.insert(mdat.end(), p.frames[frame].begin(), p.frames[frame].end());
+            chunk.insert(chunk.end(), p.frames[frame].begin(), p.frames[frame].end());
         }
+        mdat.insert(mdat.end(), chunk.begin(), chunk.end());
+        chunk_bytes.push_back(chunk);
     }
+    const std::uint32_t frame_bytes = static_cast<std::uint32_t>(p.width) * static_cast<std::uint32_t>(p.height) * 3u;
+    const std::uint32_t frame_count = static_cast<std::uint32_t>(p.frames.size());
 
-    auto write_moov = [&](MovWriter& w, std::uint32_t mdat_data_start) {
+    auto write_moov = [&](MovWriter& w, std::uint64_t mdat_data_start) {
         const std::size_t moov = w.begin_atom("moov");
         const std::size_t mvhd = w.begin_atom("mvhd");
         w.zeros(12);
         w.u32(p.time_scale);
-        w.u32(p.sample_duration * static_cast<std::uint32_t>(p.frames.size()));
+        w.u32(p.sample_duration * frame_count);
         w.u32(0x00010000);
         w.u16(0x0100);
         w.zeros(10 + 36 + 24);
@@ -127,31 +197,39 @@ inline Bytes make_movie(const MovieParams& p)
             w.bytes.insert(w.bytes.end(), p.decoy.begin(), p.decoy.end());
             w.end_atom(free_atom);
         }
+        for (int t = 0; t < p.sound_tracks_before; ++t) {
+            write_sound_track(w, static_cast<std::uint32_t>(t + 2));
+        }
         const std::size_t trak = w.begin_atom("trak");
-        const std::size_t tkhd = w.begin_atom("tkhd");
-        w.u32(0x0000000F);
-        w.zeros(8);
-        w.u32(1);
-        w.zeros(4);
-        w.u32(p.sample_duration * static_cast<std::uint32_t>(p.frames.size()));
-        w.zeros(8 + 2 + 2 + 2 + 2 + 36);
-        w.u32(static_cast<std::uint32_t>(p.width) << 16);
-        w.u32(static_cast<std::uint32_t>(p.height) << 16);
-        w.end_atom(tkhd);
+        write_track_header(w, 1, p.sample_duration * frame_count, p.width, p.height);
+        if (!p.edits.empty() || p.elst_count >= 0) {
+            const std::size_t edts = w.begin_atom("edts");
+            const std::size_t elst = w.begin_atom("elst");
+            w.zeros(4);
+            w.u32(p.elst_count >= 0 ? static_cast<std::uint32_t>(p.elst_count)
+                                    : static_cast<std::uint32_t>(p.edits.size() / 3));
+            for (std::int64_t word : p.edits) {
+                w.u32(static_cast<std::uint32_t>(word));
+            }
+            w.end_atom(elst);
+            w.end_atom(edts);
+        }
         const std::size_t mdia = w.begin_atom("mdia");
         const std::size_t mdhd = w.begin_atom("mdhd");
         w.zeros(12);
         w.u32(p.time_scale);
-        w.u32(p.sample_duration * static_cast<std::uint32_t>(p.frames.size()));
+        w.u32(p.sample_duration * frame_count);
         w.zeros(4);
         w.end_atom(mdhd);
+        if (!p.handler.empty()) {
+            write_handler(w, p.handler.c_str());
+        }
         const std::size_t minf = w.begin_atom("minf");
         const std::size_t stbl = w.begin_atom("stbl");
         const std::size_t stsd = w.begin_atom("stsd");
         w.zeros(4);
         w.u32(1);
-        w.u32(86);
-        w.bytes.insert(w.bytes.end(), p.format.begin(), p.format.begin() + 4);
+        const std::size_t entry = w.begin_atom(p.format.c_str());
         w.zeros(6);
         w.u16(1);
         w.zeros(4 + 4 + 4 + 4);
@@ -162,49 +240,105 @@ inline Bytes make_movie(const MovieParams& p)
         w.zeros(4);
         w.u16(1);
         w.zeros(32);
-        w.u16(24);
-        w.u16(0xFFFF);
+        w.u16(static_cast<unsigned>(p.depth));
+        if (p.colour_table.empty()) {
+            w.u16(0xFFFF);
+        } else {
+            w.u16(0);
+            w.zeros(4 + 2);
+            w.u16(static_cast<unsigned>(p.colour_table.size() - 1));
+            for (std::size_t v = 0; v < p.colour_table.size(); ++v) {
+                w.u16(static_cast<unsigned>(v));
+                for (int shift : {16, 8, 0}) {
+                    w.u16(((p.colour_table[v] >> shift) & 0xFF) * 0x101);
+                }
+            }
+        }
+        w.end_atom(entry);
         w.end_atom(stsd);
+        const std::uint32_t listed_frames = p.fragmented ? 0 : frame_count;
         const std::size_t stts = w.begin_atom("stts");
         w.zeros(4);
-        w.u32(1);
-        w.u32(static_cast<std::uint32_t>(p.frames.size()));
-        w.u32(p.sample_duration);
+        if (p.fragmented) {
+            w.u32(0);
+        } else if (!p.durations.empty()) {
+            w.u32(static_cast<std::uint32_t>(p.durations.size() / 2));
+            for (std::uint32_t word : p.durations) {
+                w.u32(word);
+            }
+        } else {
+            w.u32(1);
+            w.u32(listed_frames);
+            w.u32(p.sample_duration);
+        }
         w.end_atom(stts);
         const std::size_t stsc_atom = w.begin_atom("stsc");
         w.zeros(4);
-        w.u32(p.stsc_count >= 0 ? static_cast<std::uint32_t>(p.stsc_count) : static_cast<std::uint32_t>(stsc.size() / 3));
-        for (std::uint32_t word : stsc) {
-            w.u32(word);
+        if (p.fragmented) {
+            w.u32(0);
+        } else {
+            w.u32(p.stsc_count >= 0 ? static_cast<std::uint32_t>(p.stsc_count)
+                                    : static_cast<std::uint32_t>(stsc.size() / 3));
+            for (std::uint32_t word : stsc) {
+                w.u32(word);
+            }
         }
         w.end_atom(stsc_atom);
         const std::size_t stsz = w.begin_atom("stsz");
         w.zeros(4);
-        w.u32(static_cast<std::uint32_t>(p.width) * static_cast<std::uint32_t>(p.height) * 3u);
-        w.u32(static_cast<std::uint32_t>(p.frames.size()));
+        if (!p.sample_sizes.empty() && !p.fragmented) {
+            w.u32(0);
+            w.u32(static_cast<std::uint32_t>(p.sample_sizes.size()));
+            for (std::uint32_t size : p.sample_sizes) {
+                w.u32(size);
+            }
+        } else {
+            w.u32(p.sample_size != 0 ? p.sample_size : frame_bytes);
+            w.u32(listed_frames);
+        }
         w.end_atom(stsz);
-        const std::size_t stco = w.begin_atom("stco");
+        const std::size_t stco = w.begin_atom(p.co64 ? "co64" : "stco");
         w.zeros(4);
-        std::vector<std::uint32_t> listed = relative;
+        std::vector<std::uint64_t> listed;
+        for (std::uint32_t r : relative) {
+            listed.push_back(mdat_data_start + r);
+        }
         if (!p.chunk_order.empty()) {
             listed.clear();
             for (std::uint32_t c : p.chunk_order) {
-                listed.push_back(relative[c]);
+                listed.push_back(mdat_data_start + relative[c]);
             }
         }
-        const std::size_t chunks = listed.size() + p.extra_chunk_offsets.size();
-        w.u32(p.stco_count >= 0 ? static_cast<std::uint32_t>(p.stco_count) : static_cast<std::uint32_t>(chunks));
-        for (std::uint32_t r : listed) {
-            w.u32(mdat_data_start + r);
-        }
         for (std::uint32_t o : p.extra_chunk_offsets) {
-            w.u32(o);
+            listed.push_back(o);
+        }
+        if (p.fragmented) {
+            listed.clear();
+        }
+        w.u32(p.stco_count >= 0 ? static_cast<std::uint32_t>(p.stco_count) : static_cast<std::uint32_t>(listed.size()));
+        for (std::uint64_t o : listed) {
+            if (p.co64) {
+                w.u32(static_cast<std::uint32_t>(o >> 32));
+            }
+            w.u32(static_cast<std::uint32_t>(o));
         }
         w.end_atom(stco);
         w.end_atom(stbl);
         w.end_atom(minf);
         w.end_atom(mdia);
         w.end_atom(trak);
+        if (p.fragmented) {
+            const std::size_t mvex = w.begin_atom("mvex");
+            const std::size_t trex = w.begin_atom("trex");
+            w.zeros(4);
+            w.u32(1);
+            w.u32(1);
+            w.u32(p.sample_duration);
+            w.u32(p.sample_size != 0 ? p.sample_size : frame_bytes);
+            w.u32(0);
+            w.end_atom(trex);
+            w.end_atom(mvex);
+        }
         w.end_atom(moov);
     };
 
@@ -219,7 +353,42 @@ inline Bytes make_movie(const MovieParams& p)
         w.bytes.insert(w.bytes.end(), p.leading_free.begin(), p.leading_free.end());
         w.end_atom(free_atom);
     }
-    if (p.moov_first) {
+    if (p.fragmented) {
+        // Each chunk a fragment: its data counted from the fragment's start.
+        write_moov(w, 0);
+        std::size_t first = 0;
+        for (std::size_t c = 0; c < chunk_bytes.size(); ++c) {
+            const std::size_t moof = w.begin_atom("moof");
+            const std::size_t mfhd = w.begin_atom("mfhd");
+            w.zeros(4);
+            w.u32(static_cast<std::uint32_t>(c + 1));
+            w.end_atom(mfhd);
+            const std::size_t traf = w.begin_atom("traf");
+            const std::size_t tfhd = w.begin_atom("tfhd");
+            w.u32(0x020000);  // the data's offsets count from the fragment
+            w.u32(1);
+            w.end_atom(tfhd);
+            const std::size_t trun = w.begin_atom("trun");
+            const bool sizes = !p.sample_sizes.empty();
+            w.u32(sizes ? 0x201 : 0x001);
+            w.u32(p.trun_count >= 0 ? static_cast<std::uint32_t>(p.trun_count) : per_chunk[c]);
+            const std::size_t data_offset = w.bytes.size();
+            w.u32(0);
+            if (sizes) {
+                for (std::uint32_t k = 0; k < per_chunk[c]; ++k) {
+                    w.u32(p.sample_sizes[first + k]);
+                }
+            }
+            first += per_chunk[c];
+            w.end_atom(trun);
+            w.end_atom(traf);
+            w.end_atom(moof);
+            w.put32(data_offset, static_cast<std::uint32_t>(w.bytes.size() - moof + 8));
+            const std::size_t atom = w.begin_atom("mdat");
+            w.raw(chunk_bytes[c]);
+            w.end_atom(atom);
+        }
+    } else if (p.moov_first) {
         MovWriter probe;
         write_moov(probe, 0);
         const std::uint32_t data_start = static_cast<std::uint32_t>(w.bytes.size() + probe.bytes.size() + 8);
@@ -227,6 +396,22 @@ inline Bytes make_movie(const MovieParams& p)
         const std::size_t atom = w.begin_atom("mdat");
         w.raw(mdat);
         w.end_atom(atom);
+    } else if (p.hole > 0) {
+        // A 64-bit mdat whose frames follow a hole.
+        const std::size_t atom = w.bytes.size();
+        w.u32(1);
+        w.tag("mdat");
+        w.u32(0);
+        w.u32(0);
+        if (hole_at != nullptr) {
+            *hole_at = w.bytes.size();
+        }
+        const std::uint64_t data_start = w.bytes.size() + p.hole;
+        w.raw(mdat);
+        const std::uint64_t size = w.bytes.size() - atom + p.hole;
+        w.put32(atom + 8, static_cast<std::uint32_t>(size >> 32));
+        w.put32(atom + 12, static_cast<std::uint32_t>(size));
+        write_moov(w, data_start);
     } else {
         const std::size_t atom = w.begin_atom("mdat");
         const std::uint32_t data_start = static_cast<std::uint32_t>(w.bytes.size());
