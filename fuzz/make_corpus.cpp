@@ -65,6 +65,35 @@ int main(int argc, char** argv)
             save(root + "/movie/movie" + std::to_string(n++), test::make_movie(p));
         }
     }
+    // The structures the reader follows beyond one plain track: other tracks,
+    // edit lists, 64-bit offsets, sizes per sample, fragments and colour
+    // tables.
+    for (int kind = 0; kind < 5; ++kind) {
+        test::MovieParams p;
+        p.width = 3;
+        p.height = 2;
+        for (int i = 0; i < 4; ++i) {
+            p.frames.push_back(test::pattern_frame(p.width, p.height, static_cast<unsigned>(i)));
+        }
+        p.chunk_frames = {2, 1, 1};
+        p.handler = "vide";
+        p.sound_tracks_before = kind == 0 ? 1 : 0;
+        p.edits = kind == 1 ? std::vector<std::int64_t>{24, -1, 0x10000, 48, 24, 0x10000} : std::vector<std::int64_t>{};
+        p.co64 = kind == 2;
+        p.fragmented = kind == 3;
+        if (kind == 3) {
+            p.sample_sizes.assign(4, 18);
+        }
+        if (kind == 4) {
+            p.depth = 8;
+            p.colour_table = {0x102030, 0x405060, 0x708090};
+            p.sample_size = 6;
+            for (test::Bytes& frame : p.frames) {
+                frame.resize(6);
+            }
+        }
+        save(root + "/movie/structure" + std::to_string(kind), test::make_movie(p));
+    }
 
     for (int compressed : {0, 1}) {
         for (auto [w, h] : {std::pair{4, 3}, {9, 7}}) {

@@ -150,6 +150,20 @@ TEST(CodecLayout, AlphaFrames)
     EXPECT_LT(le32(coded, 5), le32(coded, 9));
     EXPECT_LT(le32(coded, 9), coded.size());
 
+    // reelpack stores 32-bit movies in these frames: their bytes are pinned
+    // (length and FNV-1a hash).
+    Bytes picture(64);
+    for (std::size_t i = 0; i < picture.size(); ++i) {
+        picture[i] = static_cast<unsigned char>((i * 37) ^ ((i >> 2) * 11));
+    }
+    const Bytes pinned = c.code(picture);
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    for (unsigned char v : pinned) {
+        hash = (hash ^ v) * 0x100000001b3u;
+    }
+    EXPECT_EQ(pinned.size(), 161u);
+    EXPECT_EQ(hash, 0x1ccd7d5f4b5c77fdu);
+
     // Without alpha the fourth byte is dropped.
     Coder plain(4, 4, 32);
     Bytes a = noise(64, 5);

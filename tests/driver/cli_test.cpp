@@ -175,6 +175,43 @@ TEST(Cli, LayoutsAndDecoys)
     EXPECT_EQ(d.out, indexing_text(decoyed, 1, 2, 2) + writing_text(out));
 }
 
+TEST(Cli, MoviesPastFourGibibytesWithTheMovieAtomAtTheEnd)
+{
+    // A sparse movie: 5 GiB of nothing in a 64-bit "mdat" before the frames,
+    // 64-bit chunk offsets, and the movie atom after it all.
+    MovieParams p = movie_of(4, 3, 3, "WRLE");
+    p.moov_first = false;
+    p.co64 = true;
+    p.hole = std::uint64_t(5) << 30;
+    std::size_t hole_at = 0;
+    const Bytes bytes = test::make_movie(p, &hole_at);
+    const std::string movie = test::temp_path("past-4g.mov");
+    {
+        std::FILE* f = std::fopen(movie.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fwrite(bytes.data(), 1, hole_at, f), hole_at);
+        ASSERT_EQ(fseeko(f, static_cast<off_t>(p.hole), SEEK_CUR), 0);
+        ASSERT_EQ(std::fwrite(bytes.data() + hole_at, 1, bytes.size() - hole_at, f), bytes.size() - hole_at);
+        std::fclose(f);
+    }
+    const std::string plain = test::temp_path("past-4g-u.avi");
+    const std::string coded = test::temp_path("past-4g.avi");
+    const auto r = test::reelpack("-u " + movie + " " + plain);
+    const auto c = test::reelpack(movie + " " + coded);
+    ::unlink(movie.c_str());
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, indexing_text(p, 1, 3, 3) + writing_text(plain));
+    EXPECT_EQ(c.status, 0) << c.out;
+    const auto frames = avi_frames(test::read_file(plain));
+    ASSERT_EQ(frames.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(frames[i], p.frames[i]) << i;
+    }
+    const std::string unpacked = test::temp_path("past-4g-unpacked.avi");
+    ASSERT_EQ(test::reelunpack(coded + " " + unpacked).status, 0);
+    EXPECT_EQ(test::read_file(unpacked), test::read_file(plain));
+}
+
 TEST(Cli, IncompleteFramesAreWrittenBlackAndReported)
 {
     MovieParams p = movie_of(4, 2, 3, "WRLE");
