@@ -140,9 +140,13 @@ TEST_F(FfmpegInterop, MoviesAsFfmpegWritesThemConvertExactly)
             EXPECT_NE(r.out.find(c.expect), std::string::npos) << c.name << ": " << r.out;
             EXPECT_TRUE(test::reelunpack(out + " - 2>/dev/null").out == reference) << c.name << " " << mode;
         }
+        // The coded file unpacks to the uncompressed one, byte for byte.
+        const std::string plain = test::temp_path(std::string("ff-") + c.name + "-u.avi");
+        const std::string unpacked = test::temp_path(std::string("ff-") + c.name + "-unpacked.avi");
+        ASSERT_EQ(test::reelunpack(test::temp_path(std::string("ff-") + c.name + ".avi") + " " + unpacked).status, 0);
+        EXPECT_TRUE(test::read_file(unpacked) == test::read_file(plain)) << c.name;
         if (c.pixels == "bgra") {
             // ffmpeg reads the uncompressed 32-bit file as bgra, alpha and all.
-            const std::string plain = test::temp_path(std::string("ff-") + c.name + "-u.avi");
             EXPECT_TRUE(test::run("ffmpeg -v error -i " + plain + " -pix_fmt bgra -f rawvideo -").out == reference);
         }
     }
