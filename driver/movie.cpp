@@ -73,14 +73,16 @@ struct Held {
 };
 
 // Reads the atoms of the movie and reports what is wrong with them.
+void report_too_short(std::FILE* report, const char* type)
+{
+    report_format(report, "The \"%s\" atom is too short for what it says it holds.\n", type);
+}
+
 struct Reader {
     const MovieSource& source;
     std::FILE* report;
 
-    void too_short(const Atom& atom) const
-    {
-        report_format(report, "The \"%s\" atom is too short for what it says it holds.\n", atom.type);
-    }
+    void too_short(const Atom& atom) const { report_too_short(report, atom.type); }
 
     // The atom whose header starts at `position` within a parent that ends
     // at `end`; `holder` names the parent ("" at the top of the file).
@@ -619,10 +621,11 @@ bool read_structure(const Reader& reader, Structure& s)
     return true;
 }
 
-// A table of `words` 32-bit words (or 64-bit ones) from `offset` within an
-// atom, converted to native integers.
+// A table of `count` words of `word_bytes` bytes (4 or 8) from `offset`
+// within an atom, converted to native integers.
+template <typename Word>
 bool read_words(const Held& held, const Atom& atom, std::uint64_t offset, std::uint64_t count, std::size_t word_bytes,
-                std::vector<std::uint64_t>& out)
+                std::vector<Word>& out)
 {
     if (!table_fits(atom, offset, count, word_bytes)) {
         return false;
@@ -630,21 +633,7 @@ bool read_words(const Held& held, const Atom& atom, std::uint64_t offset, std::u
     out.resize(static_cast<std::size_t>(count));
     const unsigned char* p = held.at(atom.body + offset);
     for (std::size_t i = 0; i < out.size(); ++i, p += word_bytes) {
-        out[i] = word_bytes == 8 ? get_be64(p) : get_be32(p);
-    }
-    return true;
-}
-
-bool read_words32(const Held& held, const Atom& atom, std::uint64_t offset, std::uint64_t count,
-                  std::vector<std::uint32_t>& out)
-{
-    if (!table_fits(atom, offset, count, 4)) {
-        return false;
-    }
-    out.resize(static_cast<std::size_t>(count));
-    const unsigned char* p = held.at(atom.body + offset);
-    for (std::size_t i = 0; i < out.size(); ++i, p += 4) {
-        out[i] = get_be32(p);
+        out[i] = static_cast<Word>(word_bytes == 8 ? get_be64(p) : get_be32(p));
     }
     return true;
 }
@@ -655,7 +644,7 @@ bool pixel_layout(const Held& held, const Atom& stsd, const unsigned char* forma
     std::uint32_t depth = 0;
     std::uint32_t table_id = 0;
     if (!field16(held, stsd, 8 + 82, depth) || !field16(held, stsd, 8 + 84, table_id)) {
-        report_format(report, "The \"%s\" atom is too short for what it says it holds.\n", "stsd");
+        report_too_short(report, "stsd");
         return false;
     }
     info.depth = static_cast<int>(depth);
@@ -693,12 +682,12 @@ bool pixel_layout(const Held& held, const Atom& stsd, const unsigned char* forma
         pixel_bits = 8;
         std::uint32_t last = 0;
         if (!field16(held, stsd, 8 + 86 + 6, last)) {
-            report_format(report, "The \"%s\" atom is too short for what it says it holds.\n", "stsd");
+            report_too_short(report, "stsd");
             return false;
         }
         const std::uint64_t entries = std::min<std::uint32_t>(last, 255) + 1;
         if (!table_fits(stsd, 8 + 94, entries, 8)) {
-            report_format(report, "The \"%s\" atom is too short for what it says it holds.\n", "stsd");
+            report_too_short(report, "stsd");
             return false;
         }
         for (std::uint64_t v = 0; v < entries; ++v) {
@@ -905,7 +894,7 @@ bool index_movie(const MovieSource& source, MovieInfo& info, FrameTable& table, 
     report_line(report, "Sample to time table found");
     std::uint32_t time_entries = 0;
     std::vector<std::uint32_t> stts;
-    if (!field32(held, s.stts, 4, time_entries) || !read_words32(held, s.stts, 8, std::uint64_t(time_entries) * 2, stts)) {
+    if (!field32(held, s.stts, 4, time_entries) || !read_words(held, s.stts, 8, std::uint64_t(time_entries) * 2, 4, stts)) {
         reader.too_short(s.stts);
         return false;
     }
@@ -932,7 +921,7 @@ bool index_movie(const MovieSource& source, MovieInfo& info, FrameTable& table, 
     }
     report_format(report, "Number of entries = %u\n", record_count);
     std::vector<std::uint32_t> stsc;
-    if (!read_words32(held, s.stsc, 8, std::uint64_t(record_count) * 3, stsc)) {
+    if (!read_words(held, s.stsc, 8, std::uint64_t(record_count) * 3, 4, stsc)) {
         reader.too_short(s.stsc);
         return false;
     }
@@ -944,7 +933,7 @@ bool index_movie(const MovieSource& source, MovieInfo& info, FrameTable& table, 
     sizes.constant = static_cast<std::uint32_t>(info.layout.frame_bytes);
     if (s.stsz.found) {
         if (!field32(held, s.stsz, 4, sizes.constant) || !field32(held, s.stsz, 8, sizes.count) ||
-            (sizes.constant == 0 && !read_words32(held, s.stsz, 12, sizes.count, size_table))) {
+            (sizes.constant == 0 && !read_words(held, s.stsz, 12, sizes.count, 4, size_table))) {
             reader.too_short(s.stsz);
             return false;
         }
