@@ -1,7 +1,5 @@
 #include "avi/avi_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -127,14 +125,6 @@ std::uint64_t avi_riff_count(std::uint64_t frames, std::uint32_t frame_size, std
     return 1 + (rest + per_extension - 1) / per_extension;
 }
 
-void remove_incomplete_output(const char* path)
-{
-    struct stat st;
-    if (::stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
-        std::remove(path);
-    }
-}
-
 const char* avi_credit_text() { return "reelpack " REELPACK_VERSION; }
 
 AviWriter::~AviWriter()
@@ -167,7 +157,7 @@ bool AviWriter::write2(const void* first, std::size_t first_size, const void* se
     }
     struct iovec* next = parts;
     while (count > 0) {
-        const ssize_t n = ::writev(out, next, count);
+        const ssize_t n = ::writev(output.fd, next, count);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -190,9 +180,26 @@ bool AviWriter::write2(const void* first, std::size_t first_size, const void* se
     return true;
 }
 
-int AviWriter::init(const char* name, int width, int height, int rate, int scale, int compressed, int bit_count)
+bool AviWriter::write_at(const void* data, std::size_t size, std::uint64_t at)
 {
-    filename = name;
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(output.fd, bytes, size, static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+        at += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+int AviWriter::init(const char* filename, int width, int height, int rate, int scale, int compressed, int bit_count)
+{
     frame_count = 0;
     index_capacity = 0;
     max_chunk_size = 0;
@@ -230,9 +237,7 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
         put_le32(header + avi_offset::bitmap_compression, 0);
     }
 
-    abandon();
-    out = ::open(filename, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (out < 0) {
+    if (!open_output(output, filename)) {
         std::fprintf(report, "Unable to open output file %s\n", filename);
         return 0;
     }
@@ -489,44 +494,22 @@ int AviWriter::flush()
         std::memcpy(indx + 16, "00dc", 4);
     }
 
-    const bool closed = ::close(out) == 0;
-    out = -1;
-    if (!closed) {
-        error = AviError::write_failed;
-        return 0;
-    }
-
     // Go back once to complete the header, everything up to and including
     // the "movi" list size, and the sizes of the "AVIX" RIFFs.
-    std::FILE* again = std::fopen(filename, "r+b");
-    if (again == nullptr) {
-        error = AviError::write_failed;
-        return 0;
-    }
-    bool ok = std::fseek(again, 0, SEEK_SET) == 0 &&
-              std::fwrite(header, 1, avi_offset::movi_code, again) == static_cast<std::size_t>(avi_offset::movi_code);
+    bool ok = write_at(header, avi_offset::movi_code, 0);
     for (int i = 0; ok && i < riff_count - 1; ++i) {
-        unsigned char size[4];
-        put_le32(size, extensions[i].riff_size);
-        ok = ::fseeko(again, static_cast<off_t>(extensions[i].riff_start + 4), SEEK_SET) == 0 &&
-             std::fwrite(size, 1, 4, again) == 4;
-        put_le32(size, extensions[i].movi_size);
-        ok = ok && ::fseeko(again, static_cast<off_t>(extensions[i].riff_start + 16), SEEK_SET) == 0 &&
-             std::fwrite(size, 1, 4, again) == 4;
+        unsigned char riff_size[4];
+        unsigned char movi_size[4];
+        put_le32(riff_size, extensions[i].riff_size);
+        put_le32(movi_size, extensions[i].movi_size);
+        ok = write_at(riff_size, 4, extensions[i].riff_start + 4) &&
+             write_at(movi_size, 4, extensions[i].riff_start + 16);
     }
-    ok = ok && std::fflush(again) == 0;
-    ok = (std::fclose(again) == 0) && ok;
-    if (!ok) {
+    if (!ok || !finish_output(output)) {
         error = AviError::write_failed;
         return 0;
     }
     return 1;
 }
 
-void AviWriter::abandon()
-{
-    if (out >= 0) {
-        ::close(out);
-        out = -1;
-    }
-}
+void AviWriter::abandon() { discard_output(output); }

@@ -2,7 +2,8 @@
 // every frame one "00dc" chunk of the "movi" list, then an "idx1" index and a
 // "JUNK" tail that brings the length to a multiple of 1,024. The file is
 // written in one forward pass; flush() then goes back once to complete the
-// header.
+// header and puts the finished file in place. Until then the output's name
+// keeps what it held (see avi/output_file.h).
 //
 // A file that would reach 2 GiB continues as OpenDML: the first RIFF closes
 // with an "ix00" standard index at the end of its "movi" list and the "idx1"
@@ -17,6 +18,7 @@
 #include <cstdio>
 
 #include "avi/compact_empty.h"
+#include "avi/output_file.h"
 
 // Where the fields that init() and flush() fill lie in the header.
 namespace avi_offset {
@@ -78,9 +80,8 @@ public:
     std::int32_t frame_count = 0;           // frames written, and index entries in use
     unsigned char* index = nullptr;         // "idx1" entries, 16 bytes each, in file byte order
     std::int32_t index_capacity = 0;
-    int out = -1;                           // the output file's descriptor
+    OutputFile output;                      // the file being written
     std::int32_t max_chunk_size = 0;        // the largest frame written, plus 4
-    const char* filename = nullptr;         // not owned; flush() opens it again
     std::uint64_t position = 0;             // the current write position
     std::uint64_t first_riff_limit = avi_first_riff_limit;
     std::uint64_t riff_limit = avi_riff_limit;
@@ -110,8 +111,8 @@ public:
     AviWriter(const AviWriter&) = delete;
     AviWriter& operator=(const AviWriter&) = delete;
 
-    // Opens the file and writes its header; 0 (after printing "Unable to open
-    // output file") when the file cannot be opened. Frames are of 24 bits a
+    // Opens the output and writes its header; 0 (after printing "Unable to
+    // open output file") when it cannot be opened. Frames are of 24 bits a
     // pixel, or 32 with alpha.
     int init(const char* filename, int width, int height, int rate, int scale, int compressed, int bit_count = 24);
 
@@ -128,11 +129,14 @@ public:
     int write_frame_part(const unsigned char* part, std::size_t size);
     int end_frame();
 
-    // Writes the index and tail, then completes the header. Returns 1, or 0
-    // with `error` set.
+    // Writes the index and tail, completes the header, then makes the file
+    // durable and puts it in place under its name. Returns 1, or 0 with
+    // `error` set (and the output's name untouched).
     int flush();
 
-    // Closes the file without completing it (the caller then removes it).
+    // Closes the file without completing it and removes its temporary file;
+    // the output's name keeps what it held. The destructor does the same for
+    // a file that flush() did not finish.
     void abandon();
 
 private:
@@ -140,6 +144,7 @@ private:
     bool end_chunk(int flags);
     bool write(const void* data, std::size_t size);
     bool write2(const void* first, std::size_t first_size, const void* second, std::size_t second_size);
+    bool write_at(const void* data, std::size_t size, std::uint64_t at);
     bool write_standard_index();
     bool write_tail();
     bool close_first_riff();
@@ -154,11 +159,6 @@ private:
 std::uint64_t avi_riff_count(std::uint64_t frames, std::uint32_t frame_size,
                              std::uint64_t first_limit = avi_first_riff_limit,
                              std::uint64_t extension_limit = avi_riff_limit);
-
-// Removes an output file left incomplete by a failure, so that it cannot be
-// taken for a result; only a regular file is removed (never a device such as
-// /dev/full).
-void remove_incomplete_output(const char* path);
 
 // The credit text that init() stores in the header.
 const char* avi_credit_text();

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -107,32 +106,7 @@ int output_failure(AviWriter& writer, const char* path)
     } else {
         std::printf("Unable to write output file %s\n", path);
     }
-    remove_incomplete_output(path);
     return exit_failure;
-}
-
-// The output being written, for the interrupt handler.
-const char* volatile output_in_progress = nullptr;
-
-// An interrupted conversion leaves no half-written file behind.
-extern "C" void remove_output_and_exit(int signal_number)
-{
-    const char* path = output_in_progress;
-    if (path != nullptr) {
-        struct stat st;
-        if (::stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
-            ::unlink(path);
-        }
-    }
-    ::_exit(128 + signal_number);
-}
-
-void remove_output_on_interrupt(const char* path)
-{
-    output_in_progress = path;
-    std::signal(SIGINT, remove_output_and_exit);
-    std::signal(SIGTERM, remove_output_and_exit);
-    std::signal(SIGHUP, remove_output_and_exit);
 }
 
 bool same_file(const struct stat& input, const char* output_path)
@@ -249,11 +223,11 @@ int reelpack_run(int argc, char** argv)
     }
 
     AviWriter writer;
+    remove_output_on_signals();
     if (!writer.init(output_path, width, height, info.time_scale, info.sample_duration, compressed ? 1 : 0,
                      bit_count)) {
         return exit_failure;
     }
-    remove_output_on_interrupt(output_path);
     std::printf("Writing %s, this may take a while...\n", output_path);
 
     std::int32_t incomplete = 0;
@@ -295,7 +269,6 @@ int reelpack_run(int argc, char** argv)
     if (!writer.flush()) {
         return output_failure(writer, output_path);
     }
-    output_in_progress = nullptr;
     std::printf("Finished writing file %s\n", output_path);
     if (incomplete > 0) {
         std::printf("Warning: %d frames were incomplete in the movie; their missing bytes were written as black\n",

@@ -280,6 +280,7 @@ int main(int argc, char** argv)
     AviWriter writer;
     writer.report = stderr;
     if (!to_stdout) {
+        remove_output_on_signals();
         if (!writer.init(output_path, layout.width, layout.height, static_cast<int>(layout.rate),
                          static_cast<int>(layout.scale), 0, layout.bit_count)) {
             return exit_failure;  // the writer has said why
@@ -323,7 +324,6 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "reelunpack: unable to write %s\n", to_stdout ? "to standard output" : output_path);
             if (!to_stdout) {
                 writer.abandon();
-                remove_incomplete_output(output_path);
             }
             return exit_failure;
         }
@@ -331,7 +331,6 @@ int main(int argc, char** argv)
     }
     if (!to_stdout && !writer.flush()) {
         std::fprintf(stderr, "reelunpack: unable to write %s\n", output_path);
-        remove_incomplete_output(output_path);
         return exit_failure;
     }
     progress.finish(total);

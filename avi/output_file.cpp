@@ -1,0 +1,243 @@
+#include "avi/output_file.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The temporary file being written, for the signal handler: a fixed buffer,
+// since the handler may do nothing but read it and call unlink and _exit.
+char aside_path[PATH_MAX];
+std::atomic<bool> aside_recorded{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler reads the flag");
+
+extern "C" void remove_aside_file_and_exit(int signal_number)
+{
+    if (aside_recorded.load(std::memory_order_acquire)) {
+        ::unlink(aside_path);
+    }
+    ::_exit(128 + signal_number);
+}
+
+void forget_aside(const std::string& temporary)
+{
+    if (aside_recorded.load(std::memory_order_acquire) && temporary == aside_path) {
+        aside_recorded.store(false, std::memory_order_release);
+    }
+}
+
+// The name that writing to `path` would create or replace: the file at the
+// end of a chain of symbolic links, also one that does not exist yet.
+bool resolve_target(const char* path, std::string& target)
+{
+    struct stat st;
+    if (::stat(path, &st) == 0) {
+        char* real = ::realpath(path, nullptr);
+        if (real == nullptr) {
+            return false;
+        }
+        target = real;
+        std::free(real);
+        return true;
+    }
+    if (errno != ENOENT) {
+        return false;
+    }
+    // A dangling link: writing through it would create the file it names.
+    target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return true;
+        }
+        char link[PATH_MAX];
+        const ssize_t n = ::readlink(target.c_str(), link, sizeof link);
+        if (n <= 0 || std::size_t(n) == sizeof link) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        const std::string named(link, static_cast<std::size_t>(n));
+        const std::size_t slash = target.rfind('/');
+        target = named[0] == '/' || slash == std::string::npos ? named : target.substr(0, slash + 1) + named;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+// Creates the temporary file and records it for the signal handler, with
+// the signals held off between the two so that the handler never meets a
+// file it does not know of, nor a name that is not this run's file.
+int create_aside(const std::string& temporary)
+{
+    sigset_t held;
+    sigset_t before;
+    sigemptyset(&held);
+    sigaddset(&held, SIGINT);
+    sigaddset(&held, SIGTERM);
+    sigaddset(&held, SIGHUP);
+    ::pthread_sigmask(SIG_BLOCK, &held, &before);
+    // Made with 0666 as the output itself would be, so that the umask (and a
+    // folder's default permissions) give the finished file its mode.
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int opened_errno = errno;
+    if (fd >= 0) {
+        aside_recorded.store(false, std::memory_order_release);
+        std::memcpy(aside_path, temporary.c_str(), temporary.size() + 1);
+        aside_recorded.store(true, std::memory_order_release);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    errno = opened_errno;
+    return fd;
+}
+
+bool open_in_place(OutputFile& file, const char* path)
+{
+    // No O_CREAT: a name that is not a device by now is written aside.
+    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISREG(st.st_mode)) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return false;
+    }
+    file.fd = fd;
+    file.aside = false;
+    file.target = path;
+    return true;
+}
+
+bool open_aside(OutputFile& file, const char* path)
+{
+    std::string target;
+    if (!resolve_target(path, target)) {
+        return false;
+    }
+    struct stat st;
+    file.kept_mode = -1;
+    if (::stat(target.c_str(), &st) == 0) {
+        // A file that could not be written over is not replaced either.
+        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+            return false;
+        }
+        file.kept_mode = static_cast<int>(st.st_mode & 0777);
+    }
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    // Part of a long name, so that the temporary name stays within NAME_MAX.
+    const std::string name = target.substr(folder.size(), 200);
+    if (name.empty()) {
+        errno = EISDIR;
+        return false;
+    }
+    static unsigned count = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[64];
+        std::snprintf(suffix, sizeof suffix, ".%ld.%u.part", static_cast<long>(::getpid()), count++);
+        const std::string temporary = folder + "." + name + suffix;
+        if (temporary.size() >= sizeof aside_path) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        const int fd = create_aside(temporary);
+        if (fd >= 0) {
+            file.fd = fd;
+            file.aside = true;
+            file.target = target;
+            file.temporary = temporary;
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;  // a ".part" left by an earlier run of the same id is skipped, never touched
+        }
+    }
+    return false;
+}
+
+// Makes the rename itself durable. A file system that cannot sync a folder
+// still holds the finished file, so a failure here is not the run's.
+void sync_folder(const std::string& target)
+{
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() { discard_output(*this); }
+
+bool open_output(OutputFile& file, const char* path)
+{
+    discard_output(file);
+    if (path[0] == '\0') {
+        errno = ENOENT;
+        return false;
+    }
+    struct stat st;
+    if (::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        return open_in_place(file, path);
+    }
+    return open_aside(file, path);
+}
+
+bool finish_output(OutputFile& file)
+{
+    if (file.fd < 0) {
+        return false;
+    }
+    if (!file.aside) {
+        const bool closed = ::close(file.fd) == 0;
+        file.fd = -1;
+        return closed;
+    }
+    bool ok = (file.kept_mode < 0 || ::fchmod(file.fd, static_cast<mode_t>(file.kept_mode)) == 0) &&
+              ::fsync(file.fd) == 0;
+    ok = ::close(file.fd) == 0 && ok;
+    file.fd = -1;
+    if (!ok || ::rename(file.temporary.c_str(), file.target.c_str()) != 0) {
+        const int failed_errno = errno;
+        discard_output(file);
+        errno = failed_errno;
+        return false;
+    }
+    forget_aside(file.temporary);
+    file.aside = false;
+    sync_folder(file.target);
+    return true;
+}
+
+void discard_output(OutputFile& file)
+{
+    if (file.fd >= 0) {
+        ::close(file.fd);
+        file.fd = -1;
+    }
+    if (file.aside) {
+        ::unlink(file.temporary.c_str());
+        forget_aside(file.temporary);
+        file.aside = false;
+    }
+}
+
+void remove_output_on_signals()
+{
+    struct sigaction action {};
+    action.sa_handler = remove_aside_file_and_exit;
+    sigemptyset(&action.sa_mask);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(signal_number, &action, nullptr);
+    }
+}
