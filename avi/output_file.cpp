@@ -74,7 +74,9 @@ bool resolve_target(const char* path, std::string& target)
 
 // Creates the temporary file and records it for the signal handler, with
 // the signals held off between the two so that the handler never meets a
-// file it does not know of, nor a name that is not this run's file.
+// file it does not know of, nor a name that is not this run's file. O_EXCL
+// makes it a new file every time: never the input, nor any file that was
+// there before, so that removing it harms nothing.
 int create_aside(const std::string& temporary)
 {
     sigset_t held;
