@@ -1,0 +1,231 @@
+// The library's interface over the codec instance and the frame decoder: the
+// same code that reelpack and reelunpack run.
+#include "library/tarvic.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "codec/codec.h"
+#include "codec/decoder.h"
+
+struct tarvic_encoder {
+    CodecInst codec;
+    std::size_t row_bytes = 0;
+    unsigned char* rows = nullptr;  // a picture made packed bottom-up, for the codec
+    ~tarvic_encoder() { std::free(rows); }
+};
+
+struct tarvic_decoder {
+    TarvicDecoder decoder;
+    std::size_t row_bytes = 0;
+    unsigned char* last = nullptr;  // the last good picture, packed bottom-up
+    ~tarvic_decoder() { std::free(last); }
+};
+
+namespace {
+
+tarvic_status from_status(Status status)
+{
+    switch (status) {
+    case Status::ok:
+        return TARVIC_OK;
+    case Status::truncated:
+        return TARVIC_TRUNCATED;
+    case Status::bad_level:
+        return TARVIC_BAD_LEVEL;
+    case Status::bad_table:
+        return TARVIC_BAD_TABLE;
+    case Status::bad_stream:
+        return TARVIC_BAD_STREAM;
+    case Status::bad_offsets:
+        return TARVIC_BAD_OFFSETS;
+    case Status::bad_type:
+        return TARVIC_BAD_TYPE;
+    case Status::bad_size:
+        return TARVIC_BAD_SIZE;
+    case Status::no_memory:
+        return TARVIC_NO_MEMORY;
+    }
+    return TARVIC_BAD_STREAM;
+}
+
+// Whether a caller's rows can be walked: a stride at least a row long, and
+// the whole picture's span within what a pointer difference holds.
+bool usable_stride(std::ptrdiff_t stride, std::size_t row_bytes, int height)
+{
+    const std::size_t span = stride < 0 ? std::size_t(0) - std::size_t(stride) : std::size_t(stride);
+    return span >= row_bytes && span <= std::size_t(PTRDIFF_MAX) / std::size_t(height);
+}
+
+// Copies `height` rows between a packed bottom-up picture and the caller's
+// layout (top row at `top`, `stride` bytes to the row below).
+void to_packed(const unsigned char* top, std::ptrdiff_t stride, unsigned char* packed, std::size_t row_bytes,
+               int height)
+{
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(packed + std::size_t(height - 1 - y) * row_bytes, top + std::ptrdiff_t(y) * stride, row_bytes);
+    }
+}
+
+void from_packed(const unsigned char* packed, unsigned char* top, std::ptrdiff_t stride, std::size_t row_bytes,
+                 int height)
+{
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(top + std::ptrdiff_t(y) * stride, packed + std::size_t(height - 1 - y) * row_bytes, row_bytes);
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* tarvic_status_text(tarvic_status status)
+{
+    switch (status) {
+    case TARVIC_OK:
+        return status_text(Status::ok);
+    case TARVIC_TRUNCATED:
+        return status_text(Status::truncated);
+    case TARVIC_BAD_LEVEL:
+        return status_text(Status::bad_level);
+    case TARVIC_BAD_TABLE:
+        return status_text(Status::bad_table);
+    case TARVIC_BAD_STREAM:
+        return status_text(Status::bad_stream);
+    case TARVIC_BAD_OFFSETS:
+        return status_text(Status::bad_offsets);
+    case TARVIC_BAD_TYPE:
+        return status_text(Status::bad_type);
+    case TARVIC_BAD_SIZE:
+        return status_text(Status::bad_size);
+    case TARVIC_NO_MEMORY:
+        return status_text(Status::no_memory);
+    case TARVIC_BAD_ARGUMENT:
+        return "a pointer is null or a stride is shorter than a row";
+    case TARVIC_SMALL_BUFFER:
+        return "the output buffer is smaller than a coded frame can be";
+    }
+    return "unknown status";
+}
+
+const char* tarvic_version(void) { return TARVIC_VERSION_STRING; }
+
+size_t tarvic_bound(int width, int height, int bits_per_pixel)
+{
+    return tarvic_frame_bound(width, height, bits_per_pixel);
+}
+
+tarvic_status tarvic_encoder_create(int width, int height, int bits_per_pixel, unsigned flags,
+                                    tarvic_encoder** encoder)
+{
+    if (encoder == nullptr) {
+        return TARVIC_BAD_ARGUMENT;
+    }
+    *encoder = nullptr;
+    if (tarvic_frame_bound(width, height, bits_per_pixel) == 0) {
+        return TARVIC_BAD_SIZE;
+    }
+    tarvic_encoder* made = new (std::nothrow) tarvic_encoder;
+    if (made == nullptr) {
+        return TARVIC_NO_MEMORY;
+    }
+    // A 32-bit picture keeps its fourth byte: the library promises every byte
+    // back.
+    made->codec.keep_alpha = bits_per_pixel == 32;
+    made->codec.detect_null_frames = (flags & TARVIC_NULL_FRAMES) != 0;
+    const Status begun = made->codec.CompressBegin(width, height, bits_per_pixel);
+    made->row_bytes = std::size_t(width) * std::size_t(bits_per_pixel / 8);
+    made->rows = static_cast<unsigned char*>(std::malloc(made->row_bytes * std::size_t(height)));
+    if (begun != Status::ok || made->rows == nullptr) {
+        delete made;
+        return begun != Status::ok ? from_status(begun) : TARVIC_NO_MEMORY;
+    }
+    *encoder = made;
+    return TARVIC_OK;
+}
+
+void tarvic_encoder_destroy(tarvic_encoder* encoder) { delete encoder; }
+
+tarvic_status tarvic_encode(tarvic_encoder* encoder, const void* picture, ptrdiff_t stride, void* coded,
+                            size_t capacity, size_t* coded_size)
+{
+    if (coded_size != nullptr) {
+        *coded_size = 0;
+    }
+    if (encoder == nullptr || picture == nullptr || coded == nullptr || coded_size == nullptr) {
+        return TARVIC_BAD_ARGUMENT;
+    }
+    CodecInst& codec = encoder->codec;
+    const std::size_t row_bytes = encoder->row_bytes;
+    if (!usable_stride(stride, row_bytes, codec.height)) {
+        return TARVIC_BAD_ARGUMENT;
+    }
+    if (capacity < tarvic_frame_bound(codec.width, codec.height, codec.bit_count)) {
+        return TARVIC_SMALL_BUFFER;
+    }
+    const unsigned char* top = static_cast<const unsigned char*>(picture);
+    const unsigned char* input;
+    if (stride == -static_cast<std::ptrdiff_t>(row_bytes)) {
+        input = top + std::ptrdiff_t(codec.height - 1) * stride;  // packed bottom-up already
+    } else {
+        to_packed(top, stride, encoder->rows, row_bytes, codec.height);
+        input = encoder->rows;
+    }
+    ICCOMPRESS block;
+    block.dwFlags = 0;
+    block.dwSize = 0;
+    block.lpInput = input;
+    block.lpOutput = static_cast<unsigned char*>(coded);
+    codec.CompressContinue(&block, 0);
+    *coded_size = block.dwSize;
+    return TARVIC_OK;
+}
+
+tarvic_status tarvic_decoder_create(int width, int height, int bits_per_pixel, tarvic_decoder** decoder)
+{
+    if (decoder == nullptr) {
+        return TARVIC_BAD_ARGUMENT;
+    }
+    *decoder = nullptr;
+    tarvic_decoder* made = new (std::nothrow) tarvic_decoder;
+    if (made == nullptr) {
+        return TARVIC_NO_MEMORY;
+    }
+    const Status begun = made->decoder.DecompressBegin(width, height, bits_per_pixel);
+    if (begun != Status::ok) {
+        delete made;
+        return from_status(begun);
+    }
+    made->row_bytes = std::size_t(width) * std::size_t(bits_per_pixel / 8);
+    made->last = static_cast<unsigned char*>(std::calloc(made->decoder.picture_bytes, 1));
+    if (made->last == nullptr) {
+        delete made;
+        return TARVIC_NO_MEMORY;
+    }
+    *decoder = made;
+    return TARVIC_OK;
+}
+
+void tarvic_decoder_destroy(tarvic_decoder* decoder) { delete decoder; }
+
+tarvic_status tarvic_decode(tarvic_decoder* decoder, const void* coded, size_t coded_size, void* picture,
+                            ptrdiff_t stride)
+{
+    if (decoder == nullptr || picture == nullptr || (coded == nullptr && coded_size != 0)) {
+        return TARVIC_BAD_ARGUMENT;
+    }
+    if (!usable_stride(stride, decoder->row_bytes, decoder->decoder.height)) {
+        return TARVIC_BAD_ARGUMENT;
+    }
+    // The decoder writes the picture only when the whole frame decodes, and
+    // leaves it as it was for a null frame.
+    const Status status = decoder->decoder.Decompress(static_cast<const unsigned char*>(coded), coded_size,
+                                                      decoder->last);
+    from_packed(decoder->last, static_cast<unsigned char*>(picture), stride, decoder->row_bytes,
+                decoder->decoder.height);
+    return from_status(status);
+}
+
+}  // extern "C"

@@ -1,0 +1,116 @@
+/* Tarvic: a lossless video codec. The interface of the libtarvic library,
+ * for C99 and C++.
+ *
+ * Pixels. A 24-bit picture has 3 bytes a pixel in the order blue, green,
+ * red; a 32-bit picture has 4 bytes a pixel, blue, green, red, alpha. Every
+ * byte of every pixel, alpha included, comes back exactly.
+ *
+ * Rows. `picture` points at the first byte of the top row and `stride` is
+ * the number of bytes from the start of a row to the start of the row below
+ * it. A packed top-down picture has stride width * bytes per pixel; a packed
+ * bottom-up picture (the layout of a bitmap or of an uncompressed AVI frame)
+ * is passed with `picture` at its last row in memory and the negative of
+ * that stride. Rows may be padded: any stride whose size is at least a row
+ * will do.
+ *
+ * Frames. Every coded frame stands alone (a key frame) except the null frame,
+ * a coded frame of 0 bytes, which repeats the picture before it. An encoder
+ * writes null frames only when asked to (TARVIC_NULL_FRAMES); a decoder
+ * always takes them.
+ *
+ * Memory. An encoder or decoder acquires all its memory when it is created
+ * and none per frame. An encoder given a picture in any layout other than
+ * packed bottom-up first copies it into a buffer of its own; a decoder keeps
+ * the last good picture in a buffer of its own, so that a null frame can be
+ * given back into any picture, and copies each picture out of it.
+ *
+ * Safety. Decoding any bytes at all, damaged or hostile, never reads or
+ * writes outside the buffers given and ends with a status. No function does
+ * I/O, prints, throws or keeps state outside its handle; distinct handles may
+ * be used from distinct threads at once.
+ */
+#ifndef TARVIC_H
+#define TARVIC_H
+
+#include <stddef.h>
+
+#if defined(__GNUC__)
+#define TARVIC_API __attribute__((visibility("default")))
+#else
+#define TARVIC_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define TARVIC_VERSION_MAJOR 0
+#define TARVIC_VERSION_MINOR 1
+#define TARVIC_VERSION_PATCH 0
+#define TARVIC_VERSION_STRING "0.1.0"
+
+typedef enum tarvic_status {
+    TARVIC_OK = 0,
+    /* A coded frame that is damaged or that no encoder made. */
+    TARVIC_TRUNCATED = 1,     /* the frame ends before the data it announces */
+    TARVIC_BAD_LEVEL = 2,     /* a channel has an unknown zero-run level */
+    TARVIC_BAD_TABLE = 3,     /* a count table is damaged */
+    TARVIC_BAD_STREAM = 4,    /* a coded channel is damaged */
+    TARVIC_BAD_OFFSETS = 5,   /* channel offsets out of order or out of the frame */
+    TARVIC_BAD_TYPE = 6,      /* a frame type unknown, or not of the handle's bits per pixel */
+    /* A call the library cannot carry out. */
+    TARVIC_BAD_SIZE = 100,    /* a width, height or bits per pixel that cannot be coded */
+    TARVIC_NO_MEMORY = 101,   /* memory could not be had */
+    TARVIC_BAD_ARGUMENT = 102, /* a null pointer, or a stride smaller than a row */
+    TARVIC_SMALL_BUFFER = 103 /* an output buffer smaller than tarvic_bound() */
+} tarvic_status;
+
+/* A short English description of a status; never null. */
+TARVIC_API const char* tarvic_status_text(tarvic_status status);
+
+/* The library's version, "major.minor.patch"; it can differ from
+ * TARVIC_VERSION_STRING, which is the version of the header compiled against. */
+TARVIC_API const char* tarvic_version(void);
+
+/* The most bytes that a coded frame of a width x height picture of
+ * bits_per_pixel (24 or 32) can take: the size of the buffer that
+ * tarvic_encode() needs. 0 for sizes the codec cannot hold. */
+TARVIC_API size_t tarvic_bound(int width, int height, int bits_per_pixel);
+
+typedef struct tarvic_encoder tarvic_encoder;
+typedef struct tarvic_decoder tarvic_decoder;
+
+/* Encoder flags. */
+#define TARVIC_NULL_FRAMES 1u /* a picture equal to the one before is coded as a null frame */
+
+/* Creates an encoder for pictures of width x height pixels of bits_per_pixel
+ * (24 or 32). On success *encoder is the new handle; otherwise it is null. */
+TARVIC_API tarvic_status tarvic_encoder_create(int width, int height, int bits_per_pixel, unsigned flags,
+                                               tarvic_encoder** encoder);
+/* Releases an encoder and all its memory; null is allowed. */
+TARVIC_API void tarvic_encoder_destroy(tarvic_encoder* encoder);
+
+/* Codes one picture into `coded`, which holds `capacity` bytes, at least
+ * tarvic_bound() of the encoder's size. *coded_size receives the coded
+ * length, 0 for a null frame. */
+TARVIC_API tarvic_status tarvic_encode(tarvic_encoder* encoder, const void* picture, ptrdiff_t stride, void* coded,
+                                       size_t capacity, size_t* coded_size);
+
+/* Creates a decoder for a stream of width x height pictures of
+ * bits_per_pixel (24 or 32). Its picture starts black (all bytes 0). */
+TARVIC_API tarvic_status tarvic_decoder_create(int width, int height, int bits_per_pixel, tarvic_decoder** decoder);
+TARVIC_API void tarvic_decoder_destroy(tarvic_decoder* decoder);
+
+/* Decodes one coded frame of coded_size bytes (0 for a null frame, when
+ * `coded` may be null) into `picture`. On TARVIC_OK the picture is the
+ * frame's. On a damaged frame it receives the last picture that decoded (black
+ * before the first) and the status says what was wrong; the next frame
+ * decodes as if the damaged one had not been there. */
+TARVIC_API tarvic_status tarvic_decode(tarvic_decoder* decoder, const void* coded, size_t coded_size, void* picture,
+                                       ptrdiff_t stride);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TARVIC_H */

@@ -1,0 +1,263 @@
+// VLC plays Tarvic AVI files through the plug-in: a file that reelpack
+// writes, a file with null frames, a 32-bit file and a file with a damaged
+// frame, each played through libvlc with video callbacks that keep every
+// picture, which must be exactly the decoded frames in order.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "avi/avi_writer.h"
+#include "library/tarvic.h"
+#include "support/files.h"
+#include "support/mov_builder.h"
+
+#ifdef REELPACK_HAVE_LIBVLC
+#include <vlc/vlc.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+#endif
+
+namespace {
+
+using test::Bytes;
+
+constexpr int width = 52;
+constexpr int height = 36;
+
+#ifdef REELPACK_HAVE_LIBVLC
+
+// The pictures that VLC shows, as the video callbacks receive them.
+struct Screen {
+    std::size_t picture_bytes = 0;
+    Bytes buffer;
+    std::mutex lock;
+    std::vector<Bytes> shown;
+};
+
+void* lock_picture(void* opaque, void** planes)
+{
+    Screen* screen = static_cast<Screen*>(opaque);
+    screen->lock.lock();
+    planes[0] = screen->buffer.data();
+    return nullptr;
+}
+
+void unlock_picture(void* opaque, void*, void* const*) { static_cast<Screen*>(opaque)->lock.unlock(); }
+
+void display_picture(void* opaque, void*)
+{
+    Screen* screen = static_cast<Screen*>(opaque);
+    std::lock_guard<std::mutex> hold(screen->lock);
+    // VLC shows a picture again when no new one comes for a while: a
+    // picture is kept when it differs from the one before.
+    const auto end = screen->buffer.begin() + std::ptrdiff_t(screen->picture_bytes);
+    if (screen->shown.empty() || !std::equal(screen->buffer.begin(), end, screen->shown.back().begin())) {
+        screen->shown.emplace_back(screen->buffer.begin(), end);
+    }
+}
+
+struct Playback {
+    std::vector<Bytes> shown;  // the pictures, each once
+    int errors = 0;            // damaged frames that the plug-in reported
+};
+
+// Counts the plug-in's reports of damaged frames; the log goes nowhere else.
+void log_message(void* data, int level, const libvlc_log_t*, const char* format, va_list)
+{
+    if (level == LIBVLC_ERROR && std::strstr(format, "damaged frame") != nullptr) {
+        ++*static_cast<int*>(data);
+    }
+}
+
+// Plays `path` to its end with the plug-in of this build, receiving each
+// picture top row first in `chroma` ("RV24": blue, green, red; "BGRA").
+Playback play(const std::string& path, const char* chroma, int bytes_per_pixel)
+{
+    ::setenv("VLC_PLUGIN_PATH", TARVIC_VLC_PLUGIN_DIR, 1);
+    // Every picture is shown, however late.
+    const char* const arguments[] = {"--intf=dummy",         "--no-audio",           "--aout=adummy",
+                                     "--no-plugins-cache",   "--no-drop-late-frames", "--no-skip-frames",
+                                     "--no-video-title-show"};
+    Playback playback;
+    libvlc_instance_t* vlc = libvlc_new(sizeof arguments / sizeof arguments[0], arguments);
+    EXPECT_NE(vlc, nullptr);
+    if (vlc == nullptr) {
+        return playback;
+    }
+    libvlc_log_set(vlc, log_message, &playback.errors);
+    Screen screen;
+    screen.picture_bytes = std::size_t(width) * height * bytes_per_pixel;
+    screen.buffer.assign(screen.picture_bytes, 0);
+    libvlc_media_t* media = libvlc_media_new_path(vlc, path.c_str());
+    libvlc_media_player_t* player = libvlc_media_player_new_from_media(media);
+    libvlc_media_release(media);
+    libvlc_video_set_callbacks(player, lock_picture, unlock_picture, display_picture, &screen);
+    libvlc_video_set_format(player, chroma, width, height, unsigned(width * bytes_per_pixel));
+    libvlc_media_player_play(player);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    libvlc_state_t state = libvlc_media_player_get_state(player);
+    while (state != libvlc_Ended && state != libvlc_Error && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        state = libvlc_media_player_get_state(player);
+    }
+    EXPECT_EQ(state, libvlc_Ended);
+    libvlc_media_player_stop(player);
+    libvlc_media_player_release(player);
+    libvlc_release(vlc);
+    playback.shown = std::move(screen.shown);
+    return playback;
+}
+
+#endif
+
+// The pictures as a screen shows them: each change once.
+std::vector<Bytes> changes(const std::vector<Bytes>& frames)
+{
+    std::vector<Bytes> shown;
+    for (const Bytes& frame : frames) {
+        if (shown.empty() || shown.back() != frame) {
+            shown.push_back(frame);
+        }
+    }
+    return shown;
+}
+
+// Pictures, top row first, that change from one to the next except where
+// `repeats` says a picture is the one before again.
+std::vector<Bytes> make_pictures(int bytes_per_pixel, const std::vector<bool>& repeats)
+{
+    std::vector<Bytes> pictures;
+    for (std::size_t i = 0; i < repeats.size(); ++i) {
+        if (repeats[i] && !pictures.empty()) {
+            pictures.push_back(pictures.back());
+            continue;
+        }
+        Bytes picture = test::pattern_frame(width, height * bytes_per_pixel, unsigned(i + 7));
+        picture.resize(std::size_t(width) * height * bytes_per_pixel);
+        pictures.push_back(picture);
+    }
+    return pictures;
+}
+
+// Codes the pictures with the library (null frames for repeats) into an AVI
+// file; `damaged` frames get a byte of their channel offsets broken.
+void write_tarvic_avi(const std::string& path, int bits, const std::vector<Bytes>& pictures,
+                      const std::vector<std::size_t>& damaged = {})
+{
+    tarvic_encoder* encoder = nullptr;
+    ASSERT_EQ(tarvic_encoder_create(width, height, bits, TARVIC_NULL_FRAMES, &encoder), TARVIC_OK);
+    Bytes coded(tarvic_bound(width, height, bits));
+    AviWriter writer;
+    ASSERT_EQ(writer.init(path.c_str(), width, height, 5, 1, 1), 1);
+    const std::ptrdiff_t row = std::ptrdiff_t(width) * (bits / 8);
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        std::size_t size = 0;
+        ASSERT_EQ(tarvic_encode(encoder, pictures[i].data(), row, coded.data(), coded.size(), &size), TARVIC_OK);
+        for (std::size_t bad : damaged) {
+            if (bad == i && size > 8) {
+                coded[4] ^= 0x40;
+            }
+        }
+        ASSERT_EQ(writer.write_frame(coded.data(), int(size), size == 0 ? 0 : 0x10), 1);
+    }
+    ASSERT_EQ(writer.flush(), 1);
+    tarvic_encoder_destroy(encoder);
+    if (bits == 32) {
+        // The writer's header states 24 bits a pixel; this stream has 32.
+        Bytes file = test::read_file(path);
+        file[avi_offset::bitmap_compression - 2] = 32;
+        const std::uint32_t image = std::uint32_t(width) * height * 4;
+        std::memcpy(&file[avi_offset::bitmap_image_size], &image, 4);
+        test::write_file(path, file);
+    }
+}
+
+// The frames of `reelunpack path -`: top row first, blue, green, red.
+std::vector<Bytes> unpacked_frames(const std::string& path)
+{
+    const std::string raw = path + ".raw";
+    test::run(test::quoted(test::reelunpack_bin()) + " " + test::quoted(path) + " - > " + test::quoted(raw) +
+              " 2>/dev/null");
+    const Bytes bytes = test::read_file(raw);
+    const std::size_t frame_bytes = std::size_t(width) * height * 3;
+    std::vector<Bytes> frames;
+    for (std::size_t at = 0; at + frame_bytes <= bytes.size(); at += frame_bytes) {
+        frames.emplace_back(bytes.begin() + std::ptrdiff_t(at), bytes.begin() + std::ptrdiff_t(at + frame_bytes));
+    }
+    return frames;
+}
+
+TEST(VlcPlayback, ShowsEveryFrameOfTarvicFiles)
+{
+#ifndef REELPACK_HAVE_LIBVLC
+    GTEST_SKIP() << "VLC is not installed (libvlc-dev, libvlccore-dev, vlc-bin, vlc-plugin-base): the plug-in "
+                    "was not built and cannot be played";
+#else
+    // A movie through reelpack.
+    test::MovieParams movie;
+    movie.width = width;
+    movie.height = height;
+    movie.sample_duration = 120;  // 5 frames a second
+    for (unsigned i = 0; i < 6; ++i) {
+        movie.frames.push_back(test::pattern_frame(width, height, i + 1));
+    }
+    const std::string reelpacked = test::temp_path("vlc-reelpack.avi");
+    const std::string movie_path = test::temp_path("vlc-movie.mov");
+    test::write_file(movie_path, test::make_movie(movie));
+    ASSERT_EQ(test::reelpack(test::quoted(movie_path) + " " + test::quoted(reelpacked) + " >/dev/null").status, 0);
+
+    const std::vector<bool> repeats = {false, true, true, false, false, true, false, false, false};
+    const std::vector<Bytes> pictures24 = make_pictures(3, repeats);
+    const std::vector<Bytes> pictures32 = make_pictures(4, repeats);
+    const std::string null_frames = test::temp_path("vlc-null.avi");
+    const std::string deep = test::temp_path("vlc-32.avi");
+    const std::string damaged = test::temp_path("vlc-damaged.avi");
+    write_tarvic_avi(null_frames, 24, pictures24);
+    write_tarvic_avi(deep, 32, pictures32);
+    EXPECT_EQ(unpacked_frames(null_frames), pictures24);
+    // The fourth frame damaged: it is reported, and the last good picture
+    // stands in for it.
+    const std::vector<Bytes> different = make_pictures(3, std::vector<bool>(5, false));
+    write_tarvic_avi(damaged, 24, different, {3});
+    std::vector<Bytes> shown_for_damage = different;
+    shown_for_damage[3] = shown_for_damage[2];
+
+    struct Case {
+        const char* name;
+        std::string path;
+        const char* chroma;
+        int bytes_per_pixel;
+        std::vector<Bytes> expected;  // every frame's picture
+        int errors;                   // damaged frames reported
+    };
+    const Case cases[] = {
+        {"reelpack", reelpacked, "RV24", 3, unpacked_frames(reelpacked), 0},
+        {"null frames", null_frames, "RV24", 3, pictures24, 0},
+        {"32-bit", deep, "BGRA", 4, pictures32, 0},
+        {"damaged frame", damaged, "RV24", 3, shown_for_damage, 1},
+    };
+    EXPECT_EQ(cases[0].expected.size(), movie.frames.size());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Playback played = play(c.path, c.chroma, c.bytes_per_pixel);
+        EXPECT_EQ(played.errors, c.errors);
+        // VLC ends a file before its last picture's time comes, whatever
+        // decodes it (its own decoder of uncompressed AVI files too): that
+        // picture may be missing.
+        std::vector<Bytes> expected = changes(c.expected);
+        if (played.shown.size() + 1 == expected.size()) {
+            expected.pop_back();
+        }
+        EXPECT_TRUE(played.shown == expected) << played.shown.size() << " pictures shown";
+    }
+#endif
+}
+
+}  // namespace
