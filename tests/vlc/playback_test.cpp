@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "avi/avi_writer.h"
-#include "library/tarvic.h"
+#include "tarvic.h"
 #include "support/files.h"
 #include "support/mov_builder.h"
 

@@ -1,0 +1,270 @@
+// The library's interface: pictures in every row layout come back exactly
+// and code to the same bytes, damaged frames leave the last good picture,
+// and calls it cannot carry out are refused by name.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tarvic.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// A picture of `kind` (0: noise, 1: gradient, 2: one colour), top row first,
+// packed.
+Bytes make_picture(int width, int height, int bytes_per_pixel, int kind, unsigned seed)
+{
+    Bytes picture(std::size_t(width) * height * bytes_per_pixel);
+    std::uint32_t state = seed * 2654435761u + 1;
+    for (std::size_t i = 0; i < picture.size(); ++i) {
+        state = state * 1103515245u + 12345u;
+        const std::size_t pixel = i / bytes_per_pixel;
+        switch (kind) {
+        case 0:
+            picture[i] = static_cast<unsigned char>(state >> 24);
+            break;
+        case 1:
+            picture[i] = static_cast<unsigned char>(pixel % width + 3 * (pixel / width) + seed + i % bytes_per_pixel);
+            break;
+        default:
+            picture[i] = static_cast<unsigned char>(seed * 40 + i % bytes_per_pixel);
+        }
+    }
+    return picture;
+}
+
+// A packed top-down picture laid out with `stride` (negative: bottom-up),
+// `pad` bytes after each row; returns the buffer and where its top row is.
+struct Laid {
+    Bytes buffer;
+    std::size_t top = 0;
+};
+
+Laid lay_out(const Bytes& packed, int height, std::size_t row, bool bottom_up, std::size_t pad)
+{
+    Laid laid;
+    const std::size_t stride = row + pad;
+    laid.buffer.assign(stride * height, 0xEE);
+    for (int y = 0; y < height; ++y) {
+        const std::size_t at = (bottom_up ? height - 1 - y : y) * stride;
+        std::memcpy(&laid.buffer[at], &packed[y * row], row);
+    }
+    laid.top = bottom_up ? (height - 1) * stride : 0;
+    return laid;
+}
+
+Bytes unlay(const Laid& laid, int height, std::size_t row, std::ptrdiff_t stride)
+{
+    Bytes packed(row * height);
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(&packed[y * row], &laid.buffer[laid.top + y * stride], row);
+    }
+    return packed;
+}
+
+struct Encoder {
+    tarvic_encoder* handle = nullptr;
+    ~Encoder() { tarvic_encoder_destroy(handle); }
+};
+
+struct Decoder {
+    tarvic_decoder* handle = nullptr;
+    ~Decoder() { tarvic_decoder_destroy(handle); }
+};
+
+TEST(Tarvic, EveryRowLayoutComesBackAndCodesAlike)
+{
+    struct Size {
+        int width, height;
+    };
+    const Size sizes[] = {{1, 1}, {3, 2}, {7, 5}, {64, 33}};
+    // Noise, a repeat (a null frame), one colour, a gradient.
+    const int kinds[] = {0, -1, 2, 1};
+    struct Layout {
+        bool bottom_up;
+        std::size_t pad;
+    };
+    const Layout layouts[] = {{true, 0}, {false, 0}, {true, 5}, {false, 13}};
+    for (int bits : {24, 32}) {
+        for (const Size& size : sizes) {
+            const std::size_t row = std::size_t(size.width) * (bits / 8);
+            std::vector<Bytes> first_coded;  // by the first layout
+            for (const Layout& layout : layouts) {
+                SCOPED_TRACE(testing::Message() << bits << " bits " << size.width << "x" << size.height
+                                                << (layout.bottom_up ? " bottom-up" : " top-down") << " pad "
+                                                << layout.pad);
+                Encoder encoder;
+                Decoder decoder;
+                ASSERT_EQ(tarvic_encoder_create(size.width, size.height, bits, TARVIC_NULL_FRAMES, &encoder.handle),
+                          TARVIC_OK);
+                ASSERT_EQ(tarvic_decoder_create(size.width, size.height, bits, &decoder.handle), TARVIC_OK);
+                Bytes coded(tarvic_bound(size.width, size.height, bits));
+                const std::ptrdiff_t stride = std::ptrdiff_t(row + layout.pad) * (layout.bottom_up ? -1 : 1);
+                Bytes picture;
+                for (std::size_t f = 0; f < std::size(kinds); ++f) {
+                    if (kinds[f] >= 0) {
+                        picture = make_picture(size.width, size.height, bits / 8, kinds[f], unsigned(f));
+                    }
+                    const Laid in = lay_out(picture, size.height, row, layout.bottom_up, layout.pad);
+                    std::size_t coded_size = 99;
+                    ASSERT_EQ(tarvic_encode(encoder.handle, &in.buffer[in.top], stride, coded.data(), coded.size(),
+                                            &coded_size),
+                              TARVIC_OK);
+                    EXPECT_EQ(coded_size == 0, kinds[f] < 0) << "frame " << f;
+                    const Bytes frame(coded.begin(), coded.begin() + std::ptrdiff_t(coded_size));
+                    if (first_coded.size() < std::size(kinds)) {
+                        first_coded.push_back(frame);
+                    } else {
+                        EXPECT_EQ(frame, first_coded[f]) << "frame " << f;
+                    }
+                    Laid out = lay_out(Bytes(picture.size(), 0x55), size.height, row, layout.bottom_up, layout.pad);
+                    ASSERT_EQ(tarvic_decode(decoder.handle, frame.data(), frame.size(), &out.buffer[out.top], stride),
+                              TARVIC_OK);
+                    EXPECT_EQ(unlay(out, size.height, row, stride), picture) << "frame " << f;
+                    // The padding is the caller's: never written.
+                    for (int y = 0; y < size.height; ++y) {
+                        const std::size_t at = y * (row + layout.pad) + row;
+                        EXPECT_EQ(Bytes(out.buffer.begin() + at, out.buffer.begin() + at + layout.pad),
+                                  Bytes(layout.pad, 0xEE));
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Damaged and hostile frames: a status other than TARVIC_OK or the true
+// picture, and on failure the last good picture, never a crash (the
+// sanitizer build checks every access).
+TEST(Tarvic, DamagedFramesLeaveTheLastGoodPicture)
+{
+    const int width = 37;
+    const int height = 19;
+    for (int bits : {24, 32}) {
+        SCOPED_TRACE(bits);
+        const std::size_t row = std::size_t(width) * (bits / 8);
+        Encoder encoder;
+        Decoder decoder;
+        ASSERT_EQ(tarvic_encoder_create(width, height, bits, 0, &encoder.handle), TARVIC_OK);
+        ASSERT_EQ(tarvic_decoder_create(width, height, bits, &decoder.handle), TARVIC_OK);
+        Bytes coded(tarvic_bound(width, height, bits));
+        const Bytes good = make_picture(width, height, bits / 8, 1, 3);
+        const Bytes other = make_picture(width, height, bits / 8, 0, 4);
+        std::size_t size = 0;
+        Bytes picture(good.size());
+        // Before any frame the picture is black.
+        ASSERT_EQ(tarvic_decode(decoder.handle, nullptr, 0, picture.data(), std::ptrdiff_t(row)), TARVIC_OK);
+        EXPECT_EQ(picture, Bytes(good.size(), 0));
+        ASSERT_EQ(tarvic_encode(encoder.handle, good.data(), std::ptrdiff_t(row), coded.data(), coded.size(), &size),
+                  TARVIC_OK);
+        ASSERT_EQ(tarvic_decode(decoder.handle, coded.data(), size, picture.data(), std::ptrdiff_t(row)), TARVIC_OK);
+        ASSERT_EQ(tarvic_encode(encoder.handle, other.data(), std::ptrdiff_t(row), coded.data(), coded.size(), &size),
+                  TARVIC_OK);
+        const Bytes frame(coded.begin(), coded.begin() + std::ptrdiff_t(size));
+        std::vector<Bytes> damaged;
+        for (std::size_t cut = 1; cut < frame.size(); cut += 1 + cut / 4) {
+            damaged.emplace_back(frame.begin(), frame.begin() + std::ptrdiff_t(cut));  // cut short
+        }
+        for (std::size_t at = 0; at < frame.size(); at += 1 + at / 3) {
+            damaged.push_back(frame);
+            damaged.back()[at] ^= static_cast<unsigned char>(1u << (at % 8));  // one bit wrong
+        }
+        for (unsigned type : {0u, 4u, 5u, 6u, 7u, 8u, 9u, 255u}) {
+            damaged.push_back(Bytes(40, 0xA5));
+            damaged.back()[0] = static_cast<unsigned char>(type);  // a type byte before rubbish
+        }
+        int refused = 0;
+        Bytes last = good;
+        for (const Bytes& bad : damaged) {
+            Bytes out(good.size(), 0x77);
+            const tarvic_status status =
+                tarvic_decode(decoder.handle, bad.data(), bad.size(), out.data(), std::ptrdiff_t(row));
+            if (status == TARVIC_OK) {
+                last = out;  // a damage that still decodes: some picture, now the last good one
+            } else {
+                ++refused;
+                ASSERT_TRUE(out == last) << tarvic_status_text(status);
+            }
+        }
+        EXPECT_GT(refused, int(damaged.size()) / 2);
+        // The stream goes on: the next frame decodes.
+        Bytes out(good.size());
+        ASSERT_EQ(tarvic_decode(decoder.handle, frame.data(), frame.size(), out.data(), std::ptrdiff_t(row)),
+                  TARVIC_OK);
+        EXPECT_EQ(out, other);
+    }
+}
+
+TEST(Tarvic, RefusesCallsItCannotCarryOut)
+{
+    tarvic_encoder* encoder = reinterpret_cast<tarvic_encoder*>(1);
+    tarvic_decoder* decoder = reinterpret_cast<tarvic_decoder*>(1);
+    struct Size {
+        int width, height, bits;
+    };
+    for (const Size& s : {Size{0, 4, 24}, Size{4, -1, 24}, Size{4, 4, 16}, Size{4, 4, 0}, Size{1 << 30, 1 << 30, 32}}) {
+        EXPECT_EQ(tarvic_bound(s.width, s.height, s.bits), 0u);
+        EXPECT_EQ(tarvic_encoder_create(s.width, s.height, s.bits, 0, &encoder), TARVIC_BAD_SIZE);
+        EXPECT_EQ(encoder, nullptr);
+        EXPECT_EQ(tarvic_decoder_create(s.width, s.height, s.bits, &decoder), TARVIC_BAD_SIZE);
+        EXPECT_EQ(decoder, nullptr);
+    }
+    EXPECT_EQ(tarvic_encoder_create(4, 4, 24, 0, nullptr), TARVIC_BAD_ARGUMENT);
+    EXPECT_EQ(tarvic_decoder_create(4, 4, 24, nullptr), TARVIC_BAD_ARGUMENT);
+
+    Encoder enc;
+    Decoder dec;
+    ASSERT_EQ(tarvic_encoder_create(4, 3, 24, 0, &enc.handle), TARVIC_OK);
+    ASSERT_EQ(tarvic_decoder_create(4, 3, 24, &dec.handle), TARVIC_OK);
+    Bytes picture(4 * 3 * 3 + 64);
+    Bytes coded(tarvic_bound(4, 3, 24));
+    std::size_t size = 7;
+    const struct {
+        tarvic_encoder* encoder;
+        const void* picture;
+        std::ptrdiff_t stride;
+        std::size_t capacity;
+        tarvic_status status;
+    } encodes[] = {
+        {nullptr, picture.data(), 12, coded.size(), TARVIC_BAD_ARGUMENT},
+        {enc.handle, nullptr, 12, coded.size(), TARVIC_BAD_ARGUMENT},
+        {enc.handle, picture.data(), 11, coded.size(), TARVIC_BAD_ARGUMENT},
+        {enc.handle, picture.data() + 24, -11, coded.size(), TARVIC_BAD_ARGUMENT},
+        {enc.handle, picture.data(), PTRDIFF_MAX, coded.size(), TARVIC_BAD_ARGUMENT},
+        {enc.handle, picture.data(), 12, coded.size() - 1, TARVIC_SMALL_BUFFER},
+        {enc.handle, picture.data(), 12, coded.size(), TARVIC_OK},
+    };
+    for (const auto& e : encodes) {
+        EXPECT_EQ(tarvic_encode(e.encoder, e.picture, e.stride, coded.data(), e.capacity, &size), e.status);
+    }
+    EXPECT_EQ(tarvic_encode(enc.handle, picture.data(), 12, nullptr, coded.size(), &size), TARVIC_BAD_ARGUMENT);
+    EXPECT_EQ(tarvic_encode(enc.handle, picture.data(), 12, coded.data(), coded.size(), nullptr), TARVIC_BAD_ARGUMENT);
+    EXPECT_EQ(tarvic_decode(nullptr, coded.data(), size, picture.data(), 12), TARVIC_BAD_ARGUMENT);
+    EXPECT_EQ(tarvic_decode(dec.handle, nullptr, 3, picture.data(), 12), TARVIC_BAD_ARGUMENT);
+    EXPECT_EQ(tarvic_decode(dec.handle, coded.data(), size, nullptr, 12), TARVIC_BAD_ARGUMENT);
+    EXPECT_EQ(tarvic_decode(dec.handle, coded.data(), size, picture.data(), 10), TARVIC_BAD_ARGUMENT);
+    tarvic_encoder_destroy(nullptr);
+    tarvic_decoder_destroy(nullptr);
+}
+
+TEST(Tarvic, NamesEveryStatusAndItsVersion)
+{
+    const tarvic_status all[] = {TARVIC_OK,          TARVIC_TRUNCATED,   TARVIC_BAD_LEVEL,    TARVIC_BAD_TABLE,
+                                 TARVIC_BAD_STREAM,  TARVIC_BAD_OFFSETS, TARVIC_BAD_TYPE,     TARVIC_BAD_SIZE,
+                                 TARVIC_NO_MEMORY,   TARVIC_BAD_ARGUMENT, TARVIC_SMALL_BUFFER};
+    std::set<std::string> texts;
+    for (tarvic_status status : all) {
+        texts.insert(tarvic_status_text(status));
+    }
+    texts.insert(tarvic_status_text(static_cast<tarvic_status>(77)));
+    EXPECT_EQ(texts.size(), std::size(all) + 1);
+    EXPECT_STREQ(tarvic_version(), TARVIC_VERSION_STRING);
+    EXPECT_STREQ(TARVIC_VERSION_STRING, REELPACK_VERSION);
+}
+
+}  // namespace
