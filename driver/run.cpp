@@ -16,6 +16,7 @@
 #include "driver/frames.h"
 #include "driver/movie.h"
 #include "driver/pixels.h"
+#include "driver/progress.h"
 
 namespace {
 
@@ -29,6 +30,25 @@ int usage()
     std::puts("Use -u if you want to produce an uncomressed avi instead of a\nTarvic compressed avi.");
     return exit_usage;
 }
+
+const char help_text[] =
+    "\n"
+    "Converts an uncompressed QuickTime movie (data format \"raw \" or \"WRLE\") into an\n"
+    "AVI file, every frame compressed with the lossless Tarvic codec or, with -u,\n"
+    "stored as a plain bitmap. What it finds and writes goes to standard output; a\n"
+    "progress line goes to standard error when that is a terminal.\n"
+    "\n"
+    "Options:\n"
+    "  -u         write the frames uncompressed\n"
+    "  --help     print this help and exit\n"
+    "  --version  print the version and exit\n"
+    "\n"
+    "Environment:\n"
+    "  REELPACK_THREADS  the number of threads that convert frames; unset or 0,\n"
+    "                    one for each processor the process may run on\n"
+    "\n"
+    "Exit status: 0 after a complete conversion, 1 for any failure, 2 for a\n"
+    "command line it cannot use.\n";
 
 // An owned block from the C allocator.
 struct Block {
@@ -120,6 +140,15 @@ bool same_file(const struct stat& input, const char* output_path)
 int reelpack_run(int argc, char** argv)
 {
     const int arguments = argc - 1;
+    if (arguments == 1 && std::strcmp(argv[1], "--help") == 0) {
+        usage();
+        std::fputs(help_text, stdout);
+        return exit_ok;
+    }
+    if (arguments == 1 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("reelpack %s\n", REELPACK_VERSION);
+        return exit_ok;
+    }
     if (arguments != 2 && arguments != 3) {
         return usage();
     }
@@ -231,6 +260,7 @@ int reelpack_run(int argc, char** argv)
     std::printf("Writing %s, this may take a while...\n", output_path);
 
     std::int32_t incomplete = 0;
+    Progress progress("reelpack", std::uint64_t(table.total_frames), frame_size);
     FrameCursor cursor{table};
     for (std::int32_t i = 0; i < table.total_frames; ++i) {
         const std::uint64_t offset = cursor.next();
@@ -263,9 +293,12 @@ int reelpack_run(int argc, char** argv)
             ++incomplete;
         }
         if (!written) {
+            progress.clear();
             return output_failure(writer, output_path);
         }
+        progress.update(std::uint64_t(i) + 1);
     }
+    progress.clear();
     if (!writer.flush()) {
         return output_failure(writer, output_path);
     }

@@ -18,7 +18,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <vector>
 
 #include "avi/avi_reader.h"
@@ -26,6 +25,7 @@
 #include "codec/codec.h"
 #include "codec/decoder.h"
 #include "driver/pages.h"
+#include "driver/progress.h"
 
 namespace {
 
@@ -172,29 +172,6 @@ int print_info(const char* path, const AviLayout& layout, const Stream& stream)
     return exit_ok;
 }
 
-// A progress line for a person watching, never for a pipe or a log.
-struct Progress {
-    bool shown = ::isatty(STDERR_FILENO) == 1;
-    std::time_t last = std::time(nullptr);
-    void update(std::size_t done, std::size_t total)
-    {
-        if (!shown) {
-            return;
-        }
-        const std::time_t now = std::time(nullptr);
-        if (now != last) {
-            last = now;
-            std::fprintf(stderr, "\rreelunpack: frame %zu of %zu", done, total);
-        }
-    }
-    void finish(std::size_t total) const
-    {
-        if (shown && total > 0) {
-            std::fprintf(stderr, "\rreelunpack: frame %zu of %zu\n", total, total);
-        }
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -291,7 +268,7 @@ int main(int argc, char** argv)
 
     const std::size_t total = layout.frames.size();
     std::size_t damaged = 0;
-    Progress progress;
+    Progress progress("reelunpack", total, stream.frame_bytes);
     for (std::size_t i = 0; i < total; ++i) {
         const AviFrameRef& frame = layout.frames[i];
         const unsigned char* bytes = input.data + frame.offset;
@@ -303,8 +280,9 @@ int main(int argc, char** argv)
         }
         input.release_before(static_cast<std::size_t>(frame.offset) + frame.size);
         if (status != Status::ok) {
-            std::fprintf(stderr, "%sreelunpack: frame %zu is damaged (%s); the previous frame stands in for it\n",
-                         progress.shown ? "\n" : "", i, status_text(status));
+            progress.clear();
+            std::fprintf(stderr, "reelunpack: frame %zu is damaged (%s); the previous frame stands in for it\n", i,
+                         status_text(status));
             ++damaged;
         }
         bool written;
@@ -321,19 +299,20 @@ int main(int argc, char** argv)
             written = writer.write_frame(picture.data(), static_cast<int>(stream.frame_bytes), 0x10) == 1;
         }
         if (!written) {
+            progress.clear();
             std::fprintf(stderr, "reelunpack: unable to write %s\n", to_stdout ? "to standard output" : output_path);
             if (!to_stdout) {
                 writer.abandon();
             }
             return exit_failure;
         }
-        progress.update(i + 1, total);
+        progress.update(i + 1);
     }
+    progress.clear();
     if (!to_stdout && !writer.flush()) {
         std::fprintf(stderr, "reelunpack: unable to write %s\n", output_path);
         return exit_failure;
     }
-    progress.finish(total);
     if (damaged > 0) {
         std::fprintf(stderr, "reelunpack: %zu of %zu frames were damaged\n", damaged, total);
         return exit_failure;

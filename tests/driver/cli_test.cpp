@@ -110,6 +110,73 @@ TEST(Cli, CommandLinesItCannotUse)
     EXPECT_FALSE(test::file_exists(out));
 }
 
+TEST(Cli, HelpAndVersionAloneAndExactlySo)
+{
+    const auto help = test::reelpack("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.substr(0, usage_text.size()), usage_text);
+    for (const char* topic : {"\n  -u ", "--version", "REELPACK_THREADS", "Exit status"}) {
+        EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
+    }
+    const struct {
+        const char* args;
+        std::string out;
+        int status;
+    } cases[] = {
+        {"--version", "reelpack " REELPACK_VERSION "\n", 0},
+        {"--Help", usage_text, 2},
+        {"-help", usage_text, 2},
+        {"--help x", "Unknown option: \"--help\"\n", 2},
+        {"--version x y", "Unknown option: \"--version\"\n", 2},
+    };
+    for (const auto& c : cases) {
+        const auto r = test::reelpack(c.args);
+        EXPECT_EQ(r.out, c.out) << c.args;
+        EXPECT_EQ(r.status, c.status) << c.args;
+    }
+}
+
+// The progress line of both tools: drawn on a terminal (a pseudo-terminal
+// made by script), up to the last frame, and cleared before the closing
+// lines; nothing on standard error in a pipe.
+TEST(Cli, ProgressOnlyOnATerminal)
+{
+    if (!test::have_program("script")) {
+        GTEST_SKIP() << "script (util-linux) is not installed";
+    }
+    const MovieParams p = movie_of(16, 8, 5);
+    const std::string movie = save_movie("progress.mov", p);
+    const std::string packed = test::temp_path("progress.avi");
+    const std::string plain = test::temp_path("progress-u.avi");
+    const std::string back = test::temp_path("progress-back.avi");
+    const struct {
+        std::string command;
+        std::string line;     // the progress line at the end
+        std::string closing;  // what follows it on standard output
+    } cases[] = {
+        {test::reelpack_bin() + " " + movie + " " + packed, "reelpack: frame 5 of 5 (100%)",
+         "Finished writing file " + packed},
+        {test::reelpack_bin() + " -u " + movie + " " + plain, "reelpack: frame 5 of 5 (100%)",
+         "Finished writing file " + plain},
+        {test::reelunpack_bin() + " " + packed + " " + back, "reelunpack: frame 5 of 5 (100%)", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        const auto piped = test::run(c.command + " 2>&1 >/dev/null");
+        EXPECT_EQ(piped.status, 0);
+        EXPECT_EQ(piped.out, "");
+        const auto shown = test::run("script -qec '" + c.command + "' /dev/null </dev/null");
+        EXPECT_EQ(shown.status, 0);
+        const std::size_t line = shown.out.rfind(c.line);
+        ASSERT_NE(line, std::string::npos) << shown.out;
+        EXPECT_EQ(shown.out.substr(line - 1, 1), "\r");
+        const std::size_t cleared = shown.out.find("\r\033[K", line);
+        ASSERT_NE(cleared, std::string::npos);
+        EXPECT_EQ(shown.out.substr(cleared + 4, c.closing.size()), c.closing);
+        EXPECT_EQ(shown.out.find("frame", cleared), std::string::npos);
+    }
+}
+
 TEST(Cli, ConvertsRawAndWrleMoviesUncompressed)
 {
     for (const std::string format : {"raw ", "WRLE"}) {
