@@ -8,7 +8,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev ffmpeg time clang libclang-rt-14-dev)
+PACKAGES=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev ffmpeg time clang libclang-rt-14-dev
+    libvlccore-dev libvlc-dev vlc-bin vlc-plugin-base)
 FUZZ_SECONDS=${FUZZ_SECONDS:-45}
 BUILD_DIR=${BUILD_DIR:-build}
 
