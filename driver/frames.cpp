@@ -8,16 +8,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csetjmp>
 #include <csignal>
 #include <cstring>
 
 namespace movie_fault {
 
-sigjmp_buf jump;
-
 namespace {
 
-volatile std::sig_atomic_t armed = 0;
+// Each thread's own guard: the fault is delivered to the thread that made it.
+thread_local sigjmp_buf jump;
+thread_local volatile std::sig_atomic_t armed = 0;
 
 extern "C" void on_fault(int signal_number)
 {
@@ -30,31 +31,42 @@ extern "C" void on_fault(int signal_number)
     std::raise(signal_number);
 }
 
-bool installed = false;
-
-}  // namespace
-
-void arm()
+// Installs the handler once for the process, whichever thread asks first.
+void install()
 {
-    if (!installed) {
+    static const bool installed = [] {
         struct sigaction action {};
         action.sa_handler = on_fault;
         sigemptyset(&action.sa_mask);
         // Not held back while the handler runs: it leaves by the jump.
         action.sa_flags = SA_NODEFER;
-        sigaction(SIGBUS, &action, nullptr);
-        installed = true;
-    }
-    armed = 1;
+        return sigaction(SIGBUS, &action, nullptr) == 0;
+    }();
+    (void)installed;
 }
 
-void disarm() { armed = 0; }
+}  // namespace
+
+bool run(void (*read)(void*), void* context)
+{
+    install();
+    if (sigsetjmp(jump, 0) != 0) {
+        armed = 0;
+        return false;
+    }
+    armed = 1;
+    read(context);
+    armed = 0;
+    return true;
+}
 
 }  // namespace movie_fault
 
 MovieFrames::~MovieFrames()
 {
-    unmap();
+    if (map != nullptr) {
+        ::munmap(const_cast<unsigned char*>(map), map_size);
+    }
     if (fd >= 0) {
         ::close(fd);
     }
@@ -84,7 +96,8 @@ bool MovieFrames::open(const char* path, std::size_t frame_bytes, unsigned char*
 
 const unsigned char* MovieFrames::mapped(std::uint64_t offset) const
 {
-    if (map == nullptr || offset > map_size || frame_size > map_size - offset) {
+    if (map == nullptr || given_up.load(std::memory_order_relaxed) || offset > map_size ||
+        frame_size > map_size - offset) {
         return nullptr;
     }
     return map + offset;
@@ -101,20 +114,18 @@ void MovieFrames::release(std::uint64_t offset)
     give_back_pages(map, released, offset, offset + frame_size, 1);
 }
 
-void MovieFrames::unmap()
+void MovieFrames::give_up()
 {
-    if (map != nullptr) {
-        ::munmap(const_cast<unsigned char*>(map), map_size);
-        map = nullptr;
-        map_size = 0;
+    if (!given_up.exchange(true)) {
+        ::madvise(const_cast<unsigned char*>(map), map_size, MADV_DONTNEED);
     }
 }
 
-bool MovieFrames::read(std::uint64_t offset)
+bool MovieFrames::read(std::uint64_t offset, unsigned char* into) const
 {
     std::size_t got = 0;
     while (got < frame_size) {
-        const ssize_t n = ::pread(fd, buffer + got, frame_size - got, static_cast<off_t>(offset + got));
+        const ssize_t n = ::pread(fd, into + got, frame_size - got, static_cast<off_t>(offset + got));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -125,7 +136,7 @@ bool MovieFrames::read(std::uint64_t offset)
     }
     if (got < frame_size) {
         // What the movie does not hold is black, never bytes of an earlier frame.
-        std::memset(buffer + got, 0, frame_size - got);
+        std::memset(into + got, 0, frame_size - got);
         return false;
     }
     return true;

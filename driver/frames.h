@@ -7,9 +7,14 @@
 // mapped pages of its lost end fault. The use of a frame in the mapping is
 // guarded: on such a fault it is abandoned and repeated on the frame as read
 // from the file, and the mapping is given up for the rest of the run.
+//
+// Several threads may use frames at once, each reading into a buffer of its
+// own; the guard is kept apart for each thread, since the fault is
+// delivered to the thread that touched the lost page. Pages are given back
+// by one thread only.
 #pragma once
 
-#include <csetjmp>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -22,6 +27,7 @@ public:
     std::size_t frame_size = 0;
     unsigned char* buffer = nullptr;  // frame_size bytes, not owned
     std::uint64_t released = 0;       // the mapped pages before this have been given back
+    std::atomic<bool> given_up{false};  // the mapping faulted: frames are read from now on
 
     MovieFrames() = default;
     ~MovieFrames();
@@ -32,9 +38,10 @@ public:
     // required: without a mapping every frame is read.
     bool open(const char* path, std::size_t frame_bytes, unsigned char* frame_buffer);
 
-    // Reads the frame at `offset` into the buffer; false when the movie does
-    // not hold all of it.
-    bool read(std::uint64_t offset);
+    // Reads the frame at `offset` into the buffer, or into `into` (frame_size
+    // bytes); false when the movie does not hold all of it.
+    bool read(std::uint64_t offset) const { return read(offset, buffer); }
+    bool read(std::uint64_t offset, unsigned char* into) const;
 
     // Hands the frame's bytes to use(const unsigned char*), which only reads
     // them, must be safe to run again on the same frame, and acquires
@@ -42,6 +49,11 @@ public:
     // not hold the whole frame.
     template <typename Use>
     bool with_frame(std::uint64_t offset, Use use);
+
+    // with_frame() for any thread: a frame that must be read goes into
+    // `into`, and no pages are given back.
+    template <typename Use>
+    bool use_frame(std::uint64_t offset, unsigned char* into, Use use);
 
     // The frame's bytes in the mapping, or null where it has none of them.
     const unsigned char* mapped(std::uint64_t offset) const;
@@ -57,39 +69,43 @@ public:
     void release(std::uint64_t offset);
 
 private:
-    void unmap();
+    // Stops using the mapping and gives back its pages; it stays mapped,
+    // since other threads may be reading it, until the movie is closed.
+    void give_up();
 };
 
-// The guard around a use of mapped bytes.
+// The guard around a use of mapped bytes: runs read(context) and returns
+// true, or false when it faulted on a page the movie no longer holds.
 namespace movie_fault {
-extern sigjmp_buf jump;
-void arm();
-void disarm();
+bool run(void (*read)(void*), void* context);
 }  // namespace movie_fault
 
 template <typename Read>
 bool MovieFrames::guarded(Read read)
 {
-    if (sigsetjmp(movie_fault::jump, 0) == 0) {
-        movie_fault::arm();
-        read();
-        movie_fault::disarm();
+    if (movie_fault::run([](void* context) { (*static_cast<Read*>(context))(); }, &read)) {
         return true;
     }
-    movie_fault::disarm();
-    unmap();
+    give_up();
     return false;
+}
+
+template <typename Use>
+bool MovieFrames::use_frame(std::uint64_t offset, unsigned char* into, Use use)
+{
+    const unsigned char* const pixels = mapped(offset);
+    if (pixels != nullptr && guarded([&] { use(pixels); })) {
+        return true;
+    }
+    const bool complete = read(offset, into);
+    use(static_cast<const unsigned char*>(into));
+    return complete;
 }
 
 template <typename Use>
 bool MovieFrames::with_frame(std::uint64_t offset, Use use)
 {
-    const unsigned char* const pixels = mapped(offset);
-    if (pixels != nullptr && guarded([&] { use(pixels); })) {
-        release(offset);
-        return true;
-    }
-    const bool complete = read(offset);
-    use(static_cast<const unsigned char*>(buffer));
+    const bool complete = use_frame(offset, buffer, use);
+    release(offset);  // nothing unless the frame was used in the mapping
     return complete;
 }

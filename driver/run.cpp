@@ -10,13 +10,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "avi/avi_writer.h"
 #include "codec/codec.h"
+#include "driver/frame_queue.h"
 #include "driver/frames.h"
 #include "driver/movie.h"
 #include "driver/pixels.h"
 #include "driver/progress.h"
+#include "driver/threads.h"
 
 namespace {
 
@@ -58,6 +62,48 @@ struct Block {
     Block(const Block&) = delete;
     Block& operator=(const Block&) = delete;
 };
+
+// One worker's codec, the buffer for the frames it must read, and the one
+// for frames converted before they are coded.
+struct Coder {
+    CodecInst codec;
+    unsigned char* frame = nullptr;
+    unsigned char* converted = nullptr;
+    ~Coder()
+    {
+        std::free(frame);
+        std::free(converted);
+    }
+};
+
+// A frame between its coder and the writer.
+struct CodedFrame {
+    std::uint64_t offset = 0;
+    unsigned char* bytes = nullptr;  // tarvic_frame_bound() bytes
+    ICCOMPRESS block{};
+    bool complete = false;
+    ~CodedFrame() { std::free(bytes); }
+};
+
+// Codes the frame at `offset` into `coded`, reading it into the coder's
+// buffer when the mapping does not hold it, and converting it first unless
+// the codec takes it as stored. Any number of frames may be coded at once,
+// each with a coder of its own.
+void code_frame(MovieFrames& movie, const PixelLayout& layout, bool as_stored, std::size_t frame_size, Coder& coder,
+                CodedFrame& coded)
+{
+    coded.complete = movie.use_frame(coded.offset, coder.frame, [&](const unsigned char* pixels) {
+        if (!as_stored) {
+            movie_rows_to_frame(layout, pixels, coder.converted, 0, layout.height);
+            pixels = coder.converted;
+        }
+        coded.block.dwFlags = 0;
+        coded.block.dwSize = static_cast<std::uint32_t>(frame_size);
+        coded.block.lpInput = pixels;
+        coded.block.lpOutput = coded.bytes;
+        coder.codec.CompressContinue(&coded.block, 0);
+    });
+}
 
 struct Stream {
     std::FILE* file = nullptr;
@@ -167,6 +213,10 @@ int reelpack_run(int argc, char** argv)
         input_path = argv[2];
         output_path = argv[3];
     }
+    int threads = 1;
+    if (!frame_threads("reelpack", threads)) {
+        return exit_usage;
+    }
 
     Stream input{std::fopen(input_path, "rb")};
     struct stat input_stat;
@@ -216,7 +266,7 @@ int reelpack_run(int argc, char** argv)
     const int piece_rows =
         static_cast<int>(std::max<std::size_t>(1, (std::size_t(512) << 10) / std::max<std::size_t>(row_bytes, 1)));
     const bool pieces = !compressed && (layout.kind != PixelKind::bgr24 || !as_stored);
-    Block work(pieces ? row_bytes * std::size_t(piece_rows) : compressed && !as_stored ? frame_size : 0);
+    Block work(pieces ? row_bytes * std::size_t(piece_rows) : 0);
 
     // The codec is begun in both modes; only the compressed mode needs it.
     const std::size_t coded_bound = tarvic_frame_bound(width, height, bit_count);
@@ -234,19 +284,45 @@ int reelpack_run(int argc, char** argv)
         report_too_many_riffs(output_path);
         return exit_failure;
     }
-    CodecInst codec;
-    // The codec reads a packed "raw " movie's frames as they come, so that
-    // the compressed mode does not convert them first; 32-bit frames keep
-    // their alpha.
-    codec.input_order = as_stored && info.is_raw ? PixelOrder::movie : PixelOrder::frame;
-    codec.keep_alpha = bit_count == 32 ? 1 : 0;
-    const Status begun = codec.CompressBegin(width, height, bit_count);
-    if (compressed && begun != Status::ok) {
-        std::printf("Unable to prepare the compressor for %dx%d frames: %s\n", width, height, status_text(begun));
+    // Frames are coded on every worker at once, a few more in flight than
+    // there are workers so that none waits on a frame slower than its own;
+    // uncompressed frames are copies, as fast on one thread.
+    const int workers = compressed ? std::max(1, std::min(threads, int(table.total_frames))) : 1;
+    const std::size_t slots = workers == 1 ? 1 : std::size_t(workers) + std::size_t(workers + 1) / 2;
+    std::unique_ptr<Coder[]> coders(new (std::nothrow) Coder[std::size_t(workers)]);
+    std::unique_ptr<CodedFrame[]> coded(new (std::nothrow) CodedFrame[slots]);
+    if (coders == nullptr || coded == nullptr) {
+        std::printf("Not enough memory for frames of %dx%d pixels.\n", width, height);
         return exit_failure;
     }
-    Block coded(compressed ? coded_bound : 0);
-    if (frame.bytes == nullptr || work.bytes == nullptr || coded.bytes == nullptr) {
+    bool acquired = frame.bytes != nullptr && work.bytes != nullptr;
+    for (int w = 0; w < workers; ++w) {
+        CodecInst& codec = coders[w].codec;
+        // The codec reads a packed "raw " movie's frames as they come, so
+        // that the compressed mode does not convert them first; 32-bit
+        // frames keep their alpha.
+        codec.input_order = as_stored && info.is_raw ? PixelOrder::movie : PixelOrder::frame;
+        codec.keep_alpha = bit_count == 32 ? 1 : 0;
+        const Status begun = codec.CompressBegin(width, height, bit_count);
+        if (compressed && begun != Status::ok) {
+            std::printf("Unable to prepare the compressor for %dx%d frames: %s\n", width, height,
+                        status_text(begun));
+            return exit_failure;
+        }
+        if (compressed) {
+            coders[w].frame = static_cast<unsigned char*>(std::malloc(stored_size));
+            acquired = acquired && coders[w].frame != nullptr;
+        }
+        if (compressed && !as_stored) {
+            coders[w].converted = static_cast<unsigned char*>(std::malloc(frame_size));
+            acquired = acquired && coders[w].converted != nullptr;
+        }
+    }
+    for (std::size_t slot = 0; compressed && slot < slots; ++slot) {
+        coded[slot].bytes = static_cast<unsigned char*>(std::malloc(coded_bound));
+        acquired = acquired && coded[slot].bytes != nullptr;
+    }
+    if (!acquired) {
         std::printf("Not enough memory for frames of %dx%d pixels.\n", width, height);
         return exit_failure;
     }
@@ -262,25 +338,36 @@ int reelpack_run(int argc, char** argv)
     std::int32_t incomplete = 0;
     Progress progress("reelpack", std::uint64_t(table.total_frames), frame_size);
     FrameCursor cursor{table};
-    for (std::int32_t i = 0; i < table.total_frames; ++i) {
+    if (compressed) {
+        const bool written = run_in_order(
+            workers, std::size_t(table.total_frames), slots,
+            [&](std::size_t i) { coded[i % slots].offset = cursor.next(); },
+            [&](std::size_t w, std::size_t i) {
+                code_frame(movie, layout, as_stored, frame_size, coders[w], coded[i % slots]);
+            },
+            [&](std::size_t i) {
+                const CodedFrame& frame_coded = coded[i % slots];
+                if (!frame_coded.complete) {
+                    ++incomplete;
+                }
+                movie.release(frame_coded.offset);
+                if (writer.write_frame(frame_coded.bytes, static_cast<int>(frame_coded.block.dwSize),
+                                       static_cast<int>(frame_coded.block.dwFlags)) == 0) {
+                    return false;
+                }
+                progress.update(std::uint64_t(i) + 1);
+                return true;
+            });
+        if (!written) {
+            progress.clear();
+            return output_failure(writer, output_path);
+        }
+    }
+    for (std::int32_t i = 0; !compressed && i < table.total_frames; ++i) {
         const std::uint64_t offset = cursor.next();
         int written;
         bool complete;
-        if (compressed) {
-            ICCOMPRESS block;
-            complete = movie.with_frame(offset, [&](const unsigned char* pixels) {
-                if (!as_stored) {
-                    movie_rows_to_frame(layout, pixels, work.bytes, 0, height);
-                    pixels = work.bytes;
-                }
-                block.dwFlags = 0;
-                block.dwSize = static_cast<std::uint32_t>(frame_size);
-                block.lpInput = pixels;
-                block.lpOutput = coded.bytes;
-                codec.CompressContinue(&block, 0);
-            });
-            written = writer.write_frame(coded.bytes, static_cast<int>(block.dwSize), static_cast<int>(block.dwFlags));
-        } else if (pieces) {
+        if (pieces) {
             complete = write_converted(movie, offset, writer, work.bytes, piece_rows, layout);
             written = writer.error == AviError::none;
         } else {

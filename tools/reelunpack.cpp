@@ -14,18 +14,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "avi/avi_reader.h"
 #include "avi/avi_writer.h"
 #include "codec/codec.h"
 #include "codec/decoder.h"
+#include "driver/frame_queue.h"
 #include "driver/pages.h"
 #include "driver/progress.h"
+#include "driver/threads.h"
 
 namespace {
 
@@ -38,7 +45,9 @@ const char usage_text[] =
     "       reelunpack <input.avi> -              write raw bgr24 (bgra for 32-bit files) frames, top row first,\n"
     "                                             to standard output\n"
     "       reelunpack --info <input.avi>         describe the video stream\n"
-    "       reelunpack --help | --version\n";
+    "       reelunpack --help | --version\n"
+    "Frames are decoded on as many threads as the processors it may run on; the environment variable\n"
+    "REELPACK_THREADS sets the number (1: no thread besides the one that writes).\n";
 
 struct MappedFile {
     const unsigned char* data = nullptr;
@@ -172,6 +181,35 @@ int print_info(const char* path, const AviLayout& layout, const Stream& stream)
     return exit_ok;
 }
 
+// One worker's decoder.
+struct Unpacker {
+    TarvicDecoder decoder;
+};
+
+// A frame between its decoder and the writer.
+struct UnpackedFrame {
+    unsigned char* picture = nullptr;  // the frame, when it decoded
+    Status status = Status::ok;
+    bool repeat = false;  // a frame of no bytes: the picture before it again
+};
+
+// Decodes frame i of the file into the slot's picture, which is written
+// only when the frame decodes. Any number of frames may be decoded at once,
+// each with a decoder of its own.
+void unpack_frame(const MappedFile& input, const AviLayout& layout, const Stream& stream, TarvicDecoder& decoder,
+                  std::size_t i, UnpackedFrame& out)
+{
+    const AviFrameRef& frame = layout.frames[i];
+    const unsigned char* bytes = input.data + frame.offset;
+    out.status = Status::ok;
+    out.repeat = stream.tarvic && frame.size == 0;
+    if (stream.tarvic) {
+        out.status = decoder.Decompress(bytes, frame.size, out.picture);
+    } else if (!unpack_plain(layout, stream, bytes, frame.size, out.picture, decoder.top_down)) {
+        out.status = Status::truncated;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -187,6 +225,10 @@ int main(int argc, char** argv)
     const bool info = argc == 3 && std::strcmp(argv[1], "--info") == 0;
     if (argc != 3 || (!info && argv[1][0] == '-' && argv[1][1] != '\0')) {
         std::fputs(usage_text, stderr);
+        return exit_usage;
+    }
+    int threads = 1;
+    if (!frame_threads("reelunpack", threads)) {
         return exit_usage;
     }
     const char* input_path = info ? argv[2] : argv[1];
@@ -234,22 +276,56 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "reelunpack: %s is damaged; decoding the frames that can be found\n", input_path);
     }
 
-    TarvicDecoder decoder;
-    const Status begun = decoder.DecompressBegin(layout.width, layout.height, layout.bit_count);
-    if (begun != Status::ok) {
-        std::fprintf(stderr, "reelunpack: cannot decode %dx%d frames: %s\n", layout.width, layout.height,
-                     status_text(begun));
+    const std::size_t total = layout.frames.size();
+    const int workers = std::max(1, static_cast<int>(std::min<std::size_t>(std::size_t(threads), total)));
+    // A few more frames in flight than workers, so that none waits on a
+    // frame slower than its own.
+    const std::size_t slots = workers == 1 ? 1 : std::size_t(workers) + std::size_t(workers + 1) / 2;
+    std::unique_ptr<Unpacker[]> unpackers(new (std::nothrow) Unpacker[std::size_t(workers)]);
+    std::unique_ptr<UnpackedFrame[]> unpacked(new (std::nothrow) UnpackedFrame[slots]);
+    if (unpackers == nullptr || unpacked == nullptr) {
+        std::fprintf(stderr, "reelunpack: not enough memory for %dx%d frames\n", layout.width, layout.height);
         return exit_failure;
     }
-    // The picture keeps the last good frame, black before the first; the
-    // writer sets three bytes after a frame. Raw frames go out top row
-    // first, and are decoded that way.
-    std::vector<unsigned char> picture(stream.frame_bytes + 3, 0);
-    // The decoder turns 24-bit pictures top down itself; 32-bit ones are
-    // turned on the way out.
-    decoder.top_down = to_stdout && layout.bit_count == 24;
+    for (int w = 0; w < workers; ++w) {
+        TarvicDecoder& decoder = unpackers[w].decoder;
+        const Status begun = decoder.DecompressBegin(layout.width, layout.height, layout.bit_count);
+        if (begun != Status::ok) {
+            std::fprintf(stderr, "reelunpack: cannot decode %dx%d frames: %s\n", layout.width, layout.height,
+                         status_text(begun));
+            return exit_failure;
+        }
+        // Raw frames go out top row first: the decoder turns 24-bit
+        // pictures top down itself; 32-bit ones are turned on the way out.
+        decoder.top_down = to_stdout && layout.bit_count == 24;
+    }
     const bool turn_rows = to_stdout && layout.bit_count == 32;
     std::vector<unsigned char> turned(turn_rows ? stream.frame_bytes : 0);
+    // The last good frame, black before the first, stands in for a damaged
+    // one: on one thread it is the one picture that every frame is decoded
+    // into (a frame is written there only when it decodes); on several, a
+    // picture of its own, which trades places with each good frame written.
+    // The writer sets three bytes after a frame.
+    struct Pictures {
+        std::vector<unsigned char*> held;
+        ~Pictures()
+        {
+            for (unsigned char* picture : held) {
+                std::free(picture);
+            }
+        }
+    } pictures;
+    for (std::size_t slot = 0; slot < slots + (workers == 1 ? 0 : 1); ++slot) {
+        pictures.held.push_back(static_cast<unsigned char*>(std::calloc(stream.frame_bytes + 3, 1)));
+        if (pictures.held.back() == nullptr) {
+            std::fprintf(stderr, "reelunpack: not enough memory for %dx%d frames\n", layout.width, layout.height);
+            return exit_failure;
+        }
+    }
+    for (std::size_t slot = 0; slot < slots; ++slot) {
+        unpacked[slot].picture = pictures.held[slot];
+    }
+    unsigned char* last_good = pictures.held.back();
     // The pages that reading the layout left mapped go back before the
     // frames are read from the start.
     input.release_all();
@@ -266,47 +342,50 @@ int main(int argc, char** argv)
         std::signal(SIGPIPE, SIG_IGN);  // a closed pipe is a write failure, reported below
     }
 
-    const std::size_t total = layout.frames.size();
     std::size_t damaged = 0;
     Progress progress("reelunpack", total, stream.frame_bytes);
-    for (std::size_t i = 0; i < total; ++i) {
-        const AviFrameRef& frame = layout.frames[i];
-        const unsigned char* bytes = input.data + frame.offset;
-        Status status = Status::ok;
-        if (stream.tarvic) {
-            status = decoder.Decompress(bytes, frame.size, picture.data());
-        } else if (!unpack_plain(layout, stream, bytes, frame.size, picture.data(), to_stdout && !turn_rows)) {
-            status = Status::truncated;
-        }
-        input.release_before(static_cast<std::size_t>(frame.offset) + frame.size);
-        if (status != Status::ok) {
-            progress.clear();
-            std::fprintf(stderr, "reelunpack: frame %zu is damaged (%s); the previous frame stands in for it\n", i,
-                         status_text(status));
-            ++damaged;
-        }
-        bool written;
-        if (turn_rows) {
-            const std::size_t rows = static_cast<std::size_t>(layout.height);
-            for (std::size_t y = 0; y < rows; ++y) {
-                std::memcpy(turned.data() + y * stream.stored_row, picture.data() + (rows - 1 - y) * stream.stored_row,
-                            stream.stored_row);
+    const bool written = run_in_order(
+        workers, total, slots, [](std::size_t) {},
+        [&](std::size_t w, std::size_t i) {
+            unpack_frame(input, layout, stream, unpackers[w].decoder, i, unpacked[i % slots]);
+        },
+        [&](std::size_t i) {
+            UnpackedFrame& frame = unpacked[i % slots];
+            const AviFrameRef& ref = layout.frames[i];
+            input.release_before(static_cast<std::size_t>(ref.offset) + ref.size);
+            if (frame.status != Status::ok) {
+                progress.clear();
+                std::fprintf(stderr, "reelunpack: frame %zu is damaged (%s); the previous frame stands in for it\n", i,
+                             status_text(frame.status));
+                ++damaged;
+            } else if (!frame.repeat) {
+                std::swap(frame.picture, last_good);
             }
-            written = write_all(STDOUT_FILENO, turned.data(), stream.frame_bytes);
-        } else if (to_stdout) {
-            written = write_all(STDOUT_FILENO, picture.data(), stream.frame_bytes);
-        } else {
-            written = writer.write_frame(picture.data(), static_cast<int>(stream.frame_bytes), 0x10) == 1;
-        }
-        if (!written) {
-            progress.clear();
-            std::fprintf(stderr, "reelunpack: unable to write %s\n", to_stdout ? "to standard output" : output_path);
-            if (!to_stdout) {
-                writer.abandon();
+            bool ok;
+            if (turn_rows) {
+                const std::size_t rows = static_cast<std::size_t>(layout.height);
+                for (std::size_t y = 0; y < rows; ++y) {
+                    std::memcpy(turned.data() + y * stream.stored_row, last_good + (rows - 1 - y) * stream.stored_row,
+                                stream.stored_row);
+                }
+                ok = write_all(STDOUT_FILENO, turned.data(), stream.frame_bytes);
+            } else if (to_stdout) {
+                ok = write_all(STDOUT_FILENO, last_good, stream.frame_bytes);
+            } else {
+                ok = writer.write_frame(last_good, static_cast<int>(stream.frame_bytes), 0x10) == 1;
             }
-            return exit_failure;
+            if (ok) {
+                progress.update(i + 1);
+            }
+            return ok;
+        });
+    if (!written) {
+        progress.clear();
+        std::fprintf(stderr, "reelunpack: unable to write %s\n", to_stdout ? "to standard output" : output_path);
+        if (!to_stdout) {
+            writer.abandon();
         }
-        progress.update(i + 1);
+        return exit_failure;
     }
     progress.clear();
     if (!to_stdout && !writer.flush()) {
