@@ -2,7 +2,8 @@
 # Set-up, build and the two everyday jobs of reelpack:
 #   ./run.sh demo    convert a generated movie in both modes and check the results
 #   ./run.sh test    build and run every test: the suite, each fuzz target for a
-#                    bounded time, and the suite again under ASan and UBSan
+#                    bounded time, the suite again under ASan and UBSan, and the
+#                    tests of threaded frames under TSan
 #   ./run.sh build   build only
 # Missing Debian packages are installed with apt-get (run as root).
 set -euo pipefail
@@ -100,6 +101,11 @@ test)
     BUILD_DIR=build-asan build -DCMAKE_BUILD_TYPE=Debug -DREELPACK_SANITIZE=ON
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
         ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -LE gigabyte
+    echo "== the tests of frames worked on by several threads, under ThreadSanitizer"
+    cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREELPACK_TSAN=ON >/dev/null
+    cmake --build build-tsan -j "$(nproc)" --target thread_tests reelpack reelunpack
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+        ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" -L threads
     ;;
 build)
     install_missing

@@ -1,0 +1,257 @@
+// Frames worked on by several threads: the files and messages are those of
+// one thread, whatever the number; the queue writes in order with a bounded
+// number of frames in flight; failures end every thread; a movie cut short
+// while a worker reads its mapping is read instead.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "avi/avi_reader.h"
+#include "driver/frame_queue.h"
+#include "driver/frames.h"
+#include "support/files.h"
+#include "support/mov_builder.h"
+
+namespace {
+
+using test::Bytes;
+
+std::string with_threads(const std::string& threads) { return "REELPACK_THREADS='" + threads + "' "; }
+
+test::RunResult reelpack(const std::string& threads, const std::string& arguments)
+{
+    return test::run(with_threads(threads) + test::quoted(test::reelpack_bin()) + " " + arguments + " 2>&1");
+}
+
+test::RunResult reelunpack(const std::string& threads, const std::string& arguments)
+{
+    return test::run(with_threads(threads) + test::quoted(test::reelunpack_bin()) + " " + arguments + " 2>&1");
+}
+
+// What a run of a tool leaves: its messages, exit status and output file.
+struct Outcome {
+    int status;
+    std::string messages;
+    Bytes file;
+    bool operator==(const Outcome& o) const
+    {
+        return status == o.status && messages == o.messages && file == o.file;
+    }
+};
+
+std::string movie_path(const std::string& name) { return test::temp_path("threads-" + name + ".mov"); }
+
+TEST(Threads, FilesAndMessagesAreThoseOfOneThread)
+{
+    struct Movie {
+        const char* name;
+        int width, height, frames;
+        const char* format;
+        std::size_t cut;  // bytes cut off the end: the last frame incomplete
+    };
+    const Movie movies[] = {
+        {"photo", 33, 17, 9, "raw ", 0},
+        {"wrle", 7, 5, 4, "WRLE", 0},
+        {"one", 64, 48, 1, "raw ", 0},
+        {"cut", 31, 9, 6, "raw ", 100},
+    };
+    for (const Movie& m : movies) {
+        test::MovieParams p;
+        p.width = m.width;
+        p.height = m.height;
+        p.format = m.format;
+        for (int i = 0; i < m.frames; ++i) {
+            p.frames.push_back(test::pattern_frame(m.width, m.height, static_cast<unsigned>(i * 5 + 1)));
+        }
+        if (m.frames > 3) {
+            p.frames[2] = Bytes(p.frames[2].size(), 77);  // one colour
+            p.frames[3] = p.frames[1];
+        }
+        Bytes bytes = test::make_movie(p);
+        bytes.resize(bytes.size() - m.cut);
+        const std::string movie = movie_path(m.name);
+        test::write_file(movie, bytes);
+        const std::string avi = test::temp_path(std::string("threads-") + m.name + ".avi");
+        const std::string coded = avi + ".coded";
+        ASSERT_EQ(test::reelpack(movie + " " + coded).status, m.cut == 0 ? 0 : 1) << m.name;
+
+        // Each run's output under one name, so that the messages match too.
+        auto pack = [&](const std::string& threads, const std::string& mode) {
+            const auto r = reelpack(threads, mode + movie + " " + avi);
+            return Outcome{r.status, r.out, test::read_file(avi)};
+        };
+        auto unpack = [&](const std::string& threads, const std::string& to) {
+            const std::string pipe = to == "-" ? " > " + avi : "";
+            const auto r = reelunpack(threads, coded + " " + to + pipe);
+            return Outcome{r.status, r.out, test::read_file(avi)};
+        };
+        const Outcome packed = pack("1", "");
+        const Outcome plain = pack("1", "-u ");
+        const Outcome unpacked = unpack("1", avi);
+        const Outcome piped = unpack("1", "-");
+        ASSERT_EQ(packed.file, test::read_file(coded)) << m.name;
+        ASSERT_FALSE(piped.file.empty()) << m.name;
+        for (const std::string threads : {"2", "3", "8", "40", "0"}) {
+            const std::string what = std::string(m.name) + " on " + threads + " threads";
+            EXPECT_TRUE(pack(threads, "") == packed) << what;
+            EXPECT_TRUE(pack(threads, "-u ") == plain) << what;
+            EXPECT_TRUE(unpack(threads, avi) == unpacked) << what;
+            EXPECT_TRUE(unpack(threads, "-") == piped) << what;
+        }
+    }
+}
+
+TEST(Threads, ACountThatIsNotOneIsRefusedBeforeTheMovieIsRead)
+{
+    const std::string missing = test::temp_path("threads-missing.mov");
+    const std::string out = test::temp_path("threads-refused.avi");
+    for (const char* value : {"-1", "two", "1025", "99999999999999999999", "2 ", "+2", "0x4", "1.5"}) {
+        for (const auto& r : {reelpack(value, missing + " " + out), reelpack(value, "-u " + missing + " " + out),
+                              reelunpack(value, missing + " " + out), reelunpack(value, "--info " + missing)}) {
+            EXPECT_EQ(r.status, 2) << value << ": " << r.out;
+            EXPECT_NE(r.out.find("REELPACK_THREADS is \"" + std::string(value) + "\""), std::string::npos) << r.out;
+        }
+        EXPECT_FALSE(test::file_exists(out)) << value;
+    }
+    const auto help = test::reelunpack("--help");
+    EXPECT_NE(help.out.find("REELPACK_THREADS"), std::string::npos);
+}
+
+TEST(Threads, FailuresEndTheRunCleanly)
+{
+    test::MovieParams p;
+    p.width = 96;
+    p.height = 64;
+    for (int i = 0; i < 40; ++i) {
+        p.frames.push_back(test::pattern_frame(p.width, p.height, static_cast<unsigned>(i)));
+    }
+    const std::string movie = movie_path("failures");
+    test::write_file(movie, test::make_movie(p));
+    const std::string coded = test::temp_path("threads-failures.avi");
+    ASSERT_EQ(test::reelpack(movie + " " + coded).status, 0);
+    const std::string out = test::temp_path("threads-failed.avi");
+    // A file size limit makes the writes fail part of the way through.
+    const std::string limited = "trap \"\" XFSZ; ulimit -f 100; ";
+    struct Case {
+        std::string command;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {test::quoted(test::reelpack_bin()) + " " + movie + " /dev/full", "Unable to write output file /dev/full"},
+        {limited + test::quoted(test::reelpack_bin()) + " " + movie + " " + out, "Unable to write output file"},
+        {test::quoted(test::reelunpack_bin()) + " " + coded + " - >/dev/full", "unable to write to standard output"},
+        {limited + test::quoted(test::reelunpack_bin()) + " " + coded + " " + out, "unable to write " + out},
+        {limited + test::quoted(test::reelunpack_bin()) + " " + coded + " - >" + out, "unable to write to standard"},
+    };
+    for (const char* threads : {"1", "3"}) {
+        for (const Case& c : cases) {
+            const auto r = test::run(with_threads(threads) + "sh -c " + test::quoted(c.command) + " 2>&1");
+            EXPECT_EQ(r.status, 1) << c.command << ": " << r.out;
+            EXPECT_NE(r.out.find(c.message), std::string::npos) << c.command << ": " << r.out;
+            if (c.command.find(" - >") == std::string::npos) {
+                EXPECT_FALSE(test::file_exists(out)) << c.command;
+            }
+            std::remove(out.c_str());
+        }
+    }
+
+    // Damaged frames are told in order and stood in for as on one thread.
+    Bytes damaged = test::read_file(coded);
+    AviLayout layout;
+    ASSERT_EQ(read_avi_layout(damaged.data(), damaged.size(), layout), AviReadResult::ok);
+    for (const std::size_t f : {1, 2, 17, 39}) {
+        damaged[layout.frames[f].offset] = 99;  // no frame type
+    }
+    const std::string bad = test::temp_path("threads-damaged.avi");
+    test::write_file(bad, damaged);
+    const auto one = reelunpack("1", bad + " " + out);
+    const Bytes one_file = test::read_file(out);
+    EXPECT_EQ(one.status, 1);
+    EXPECT_NE(one.out.find("frame 17 is damaged"), std::string::npos) << one.out;
+    for (const char* threads : {"2", "3", "8"}) {
+        const auto several = reelunpack(threads, bad + " " + out);
+        EXPECT_EQ(several.status, 1);
+        EXPECT_EQ(several.out, one.out);
+        EXPECT_EQ(test::read_file(out), one_file) << threads;
+    }
+}
+
+TEST(FrameQueue, WritesInOrderWithFramesInFlightBounded)
+{
+    struct Case {
+        int threads;
+        std::size_t frames, slots, fail_at;  // fail_at: the write that fails, or frames
+    };
+    const Case cases[] = {{2, 1, 3, 1}, {3, 60, 4, 60}, {8, 30, 12, 30}, {4, 3, 6, 3}, {3, 60, 5, 20}, {2, 9, 2, 0}};
+    for (const Case& c : cases) {
+        std::vector<std::atomic<long>> owner(c.slots);
+        for (auto& o : owner) {
+            o = -1;
+        }
+        std::vector<std::atomic<int>> busy(std::size_t(c.threads));
+        std::atomic<bool> fault{false};
+        std::size_t next_take = 0;
+        std::size_t next_write = 0;
+        const bool complete = run_in_order(
+            c.threads, c.frames, c.slots,
+            [&](std::size_t i) { fault = fault || i != next_take++; },
+            [&](std::size_t w, std::size_t i) {
+                // Each worker alone on its own things, each slot held by one frame.
+                fault = fault || busy[w]++ != 0 || owner[i % c.slots].exchange(long(i)) != -1;
+                std::this_thread::sleep_for(std::chrono::microseconds((i * 7919) % 13 * 100));
+                --busy[w];
+            },
+            [&](std::size_t i) {
+                fault = fault || i != next_write++ || owner[i % c.slots].exchange(-1) != long(i);
+                return i != c.fail_at;
+            });
+        EXPECT_EQ(complete, c.fail_at >= c.frames) << c.frames;
+        EXPECT_EQ(next_write, std::min(c.fail_at + 1, c.frames)) << c.frames;
+        EXPECT_FALSE(fault) << c.threads << " threads, " << c.frames << " frames";
+    }
+}
+
+TEST(MovieFrames, AMovieCutShortIsReadInsteadByTheWorkerThatFaults)
+{
+    const std::size_t frame = 3 * 4096 * 4;
+    const std::string path = test::temp_path("threads-cut.bin");
+    Bytes movie(4 * frame);
+    for (std::size_t i = 0; i < movie.size(); ++i) {
+        movie[i] = static_cast<unsigned char>(i * 13 + 5);
+    }
+    test::write_file(path, movie);
+    MovieFrames frames;
+    ASSERT_TRUE(frames.open(path.c_str(), frame, nullptr));
+    ASSERT_NE(frames.mapped(3 * frame), nullptr);
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(2 * frame + 4096)), 0);
+    // Two workers at once on the lost end, each with its own buffer.
+    Bytes seen[2] = {Bytes(frame), Bytes(frame)};
+    Bytes buffers[2] = {Bytes(frame), Bytes(frame)};
+    bool complete[2] = {true, true};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 2; ++w) {
+        workers.emplace_back([&, w] {
+            complete[w] = frames.use_frame((2 + std::size_t(w)) * frame, buffers[w].data(),
+                                           [&](const unsigned char* pixels) { std::memcpy(seen[w].data(), pixels, frame); });
+        });
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    Bytes expected(movie.begin() + static_cast<long>(2 * frame), movie.begin() + static_cast<long>(2 * frame + 4096));
+    expected.resize(frame, 0);
+    EXPECT_FALSE(complete[0]);
+    EXPECT_FALSE(complete[1]);
+    EXPECT_EQ(seen[0], expected);
+    EXPECT_EQ(seen[1], Bytes(frame, 0));
+    EXPECT_EQ(frames.mapped(0), nullptr);  // the mapping is given up
+    std::remove(path.c_str());
+}
+
+}  // namespace
