@@ -12,13 +12,6 @@ namespace {
 constexpr std::size_t spare_room = 2048;
 constexpr std::uint64_t max_32 = 0xFFFFFFFFu;
 
-// The null-frame test: the later half first, split at a multiple of 16.
-bool same_as_previous(const unsigned char* input, const unsigned char* previous, std::size_t bytes)
-{
-    const std::size_t half = (bytes / 2) & ~std::size_t(15);
-    return std::memcmp(input + half, previous + half, bytes - half) == 0 && std::memcmp(input, previous, half) == 0;
-}
-
 // Every pixel equals pixel 0: the frame against itself shifted by eight
 // pixels, then the first eight pixels one by one.
 bool one_colour(const unsigned char* frame, std::size_t bytes, std::size_t pixel_bytes, std::size_t shift_pixels)
@@ -110,7 +103,7 @@ Status CodecInst::CompressBegin(int frame_width, int frame_height, int bits)
         CompressEnd();
         return Status::no_memory;
     }
-    std::memset(prev_frame, 128, buffer_size);
+    previous = Previous::start;
     return Status::ok;
 }
 
@@ -148,13 +141,40 @@ int CodecInst::CompressContinue(ICCOMPRESS* icinfo, std::uint32_t)
         return 0;
     }
     KeyCompress(icinfo);
-    std::memcpy(prev_frame, input_frame, frame_bytes);
+    keep_previous(input_frame, frame_bytes);
     return 0;
+}
+
+// The later half first, split at a multiple of 16.
+bool CodecInst::same_as_previous(const unsigned char* frame, std::size_t bytes)
+{
+    if (previous == Previous::lost) {
+        return false;
+    }
+    if (previous == Previous::start) {
+        std::memset(prev_frame, 128, bytes);
+        previous = Previous::held;
+    }
+    const std::size_t half = (bytes / 2) & ~std::size_t(15);
+    return std::memcmp(frame + half, prev_frame + half, bytes - half) == 0 && std::memcmp(frame, prev_frame, half) == 0;
+}
+
+void CodecInst::keep_previous(const unsigned char* frame, std::size_t bytes, unsigned char fill)
+{
+    if (!detect_null_frames) {
+        previous = Previous::lost;
+    } else if (frame != nullptr) {
+        std::memcpy(prev_frame, frame, bytes);
+        previous = Previous::held;
+    } else {
+        std::memset(prev_frame, fill, bytes);
+        previous = Previous::held;
+    }
 }
 
 int CodecInst::FastCompress(ICCOMPRESS* icinfo)
 {
-    if (detect_null_frames && same_as_previous(input_frame, prev_frame, frame_bytes)) {
+    if (detect_null_frames && same_as_previous(input_frame, frame_bytes)) {
         icinfo->dwFlags = 0;
         icinfo->dwSize = 0;
         return 1;
@@ -174,7 +194,7 @@ int CodecInst::SolidFrameTest(ICCOMPRESS* icinfo)
         output_frame[0] = FRAME_SOLID_GREY;
         output_frame[1] = pixel[0];
         icinfo->dwSize = 2;
-        std::memset(prev_frame, pixel[0], frame_bytes);
+        keep_previous(nullptr, frame_bytes, pixel[0]);
     } else {
         output_frame[0] = FRAME_SOLID_RGB;
         // The pixel's bytes in the frame pixel order.
@@ -183,7 +203,7 @@ int CodecInst::SolidFrameTest(ICCOMPRESS* icinfo)
         output_frame[2] = pixel[1];
         output_frame[3] = pixel[movie ? 0 : 2];
         icinfo->dwSize = 4;
-        std::memcpy(prev_frame, input_frame, frame_bytes);
+        keep_previous(input_frame, frame_bytes);
     }
     icinfo->dwFlags = AVIIF_KEYFRAME;
     return 1;
@@ -208,7 +228,7 @@ unsigned int CodecInst::KeyCompress(ICCOMPRESS* icinfo)
 int CodecInst::FastCompressRGB32(ICCOMPRESS* icinfo)
 {
     const std::size_t n = std::size_t(width) * std::size_t(height);
-    if (detect_null_frames && same_as_previous(input_frame, prev_frame, 4 * n)) {
+    if (detect_null_frames && same_as_previous(input_frame, 4 * n)) {
         icinfo->dwFlags = 0;
         icinfo->dwSize = 0;
         return 1;
@@ -221,7 +241,7 @@ int CodecInst::FastCompressRGB32(ICCOMPRESS* icinfo)
     std::memcpy(output_frame + 1, input_frame, 4);
     icinfo->dwFlags = AVIIF_KEYFRAME;
     icinfo->dwSize = 5;
-    std::memcpy(prev_frame, input_frame, 4 * n);
+    keep_previous(input_frame, 4 * n);
     return 1;
 }
 
@@ -241,6 +261,6 @@ int CodecInst::CompressRGB32(ICCOMPRESS* icinfo)
     const unsigned int length = compact_planes(compactor, plane_buffer, n, 4, residual_buffer, output_frame);
     assert(length + 3 <= tarvic_frame_bound(width, height, 32));
     icinfo->dwSize = length;
-    std::memcpy(prev_frame, input_frame, 4 * n);
+    keep_previous(input_frame, 4 * n);
     return 0;
 }

@@ -43,6 +43,9 @@ public:
     int width = 0;
     int height = 0;
     int bit_count = 0;
+    // Null frames are found only while this is on; the frames coded while
+    // it is off are not kept, so a frame right after it is turned on is never
+    // null (but the first frame of the stream is compared against 128s).
     int detect_null_frames = 0;
     int keep_alpha = 0;
     // The pixel order of 24-bit input frames: the frame pixel order, or a
@@ -50,6 +53,9 @@ public:
     // frames are the same either way.
     PixelOrder input_order = PixelOrder::frame;
     const unsigned char* frame_copy = nullptr;  // the frame's 3-byte pixels: the input, or plane_buffer
+    // What prev_frame holds: the 128s of the start (not yet written), the last
+    // coded frame, or nothing the null-frame test can use.
+    enum class Previous : unsigned char { start, held, lost } previous = Previous::start;
     Compress compactor;
 
     CodecInst() = default;
@@ -71,4 +77,11 @@ public:
     int FastCompressRGB32(ICCOMPRESS* icinfo);
     int CompressRGB32(ICCOMPRESS* icinfo);
     unsigned int KeyCompress(ICCOMPRESS* icinfo);
+
+    // The null-frame test against prev_frame, and the frame just coded kept
+    // for it (`bytes` of `frame`, or of the one value `fill` when frame is
+    // null); while the test is off nothing is kept, which spares a copy of
+    // every frame and keeps prev_frame's pages untouched.
+    bool same_as_previous(const unsigned char* frame, std::size_t bytes);
+    void keep_previous(const unsigned char* frame, std::size_t bytes, unsigned char fill = 0);
 };

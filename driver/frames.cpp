@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <csignal>
@@ -112,6 +113,17 @@ void MovieFrames::release(std::uint64_t offset)
     // reading a page maps some around it too, and the frames mostly come in
     // file order.
     give_back_pages(map, released, offset, offset + frame_size, 1);
+}
+
+void MovieFrames::drop(std::uint64_t offset) const
+{
+    if (mapped(offset) == nullptr) {
+        return;
+    }
+    const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t start = offset / page * page;
+    const std::uint64_t end = std::min<std::uint64_t>((offset + frame_size + page - 1) / page * page, map_size);
+    ::madvise(const_cast<unsigned char*>(map) + start, static_cast<std::size_t>(end - start), MADV_DONTNEED);
 }
 
 void MovieFrames::give_up()

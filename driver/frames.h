@@ -68,6 +68,12 @@ public:
     // that the mapping does not hold whole.
     void release(std::uint64_t offset);
 
+    // Gives back the pages of a mapped frame once it has been used, from any
+    // thread and with nothing noted: the pages it shares with the frames
+    // beside it too, which come back from the file should they be read
+    // again. release() still gives back the pages between frames.
+    void drop(std::uint64_t offset) const;
+
 private:
     // Stops using the mapping and gives back its pages; it stays mapped,
     // since other threads may be reading it, until the movie is closed.

@@ -103,6 +103,7 @@ void code_frame(MovieFrames& movie, const PixelLayout& layout, bool as_stored, s
         coded.block.lpOutput = coded.bytes;
         coder.codec.CompressContinue(&coded.block, 0);
     });
+    movie.drop(coded.offset);
 }
 
 struct Stream {
@@ -284,11 +285,12 @@ int reelpack_run(int argc, char** argv)
         report_too_many_riffs(output_path);
         return exit_failure;
     }
-    // Frames are coded on every worker at once, a few more in flight than
-    // there are workers so that none waits on a frame slower than its own;
-    // uncompressed frames are copies, as fast on one thread.
+    // Frames are coded on every worker at once, one more in flight than
+    // there are workers so that a worker done with its frame can go on with
+    // the next while the one before is written; uncompressed frames are
+    // copies, as fast on one thread.
     const int workers = compressed ? std::max(1, std::min(threads, int(table.total_frames))) : 1;
-    const std::size_t slots = workers == 1 ? 1 : std::size_t(workers) + std::size_t(workers + 1) / 2;
+    const std::size_t slots = workers == 1 ? 1 : std::size_t(workers) + 1;
     std::unique_ptr<Coder[]> coders(new (std::nothrow) Coder[std::size_t(workers)]);
     std::unique_ptr<CodedFrame[]> coded(new (std::nothrow) CodedFrame[slots]);
     if (coders == nullptr || coded == nullptr) {

@@ -278,9 +278,9 @@ int main(int argc, char** argv)
 
     const std::size_t total = layout.frames.size();
     const int workers = std::max(1, static_cast<int>(std::min<std::size_t>(std::size_t(threads), total)));
-    // A few more frames in flight than workers, so that none waits on a
-    // frame slower than its own.
-    const std::size_t slots = workers == 1 ? 1 : std::size_t(workers) + std::size_t(workers + 1) / 2;
+    // One more frame in flight than workers, so that a worker done with its
+    // frame can go on with the next while the one before is written.
+    const std::size_t slots = workers == 1 ? 1 : std::size_t(workers) + 1;
     std::unique_ptr<Unpacker[]> unpackers(new (std::nothrow) Unpacker[std::size_t(workers)]);
     std::unique_ptr<UnpackedFrame[]> unpacked(new (std::nothrow) UnpackedFrame[slots]);
     if (unpackers == nullptr || unpacked == nullptr) {
