@@ -1,11 +1,13 @@
 #!/bin/bash
 # Side-by-side speed of reelpack and reelunpack against ffmpeg's lossless
-# encoders, every tool on one thread, on movies that ffmpeg makes:
+# encoders on movies that ffmpeg makes, every tool on one thread ("t1") and,
+# for ours and the peers that can, on as many threads as it uses by default
+# ("tN": ours one for each processor the process may run on):
 #   bench/compare.sh [build-dir]        (default: build)
 # RUNS (default 3) runs of every tool, alternating; FRAMES (default 60) frames
 # per movie; SIZES (default "1280x720 1920x1080"); KINDS (default
 # "testsrc2 noise smooth"). Prints one table: the median wall time, its
-# ratio to the utvideo figure of the same row kind (encode or decode), the
+# ratio to the utvideo figure of the same row kind (encode or decode, t1 or tN), the
 # compression ratio (output / raw frames) and the peak memory, then the
 # order-0 entropy of the predicted residual planes of each movie
 # (ENTROPY_TOOL names another build's residual_entropy).
@@ -60,6 +62,7 @@ peer_args() {
     esac
 }
 peers="utvideo magicyuv ffvhuff ffv1"
+threaded_peers="utvideo magicyuv ffv1"
 
 printf '%-9s %-10s %-26s %9s %8s %8s %9s\n' content size tool "median s" "vs peer" ratio "peak MB"
 entropy_lines=()
@@ -74,18 +77,26 @@ for size in $sizes; do
 
         # name|command producing $work/<name> (encoders) or nothing (decoders)
         jobs=("cp|cp $movie $work/cp.out"
-              "reelpack -u|$reelpack -u $movie $work/plain.avi"
-              "reelpack|$reelpack $movie $work/tarvic.avi")
+              "reelpack -u|env REELPACK_THREADS=1 $reelpack -u $movie $work/plain.avi"
+              "reelpack t1|env REELPACK_THREADS=1 $reelpack $movie $work/tarvic.avi"
+              "reelpack tN|$reelpack $movie $work/tarvic-tN.avi")
         for peer in $peers; do
-            jobs+=("ffmpeg $peer encode|ffmpeg -v error -y -threads 1 -i $movie -threads 1 $(peer_args "$peer") $work/$peer.avi")
+            jobs+=("ffmpeg $peer encode t1|ffmpeg -v error -y -threads 1 -i $movie -threads 1 $(peer_args "$peer") $work/$peer.avi")
+        done
+        for peer in $threaded_peers; do
+            jobs+=("ffmpeg $peer encode tN|ffmpeg -v error -y -i $movie $(peer_args "$peer") $work/$peer-tN.avi")
         done
         # Every encode once first, so that the decoders have their files.
         for job in "${jobs[@]}"; do
             bash -c "${job#*|}" >/dev/null
         done
-        jobs+=("reelunpack - >/dev/null|$reelunpack $work/tarvic.avi -")
+        jobs+=("reelunpack - t1|env REELPACK_THREADS=1 $reelunpack $work/tarvic.avi -"
+               "reelunpack - tN|$reelunpack $work/tarvic.avi -")
         for peer in $peers; do
-            jobs+=("ffmpeg $peer decode|ffmpeg -v error -threads 1 -i $work/$peer.avi -threads 1 -pix_fmt bgr24 -f null -")
+            jobs+=("ffmpeg $peer decode t1|ffmpeg -v error -threads 1 -i $work/$peer.avi -threads 1 -pix_fmt bgr24 -f null -")
+        done
+        for peer in $threaded_peers; do
+            jobs+=("ffmpeg $peer decode tN|ffmpeg -v error -i $work/$peer-tN.avi -pix_fmt bgr24 -f null -")
         done
 
         declare -A times=() peaks=()
@@ -104,16 +115,19 @@ for size in $sizes; do
         done
         for job in "${jobs[@]}"; do
             name=${job%%|*}
+            threads=${name##* }
             case $name in
             cp | "reelpack -u") peer="cp" ;;
-            *decode* | reelunpack*) peer="ffmpeg utvideo decode" ;;
-            *) peer="ffmpeg utvideo encode" ;;
+            *decode* | reelunpack*) peer="ffmpeg utvideo decode $threads" ;;
+            *) peer="ffmpeg utvideo encode $threads" ;;
             esac
             output=""
             case $name in
             "reelpack -u") output=$work/plain.avi ;;
-            reelpack) output=$work/tarvic.avi ;;
-            *encode) output=$work/$(echo "$name" | cut -d' ' -f2).avi ;;
+            "reelpack t1") output=$work/tarvic.avi ;;
+            "reelpack tN") output=$work/tarvic-tN.avi ;;
+            *encode\ t1) output=$work/$(echo "$name" | cut -d' ' -f2).avi ;;
+            *encode\ tN) output=$work/$(echo "$name" | cut -d' ' -f2)-tN.avi ;;
             esac
             ratio=""
             [ -n "$output" ] && ratio=$(awk "BEGIN { printf \"%.4f\", $(stat -c %s "$output") / $raw_bytes }")

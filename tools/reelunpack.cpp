@@ -47,7 +47,7 @@ const char usage_text[] =
     "       reelunpack --info <input.avi>         describe the video stream\n"
     "       reelunpack --help | --version\n"
     "Frames are decoded on as many threads as the processors it may run on; the environment variable\n"
-    "REELPACK_THREADS sets the number (1: no thread besides the one that writes).\n";
+    "REELPACK_THREADS sets the number (1: no thread besides the one that writes; 0: one for each processor).\n";
 
 struct MappedFile {
     const unsigned char* data = nullptr;

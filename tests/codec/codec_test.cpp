@@ -131,9 +131,13 @@ TEST(CodecLayout, NullFrames)
     Bytes last = first;
     last.back() ^= 1;
     EXPECT_FALSE(c.code(last).empty());
-    // Off, the same frame is coded in full again.
+    // Off, the same frame is coded in full again, and not kept: turned on
+    // again, it is compared only once it has been kept.
     c.codec.detect_null_frames = 0;
     EXPECT_FALSE(c.code(last).empty());
+    c.codec.detect_null_frames = 1;
+    EXPECT_FALSE(c.code(last).empty());
+    EXPECT_TRUE(c.code(last).empty());
 }
 
 TEST(CodecLayout, AlphaFrames)
