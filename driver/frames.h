@@ -45,13 +45,10 @@ public:
 
     // Hands the frame's bytes to use(const unsigned char*), which only reads
     // them, must be safe to run again on the same frame, and acquires
-    // nothing (a fault leaves it where it stands). False when the movie did
-    // not hold the whole frame.
-    template <typename Use>
-    bool with_frame(std::uint64_t offset, Use use);
-
-    // with_frame() for any thread: a frame that must be read goes into
-    // `into`, and no pages are given back.
+    // nothing (a fault leaves it where it stands): in the mapping, or read
+    // into `into` (frame_size bytes). False when the movie did not hold the
+    // whole frame. Any number of threads may use frames at once, each with
+    // a buffer of its own.
     template <typename Use>
     bool use_frame(std::uint64_t offset, unsigned char* into, Use use);
 
@@ -108,10 +105,3 @@ bool MovieFrames::use_frame(std::uint64_t offset, unsigned char* into, Use use)
     return complete;
 }
 
-template <typename Use>
-bool MovieFrames::with_frame(std::uint64_t offset, Use use)
-{
-    const bool complete = use_frame(offset, buffer, use);
-    release(offset);  // nothing unless the frame was used in the mapping
-    return complete;
-}

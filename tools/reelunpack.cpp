@@ -181,11 +181,6 @@ int print_info(const char* path, const AviLayout& layout, const Stream& stream)
     return exit_ok;
 }
 
-// One worker's decoder.
-struct Unpacker {
-    TarvicDecoder decoder;
-};
-
 // A frame between its decoder and the writer.
 struct UnpackedFrame {
     unsigned char* picture = nullptr;  // the frame, when it decoded
@@ -281,14 +276,14 @@ int main(int argc, char** argv)
     // One more frame in flight than workers, so that a worker done with its
     // frame can go on with the next while the one before is written.
     const std::size_t slots = workers == 1 ? 1 : std::size_t(workers) + 1;
-    std::unique_ptr<Unpacker[]> unpackers(new (std::nothrow) Unpacker[std::size_t(workers)]);
+    std::unique_ptr<TarvicDecoder[]> decoders(new (std::nothrow) TarvicDecoder[std::size_t(workers)]);
     std::unique_ptr<UnpackedFrame[]> unpacked(new (std::nothrow) UnpackedFrame[slots]);
-    if (unpackers == nullptr || unpacked == nullptr) {
+    if (decoders == nullptr || unpacked == nullptr) {
         std::fprintf(stderr, "reelunpack: not enough memory for %dx%d frames\n", layout.width, layout.height);
         return exit_failure;
     }
     for (int w = 0; w < workers; ++w) {
-        TarvicDecoder& decoder = unpackers[w].decoder;
+        TarvicDecoder& decoder = decoders[w];
         const Status begun = decoder.DecompressBegin(layout.width, layout.height, layout.bit_count);
         if (begun != Status::ok) {
             std::fprintf(stderr, "reelunpack: cannot decode %dx%d frames: %s\n", layout.width, layout.height,
@@ -347,7 +342,7 @@ int main(int argc, char** argv)
     const bool written = run_in_order(
         workers, total, slots, [](std::size_t) {},
         [&](std::size_t w, std::size_t i) {
-            unpack_frame(input, layout, stream, unpackers[w].decoder, i, unpacked[i % slots]);
+            unpack_frame(input, layout, stream, decoders[w], i, unpacked[i % slots]);
         },
         [&](std::size_t i) {
             UnpackedFrame& frame = unpacked[i % slots];

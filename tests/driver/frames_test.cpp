@@ -38,17 +38,17 @@ TEST(MovieFrames, WholeFramesInPlaceOthersReadAndCompleted)
 
     Bytes seen;
     auto copy = [&](const unsigned char* pixels) { seen.assign(pixels, pixels + 3000); };
-    EXPECT_TRUE(frames.with_frame(5000, copy));
+    EXPECT_TRUE(frames.use_frame(5000, buffer.data(), copy));
     EXPECT_EQ(seen, Bytes(movie.begin() + 5000, movie.begin() + 8000));
     EXPECT_NE(frames.mapped(5000), nullptr);
 
     // The end of the frame lies past the movie's: the rest is zero.
-    EXPECT_FALSE(frames.with_frame(8000, copy));
+    EXPECT_FALSE(frames.use_frame(8000, buffer.data(), copy));
     Bytes expected(movie.begin() + 8000, movie.end());
     expected.resize(3000, 0);
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(frames.mapped(8000), nullptr);
-    EXPECT_FALSE(frames.with_frame(20000, copy));
+    EXPECT_FALSE(frames.use_frame(20000, buffer.data(), copy));
     EXPECT_EQ(seen, Bytes(3000, 0));
 
     // Giving back the pages of frames the mapping does not hold whole
@@ -81,7 +81,7 @@ TEST(MovieFrames, AMovieCutShortAfterMappingIsReadInstead)
 
     int uses = 0;
     Bytes seen(frame);
-    const bool complete = frames.with_frame(frame, [&](const unsigned char* pixels) {
+    const bool complete = frames.use_frame(frame, buffer.data(), [&](const unsigned char* pixels) {
         ++uses;
         std::memcpy(seen.data(), pixels, frame);
     });
