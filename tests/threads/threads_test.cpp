@@ -54,20 +54,23 @@ TEST(Threads, FilesAndMessagesAreThoseOfOneThread)
         int width, height, frames;
         const char* format;
         std::size_t cut;  // bytes cut off the end: the last frame incomplete
+        int depth;
     };
     const Movie movies[] = {
-        {"photo", 33, 17, 9, "raw ", 0},
-        {"wrle", 7, 5, 4, "WRLE", 0},
-        {"one", 64, 48, 1, "raw ", 0},
-        {"cut", 31, 9, 6, "raw ", 100},
+        {"photo", 33, 17, 9, "raw ", 0, 24},  {"wrle", 7, 5, 4, "WRLE", 0, 24},   {"one", 64, 48, 1, "raw ", 0, 24},
+        {"cut", 31, 9, 6, "raw ", 100, 24},   {"alpha", 19, 11, 5, "raw ", 0, 32}, {"rgb555", 21, 7, 5, "raw ", 0, 16},
     };
     for (const Movie& m : movies) {
         test::MovieParams p;
         p.width = m.width;
         p.height = m.height;
         p.format = m.format;
+        p.depth = m.depth;
+        const std::size_t frame_bytes = std::size_t(m.width) * std::size_t(m.height) * std::size_t(m.depth / 8);
+        p.sample_size = static_cast<std::uint32_t>(frame_bytes);
         for (int i = 0; i < m.frames; ++i) {
-            p.frames.push_back(test::pattern_frame(m.width, m.height, static_cast<unsigned>(i * 5 + 1)));
+            p.frames.push_back(test::pattern_frame(m.width * 2, m.height, static_cast<unsigned>(i * 5 + 1)));
+            p.frames.back().resize(frame_bytes);
         }
         if (m.frames > 3) {
             p.frames[2] = Bytes(p.frames[2].size(), 77);  // one colour
