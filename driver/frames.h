@@ -10,8 +10,8 @@
 //
 // Several threads may use frames at once, each reading into a buffer of its
 // own; the guard is kept apart for each thread, since the fault is
-// delivered to the thread that touched the lost page. Pages are given back
-// by one thread only.
+// delivered to the thread that touched the lost page. release(), which
+// notes how far the pages have been given back, is for one thread only.
 #pragma once
 
 #include <atomic>
