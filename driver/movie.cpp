@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <numeric>
 #include <string>
 #include <utility>
 
@@ -349,6 +351,38 @@ bool apply_edits(const std::vector<Edit>& edits, std::uint32_t movie_scale, std:
     }
     runs.swap(chosen);
     return true;
+}
+
+// Every frame at its time: the AVI's period is the greatest common divisor
+// of the durations, unless that makes more than eight AVI frames for each
+// movie frame; then it is the duration most frames have.
+void choose_frame_period(const FrameTable& table, MovieInfo& info)
+{
+    std::uint64_t divisor = 0;
+    std::uint64_t total_time = 0;
+    std::map<std::uint32_t, std::uint64_t> frames_lasting;
+    for (const FrameRun& run : table.runs) {
+        divisor = std::gcd(divisor, std::uint64_t(run.duration));
+        total_time += std::uint64_t(run.frames) * run.duration;
+        frames_lasting[run.duration] += run.frames;
+    }
+    info.avi_frames = table.total_frames;
+    if (divisor == 0) {
+        info.frame_period = static_cast<std::uint32_t>(info.sample_duration);  // no times to keep
+        return;
+    }
+    if (total_time / divisor > 8 * std::uint64_t(table.total_frames)) {
+        std::uint64_t most = 0;
+        for (const auto& lasting : frames_lasting) {
+            if (lasting.first != 0 && lasting.second > most) {
+                most = lasting.second;
+                divisor = lasting.first;
+            }
+        }
+    }
+    info.frame_period = static_cast<std::uint32_t>(divisor);
+    // The frames' AVI frame counts add up to this (see FrameClock).
+    info.avi_frames = static_cast<std::int64_t>((total_time + divisor / 2) / divisor);
 }
 
 // The defaults that the movie atom sets for a track's fragments.
@@ -1049,6 +1083,14 @@ bool index_movie(const MovieSource& source, MovieInfo& info, FrameTable& table, 
             return false;
         }
         first += run.frames;
+    }
+
+    choose_frame_period(table, info);
+    if (info.avi_frames > max_total_frames) {
+        report_format(report, "The movie's frames at their times make %lld AVI frames, more than an AVI file can hold "
+                              "(%lld).\n",
+                      static_cast<long long>(info.avi_frames), static_cast<long long>(max_total_frames));
+        return false;
     }
 
     for (const auto& other : s.others) {

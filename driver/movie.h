@@ -64,6 +64,28 @@ struct FrameCursor {
         const FrameRun& r = table.runs[run];
         return r.offset + std::uint64_t(within++) * r.step;
     }
+    // How long the frame that next() gave last lasts.
+    std::uint32_t duration() const { return table.runs[run].duration; }
+};
+
+// Places the movie's frames on the AVI file's grid of frame periods: each
+// frame takes the periods from the one nearest its start to the one nearest
+// the next frame's start, so that it shows at its time. A frame that lasts
+// several periods is followed by repeats; one that rounds to none is left
+// out. A period of 0 gives every frame one AVI frame.
+struct FrameClock {
+    std::uint64_t period = 0;
+    std::uint64_t time = 0;  // where the next frame starts
+
+    std::uint64_t frames_for(std::uint32_t duration)
+    {
+        if (period == 0) {
+            return 1;
+        }
+        const std::uint64_t first = (time + period / 2) / period;
+        time += duration;
+        return (time + period / 2) / period - first;
+    }
 };
 
 // The largest frame count an AVI file can hold.
@@ -79,6 +101,12 @@ struct MovieInfo {
     bool is_raw = false;
     int depth = 0;
     PixelLayout layout;
+    // The AVI file's frame period in the track's time units, and its frame
+    // count: the greatest common divisor of the frame durations (the one
+    // duration of a movie whose frames all last as long), or the most common
+    // duration where that would make too many AVI frames.
+    std::uint32_t frame_period = 0;
+    std::int64_t avi_frames = 0;
 };
 
 // The integer part of a 16.16 fixed-point field.

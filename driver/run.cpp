@@ -79,6 +79,7 @@ struct Coder {
 // A frame between its coder and the writer.
 struct CodedFrame {
     std::uint64_t offset = 0;
+    std::uint32_t duration = 0;  // in the track's time units
     unsigned char* bytes = nullptr;  // tarvic_frame_bound() bytes
     ICCOMPRESS block{};
     bool complete = false;
@@ -280,7 +281,7 @@ int reelpack_run(int argc, char** argv)
     // could not describe is known before anything is written. (Coded frames
     // are as long as their content makes them; the writer refuses the RIFF
     // that does not fit.)
-    if (!compressed && avi_riff_count(std::uint64_t(table.total_frames), std::uint32_t(frame_size)) >
+    if (!compressed && avi_riff_count(std::uint64_t(info.avi_frames), std::uint32_t(frame_size)) >
                            std::uint64_t(avi_max_riffs)) {
         report_too_many_riffs(output_path);
         return exit_failure;
@@ -331,7 +332,7 @@ int reelpack_run(int argc, char** argv)
 
     AviWriter writer;
     remove_output_on_signals();
-    if (!writer.init(output_path, width, height, info.time_scale, info.sample_duration, compressed ? 1 : 0,
+    if (!writer.init(output_path, width, height, info.time_scale, static_cast<int>(info.frame_period), compressed ? 1 : 0,
                      bit_count)) {
         return exit_failure;
     }
@@ -340,10 +341,17 @@ int reelpack_run(int argc, char** argv)
     std::int32_t incomplete = 0;
     Progress progress("reelpack", std::uint64_t(table.total_frames), frame_size);
     FrameCursor cursor{table};
+    // Frames that last several periods are followed by repeats: in coded
+    // files the codec's null frame, which every decoder takes as the frame
+    // before; in uncompressed ones the frame again.
+    FrameClock clock{info.frame_period};
     if (compressed) {
         const bool written = run_in_order(
             workers, std::size_t(table.total_frames), slots,
-            [&](std::size_t i) { coded[i % slots].offset = cursor.next(); },
+            [&](std::size_t i) {
+                coded[i % slots].offset = cursor.next();
+                coded[i % slots].duration = cursor.duration();
+            },
             [&](std::size_t w, std::size_t i) {
                 code_frame(movie, layout, as_stored, frame_size, coders[w], coded[i % slots]);
             },
@@ -353,9 +361,15 @@ int reelpack_run(int argc, char** argv)
                     ++incomplete;
                 }
                 movie.release(frame_coded.offset);
-                if (writer.write_frame(frame_coded.bytes, static_cast<int>(frame_coded.block.dwSize),
-                                       static_cast<int>(frame_coded.block.dwFlags)) == 0) {
+                const std::uint64_t periods = clock.frames_for(frame_coded.duration);
+                if (periods > 0 && writer.write_frame(frame_coded.bytes, static_cast<int>(frame_coded.block.dwSize),
+                                                      static_cast<int>(frame_coded.block.dwFlags)) == 0) {
                     return false;
+                }
+                for (std::uint64_t repeat = 1; repeat < periods; ++repeat) {
+                    if (writer.write_frame(frame_coded.bytes, 0, 0) == 0) {
+                        return false;
+                    }
                 }
                 progress.update(std::uint64_t(i) + 1);
                 return true;
@@ -367,16 +381,19 @@ int reelpack_run(int argc, char** argv)
     }
     for (std::int32_t i = 0; !compressed && i < table.total_frames; ++i) {
         const std::uint64_t offset = cursor.next();
-        int written;
-        bool complete;
-        if (pieces) {
-            complete = write_converted(movie, offset, writer, work.bytes, piece_rows, layout);
-            written = writer.error == AviError::none;
-        } else {
-            // The writer sets bytes after the frame it is given: the frame
-            // goes out from the buffer.
-            complete = movie.read(offset);
-            written = writer.write_frame(frame.bytes, static_cast<int>(frame_size), AVIIF_KEYFRAME);
+        const std::uint64_t periods = clock.frames_for(cursor.duration());
+        int written = 1;
+        bool complete = true;
+        for (std::uint64_t period = 0; period < periods && written; ++period) {
+            if (pieces) {
+                complete = write_converted(movie, offset, writer, work.bytes, piece_rows, layout);
+                written = writer.error == AviError::none;
+            } else {
+                // The writer sets bytes after the frame it is given: the
+                // frame goes out from the buffer.
+                complete = movie.read(offset);
+                written = writer.write_frame(frame.bytes, static_cast<int>(frame_size), AVIIF_KEYFRAME);
+            }
         }
         if (!complete) {
             ++incomplete;

@@ -151,6 +151,21 @@ TEST_F(FfmpegInterop, MoviesAsFfmpegWritesThemConvertExactly)
         }
     }
 
+    // A title card held for a second: the frames at their times, as ffmpeg
+    // shows them at 25 frames a second; repeats are null frames when coded.
+    const std::string held = test::temp_path("ff-held.mov");
+    ASSERT_EQ(test::run("ffmpeg -v error -y -f lavfi -i testsrc=size=32x16:rate=25 -frames:v 30 -vf "
+                        "\"setpts='if(eq(N,0),0,N+24)/25/TB'\" -fps_mode passthrough -video_track_timescale 25 "
+                        "-c:v rawvideo -pix_fmt rgb24 " + held).status, 0);
+    const std::string timed = test::run("ffmpeg -v error -i " + held + " -vf fps=25 -pix_fmt bgr24 -f rawvideo -").out;
+    ASSERT_EQ(timed.size(), 54u * 32 * 16 * 3);
+    for (const std::string mode : {"-u ", ""}) {
+        const std::string out = test::temp_path("ff-held.avi");
+        ASSERT_EQ(test::reelpack(mode + held + " " + out).status, 0);
+        EXPECT_TRUE(test::reelunpack(out + " - 2>/dev/null").out == timed) << mode;
+        EXPECT_EQ(test::run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + out).out, "2.160000\n");
+    }
+
     // A movie cut by an edit list: the frames a player shows, in both modes.
     const std::string whole = make_movie("ff-whole.mov", "32x16", 30);
     const std::string cut = test::temp_path("ff-cut.mov");

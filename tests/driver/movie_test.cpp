@@ -159,4 +159,31 @@ TEST(MovieStructure, TheFramesAPlayerShows)
         << sound.report;
 }
 
+// Every frame at its time: the AVI period is the common divisor of the
+// durations, or the most common duration where that would take more than
+// eight AVI frames a movie frame.
+TEST(MovieStructure, FramePeriods)
+{
+    struct Case {
+        std::vector<std::uint32_t> durations;  // stts (count, duration) pairs
+        std::uint32_t period;
+        std::int64_t avi_frames;
+    };
+    const std::vector<Case> cases = {
+        {{6, 24}, 24, 6},
+        {{1, 25, 5, 1}, 1, 30},      // a frame held for a second, then five
+        {{2, 40, 4, 60}, 20, 16},
+        {{1, 7, 5, 100}, 100, 5},    // the common divisor would make 507 frames
+        {{3, 0, 3, 24}, 24, 3},      // frames of no duration are not shown
+    };
+    for (const Case& c : cases) {
+        test::MovieParams p = frames_of(6);
+        p.durations = c.durations;
+        const Indexed indexed = index_bytes(test::make_movie(p));
+        ASSERT_TRUE(indexed.ok) << indexed.report;
+        EXPECT_EQ(indexed.info.frame_period, c.period) << c.durations[1];
+        EXPECT_EQ(indexed.info.avi_frames, c.avi_frames) << c.durations[1];
+    }
+}
+
 }  // namespace
