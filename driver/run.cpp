@@ -384,14 +384,17 @@ int reelpack_run(int argc, char** argv)
         const std::uint64_t periods = clock.frames_for(cursor.duration());
         int written = 1;
         bool complete = true;
+        if (!pieces && periods > 0) {
+            // Read once, however often written: the writer sets bytes only
+            // after the frame it is given, so the frame goes out from the
+            // buffer as it stands.
+            complete = movie.read(offset);
+        }
         for (std::uint64_t period = 0; period < periods && written; ++period) {
             if (pieces) {
                 complete = write_converted(movie, offset, writer, work.bytes, piece_rows, layout);
                 written = writer.error == AviError::none;
             } else {
-                // The writer sets bytes after the frame it is given: the
-                // frame goes out from the buffer.
-                complete = movie.read(offset);
                 written = writer.write_frame(frame.bytes, static_cast<int>(frame_size), AVIIF_KEYFRAME);
             }
         }
