@@ -44,14 +44,7 @@ std::string writing_text(const std::string& out)
 
 MovieParams movie_of(int width, int height, int frames, const std::string& format = "raw ")
 {
-    MovieParams p;
-    p.width = width;
-    p.height = height;
-    p.format = format;
-    for (int i = 0; i < frames; ++i) {
-        p.frames.push_back(test::pattern_frame(width, height, static_cast<unsigned>(i + 1)));
-    }
-    return p;
+    return test::pattern_movie(width, height, frames, format, 1);
 }
 
 std::string save_movie(const std::string& name, const MovieParams& p)

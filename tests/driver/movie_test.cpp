@@ -100,16 +100,7 @@ Indexed index_bytes(const Bytes& bytes)
     return result;
 }
 
-test::MovieParams frames_of(int count, int width = 2, int height = 2)
-{
-    test::MovieParams p;
-    p.width = width;
-    p.height = height;
-    for (int i = 0; i < count; ++i) {
-        p.frames.push_back(test::pattern_frame(width, height, static_cast<unsigned>(i)));
-    }
-    return p;
-}
+test::MovieParams frames_of(int count) { return test::pattern_movie(2, 2, count); }
 
 // Which stored frames each layout of the same six frames shows, by their
 // place in storage order.

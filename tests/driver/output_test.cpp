@@ -214,12 +214,7 @@ TEST_F(Output, AFullDiskLeavesTheEarlierFile)
 
 TEST(OutputKinds, ModesLinksAndDevices)
 {
-    test::MovieParams p;
-    p.width = 8;
-    p.height = 6;
-    for (int i = 0; i < 3; ++i) {
-        p.frames.push_back(test::pattern_frame(p.width, p.height, static_cast<unsigned>(i)));
-    }
+    const test::MovieParams p = test::pattern_movie(8, 6, 3);
     const std::string movie = test::temp_path("kinds.mov");
     test::write_file(movie, test::make_movie(p));
     const std::string reference = test::temp_path("kinds-reference.avi");

@@ -434,4 +434,18 @@ inline Bytes pattern_frame(int width, int height, unsigned seed)
     return frame;
 }
 
+// A movie of `frames` pattern frames, of seeds first_seed, first_seed + 1, ...
+inline MovieParams pattern_movie(int width, int height, int frames, const std::string& format = "raw ",
+                                 unsigned first_seed = 0)
+{
+    MovieParams p;
+    p.width = width;
+    p.height = height;
+    p.format = format;
+    for (int i = 0; i < frames; ++i) {
+        p.frames.push_back(pattern_frame(width, height, first_seed + static_cast<unsigned>(i)));
+    }
+    return p;
+}
+
 }  // namespace test

@@ -128,12 +128,7 @@ TEST(Threads, ACountThatIsNotOneIsRefusedBeforeTheMovieIsRead)
 
 TEST(Threads, FailuresEndTheRunCleanly)
 {
-    test::MovieParams p;
-    p.width = 96;
-    p.height = 64;
-    for (int i = 0; i < 40; ++i) {
-        p.frames.push_back(test::pattern_frame(p.width, p.height, static_cast<unsigned>(i)));
-    }
+    const test::MovieParams p = test::pattern_movie(96, 64, 40);
     const std::string movie = movie_path("failures");
     test::write_file(movie, test::make_movie(p));
     const std::string coded = test::temp_path("threads-failures.avi");
