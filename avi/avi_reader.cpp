@@ -27,6 +27,9 @@ struct Reader {
     bool found_format = false;
     bool found_stream = false;
     std::vector<AviFrameRef> indexed;
+    int streams = 0;                 // "strl" lists begun
+    unsigned char stream_type[4] = {};  // of the last "strh"
+    unsigned char sound_code[2] = {};  // the sound stream's number, as its chunk codes begin
     bool index_sound = false;
     const AviReadProgress* progress = nullptr;
 
@@ -63,6 +66,10 @@ struct Reader {
             }
             if (is_tag(id, "LIST") && chunk_size >= 4) {
                 const bool movi = is_tag(data + body, "movi");
+                if (is_tag(data + body, "strl")) {
+                    ++streams;
+                    std::memset(stream_type, 0, 4);
+                }
                 if (movi && first_riff && !found_movi) {
                     first_movi_code = body;
                     first_movi_end = body + chunk_size;
@@ -74,17 +81,34 @@ struct Reader {
             } else if (in_movi) {
                 if (is_frame_chunk(id)) {
                     layout.frames.push_back(AviFrameRef{body, static_cast<std::uint32_t>(chunk_size), 0x10});
+                } else if (layout.has_sound && id[0] == sound_code[0] && id[1] == sound_code[1] && id[2] == 'w' &&
+                           id[3] == 'b') {
+                    layout.sound.push_back(AviSoundRef{body, static_cast<std::uint32_t>(chunk_size),
+                                                       static_cast<std::uint32_t>(layout.frames.size())});
                 }
                 done_before(at);
             } else if (is_tag(id, "avih") && chunk_size >= 40) {
                 layout.total_frames = get_le32(data + body + 16);
-            } else if (is_tag(id, "strh") && chunk_size >= 36 && is_tag(data + body, "vids") && !found_stream) {
-                found_stream = true;
-                std::memcpy(layout.handler, data + body + 4, 4);
-                layout.scale = get_le32(data + body + 20);
-                layout.rate = get_le32(data + body + 24);
-                layout.stream_length = get_le32(data + body + 32);
-            } else if (is_tag(id, "strf") && chunk_size >= 40 && !found_format) {
+            } else if (is_tag(id, "strh") && chunk_size >= 36) {
+                std::memcpy(stream_type, data + body, 4);
+                if (is_tag(data + body, "vids") && !found_stream) {
+                    found_stream = true;
+                    std::memcpy(layout.handler, data + body + 4, 4);
+                    layout.scale = get_le32(data + body + 20);
+                    layout.rate = get_le32(data + body + 24);
+                    layout.stream_length = get_le32(data + body + 32);
+                } else if (is_tag(data + body, "auds") && !layout.has_sound) {
+                    layout.sound_length = get_le32(data + body + 32);
+                }
+            } else if (is_tag(id, "strf") && is_tag(stream_type, "auds") &&
+                       !layout.has_sound && streams >= 1 && streams <= 100) {
+                layout.has_sound = true;
+                layout.sound_format_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(chunk_size, 40));
+                std::memcpy(layout.sound_format, data + body, layout.sound_format_size);
+                sound_code[0] = static_cast<unsigned char>('0' + (streams - 1) / 10);
+                sound_code[1] = static_cast<unsigned char>('0' + (streams - 1) % 10);
+            } else if (is_tag(id, "strf") && chunk_size >= 40 && !found_format &&
+                       !is_tag(stream_type, "auds")) {
                 found_format = true;
                 const auto width = static_cast<std::int32_t>(get_le32(data + body + 4));
                 const auto height = static_cast<std::int32_t>(get_le32(data + body + 8));

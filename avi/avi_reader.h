@@ -14,6 +14,13 @@ struct AviFrameRef {
     std::uint32_t flags;   // from the index; 0x10 (key frame) when there is none
 };
 
+// A chunk of the sound stream, and how many frame chunks come before it.
+struct AviSoundRef {
+    std::uint64_t offset;  // of its bytes, after the chunk header
+    std::uint32_t size;
+    std::uint32_t after_frames;
+};
+
 struct AviLayout {
     int width = 0;
     int height = 0;                     // positive; see top_down
@@ -29,6 +36,12 @@ struct AviLayout {
     bool has_index = false;             // the frames and flags come from a sound idx1
     bool damaged = false;               // a chunk ran past its list or the file
     std::vector<AviFrameRef> frames;
+    // The first sound stream: its "strf" body and its chunks in file order.
+    bool has_sound = false;
+    unsigned char sound_format[40] = {};
+    std::uint32_t sound_format_size = 0;
+    std::uint32_t sound_length = 0;     // its "strh" length
+    std::vector<AviSoundRef> sound;
 };
 
 enum class AviReadResult {

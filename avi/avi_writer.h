@@ -1,6 +1,8 @@
 // Writes the output file of a run: a RIFF "AVI " file with one video stream,
 // every frame one "00dc" chunk of the "movi" list, then an "idx1" index and a
-// "JUNK" tail that brings the length to a multiple of 1,024. The file is
+// "JUNK" tail that brings the length to a multiple of 1,024. A movie's sound
+// goes in as a second stream, "01wb" chunks between the frames, each in the
+// indexes beside them. The file is
 // written in one forward pass; flush() then goes back once to complete the
 // header and puts the finished file in place. Until then the output's name
 // keeps what it held (see avi/output_file.h).
@@ -12,6 +14,12 @@
 // keeps at 0x00D4 then becomes the "indx" super index pointing at every
 // "ix00", and the last RIFF carries the tail. A file that stays below 2 GiB
 // has none of this.
+//
+// A file with sound has a second "strl" list after the video's, at 0x10F4:
+// its "strh" and "strf" (the wave format in a 40-byte slot, a "JUNK" chunk
+// after a shorter one) and a 4,120-byte "JUNK" chunk at 0x1170 that becomes
+// the sound's "indx". Everything after moves on by that list's 4,252 bytes,
+// the credit "JUNK" chunk shrinks, and "movi" starts at 0x3000.
 #pragma once
 
 #include <cstdint>
@@ -47,7 +55,31 @@ constexpr int credit_area_size = 3576;
 constexpr int movi_size = 0x2004;
 constexpr int movi_code = 0x2008;  // index offsets count from here
 constexpr int first_chunk = 0x200C;
+// The sound's list, and how far a file with sound moves what follows it.
+constexpr int sound_list = 0x10F4;
+constexpr int sound_stream_header = 0x1108;  // the "strh" chunk's body
+constexpr int sound_stream_length = 0x1128;
+constexpr int sound_suggested_buffer = 0x112C;
+constexpr int sound_format = 0x1140;         // the "strf" chunk
+constexpr int sound_super_index = 0x1170;
+constexpr int sound_shift = 0x109C;       // the list's size: "odml" and the credit move by it
+constexpr int sound_movi_shift = 0x1000;  // "movi" and the first chunk move by it
 }  // namespace avi_offset
+
+// The sound stream of a file that carries one: linear PCM, little-endian,
+// as a wave format describes it.
+struct AviSound {
+    std::uint32_t rate = 0;  // sample frames a second
+    int channels = 0;        // 1 to 8
+    int bits = 0;            // 8 (unsigned), 16, 24, 32; 32 or 64 for floats
+    bool is_float = false;
+    int block() const { return channels * bits / 8; }
+};
+
+// The "strf" chunk's body for `sound`: a plain wave format of 18 bytes, or
+// the extensible one of 40 where more than two channels or integers of more
+// than 16 bits call for it. Returns its length.
+int avi_sound_format(const AviSound& sound, unsigned char* out);
 
 // The first RIFF stays below 2 GiB, as readers of plain AVI files expect;
 // each "AVIX" RIFF after it holds at most 1 GiB.
@@ -76,8 +108,10 @@ struct AviExtension {
 
 class AviWriter {
 public:
-    unsigned char header[avi_header_size];  // the file header, in file byte order
-    std::int32_t frame_count = 0;           // frames written, and index entries in use
+    unsigned char header[avi_header_size + avi_offset::sound_movi_shift];  // the file header, in file byte order
+    int header_size = avi_header_size;
+    std::int32_t frame_count = 0;           // frames written
+    std::int32_t index_count = 0;           // "idx1" entries in use: frames and sound chunks
     unsigned char* index = nullptr;         // "idx1" entries, 16 bytes each, in file byte order
     std::int32_t index_capacity = 0;
     OutputFile output;                      // the file being written
@@ -97,6 +131,17 @@ public:
     std::uint64_t movi_base = avi_offset::movi_code;
     int riff_count = 1;                     // RIFFs begun, the first included
     std::int32_t first_riff_frames = 0;     // frames in "idx1", once the first RIFF is closed
+    std::uint64_t movi_code = avi_offset::movi_code;  // of the first RIFF; "idx1" counts from it
+    // The sound: its format, its chunks in the open RIFF as "ix01" entries,
+    // the sample frames they hold, and the totals.
+    bool has_sound = false;
+    AviSound sound;
+    unsigned char* sound_riff_index = nullptr;
+    std::int32_t sound_riff_capacity = 0;
+    std::int32_t sound_riff_chunks = 0;
+    std::uint64_t sound_riff_samples = 0;
+    std::uint64_t sound_samples = 0;
+    std::uint32_t max_sound_chunk = 0;
     AviExtension extensions[avi_max_riffs - 1];
     // The chunk being written.
     std::uint64_t chunk_position = 0;
@@ -104,6 +149,7 @@ public:
     unsigned char chunk_header[8] = {};     // its "00dc" and length
     std::uint32_t chunk_written = 0;
     int chunk_flags = 0;
+    bool chunk_sound = false;
     std::FILE* report = stdout;             // where init() says that the file cannot be opened
 
     AviWriter() = default;
@@ -113,8 +159,10 @@ public:
 
     // Opens the output and writes its header; 0 (after printing "Unable to
     // open output file") when it cannot be opened. Frames are of 24 bits a
-    // pixel, or 32 with alpha.
-    int init(const char* filename, int width, int height, int rate, int scale, int compressed, int bit_count = 24);
+    // pixel, or 32 with alpha. With `with_sound` the file has a sound stream
+    // of that format.
+    int init(const char* filename, int width, int height, int rate, int scale, int compressed, int bit_count = 24,
+             const AviSound* with_sound = nullptr);
 
     // Appends one frame chunk and its index entry. Sets data[size],
     // data[size + 1] and data[size + 2] to 0: the buffer needs three bytes of
@@ -129,6 +177,10 @@ public:
     int write_frame_part(const unsigned char* part, std::size_t size);
     int end_frame();
 
+    // Appends one chunk of sound, whole sample frames in the stream's
+    // format, and its index entries. Returns 1, or 0 with `error` set.
+    int write_sound(const unsigned char* data, std::uint32_t size);
+
     // Writes the index and tail, completes the header, then makes the file
     // durable and puts it in place under its name. Returns 1, or 0 with
     // `error` set (and the output's name untouched).
@@ -140,12 +192,14 @@ public:
     void abandon();
 
 private:
-    bool begin_chunk(int size);
+    bool begin_chunk(int size, bool is_sound);
     bool end_chunk(int flags);
     bool write(const void* data, std::size_t size);
     bool write2(const void* first, std::size_t first_size, const void* second, std::size_t second_size);
     bool write_at(const void* data, std::size_t size, std::uint64_t at);
-    bool write_standard_index();
+    bool write_standard_index(bool of_sound);
+    bool write_standard_indexes();
+    void add_sound_list();
     bool write_tail();
     bool close_first_riff();
     bool close_extension();

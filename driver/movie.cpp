@@ -353,6 +353,41 @@ bool apply_edits(const std::vector<Edit>& edits, std::uint32_t movie_scale, std:
     return true;
 }
 
+// The edit list's entries; version 1 has 64-bit durations and media times.
+bool read_edits(const Held& held, const Atom& elst, std::vector<Edit>& edits)
+{
+    const bool wide = versioned(held, elst, 0, 1) == 1;
+    const std::uint64_t entry = wide ? 20 : 12;
+    std::uint32_t edit_count = 0;
+    if (!field32(held, elst, 4, edit_count) || !table_fits(elst, 8, edit_count, entry)) {
+        return false;
+    }
+    edits.resize(edit_count);
+    for (std::uint32_t e = 0; e < edit_count; ++e) {
+        const unsigned char* p = held.at(elst.body + 8 + e * entry);
+        if (wide) {
+            edits[e] = Edit{get_be64(p), static_cast<std::int64_t>(get_be64(p + 8)), get_be32(p + 16)};
+        } else {
+            edits[e] = Edit{get_be32(p), static_cast<std::int32_t>(get_be32(p + 4)), get_be32(p + 8)};
+        }
+    }
+    return true;
+}
+
+// How long, in the movie's time scale, the empty edits at the start of a
+// track show nothing of it.
+std::uint64_t leading_time(const std::vector<Edit>& edits)
+{
+    std::uint64_t time = 0;
+    for (const Edit& edit : edits) {
+        if (edit.media_time >= 0) {
+            break;
+        }
+        time += edit.duration;
+    }
+    return time;
+}
+
 // Every frame at its time: the AVI's period is the greatest common divisor
 // of the durations, unless that makes more than eight AVI frames for each
 // movie frame; then it is the duration most frames have.
@@ -513,6 +548,14 @@ struct Structure {
     std::uint32_t track_id = 0;
     TrackDefaults defaults;
     std::vector<FrameRun> fragment_runs;
+    // The first sound track, which the AVI carries when it can, and its
+    // samples in the fragments.
+    Atom sound;
+    int sound_number = 0;
+    std::uint32_t sound_id = 0;
+    TrackDefaults sound_defaults;
+    std::vector<FrameRun> sound_fragment_runs;
+    bool sound_fragments_read = true;
     // The other tracks, by number and handler, which the AVI does not carry.
     std::vector<std::pair<int, std::string>> others;
 };
@@ -600,6 +643,10 @@ bool read_structure(const Reader& reader, Structure& s)
         if (!video.found && (!hdlr.found || handler == "vide")) {
             video = tracks[t];
         } else {
+            if (!s.sound.found && handler == "soun") {
+                s.sound = tracks[t];
+                s.sound_number = static_cast<int>(t + 1);
+            }
             s.others.emplace_back(static_cast<int>(t + 1), handler);
         }
     }
@@ -628,14 +675,19 @@ bool read_structure(const Reader& reader, Structure& s)
         reader.too_short(s.tkhd);
         return false;
     }
+    Atom sound_tkhd;
+    if (s.sound.found && reader.child(held, s.sound, "tkhd", sound_tkhd) && sound_tkhd.found) {
+        field32(held, sound_tkhd, versioned(held, sound_tkhd, 12, 20), s.sound_id);
+    }
 
     // Fragments: the track's defaults from "trex", then each "moof".
     if (!fragments.empty()) {
         if (!reader.children(held, mvex, [&](const Atom& trex) {
                 std::uint32_t id = 0;
-                if (is_type(trex.type, "trex") && field32(held, trex, 4, id) && id == s.track_id) {
-                    field32(held, trex, 12, s.defaults.duration);
-                    field32(held, trex, 16, s.defaults.size);
+                if (is_type(trex.type, "trex") && field32(held, trex, 4, id) && (id == s.track_id || id == s.sound_id)) {
+                    TrackDefaults& defaults = id == s.track_id ? s.defaults : s.sound_defaults;
+                    field32(held, trex, 12, defaults.duration);
+                    field32(held, trex, 16, defaults.size);
                 }
                 return true;
             })) {
@@ -650,6 +702,11 @@ bool read_structure(const Reader& reader, Structure& s)
             if (!read_fragment(reader, fragment, moof, s.track_id, s.defaults, s.fragment_runs)) {
                 return false;
             }
+            // Damage in the sound's fragments leaves the sound out, not the video.
+            const Reader quiet{source, nullptr};
+            s.sound_fragments_read = s.sound_fragments_read &&
+                (!s.sound.found || read_fragment(quiet, fragment, moof, s.sound_id, s.sound_defaults,
+                                                 s.sound_fragment_runs));
         }
     }
     return true;
@@ -742,6 +799,332 @@ bool pixel_layout(const Held& held, const Atom& stsd, const unsigned char* forma
     layout.stride = (std::size_t(info.width) * pixel_bits + 7) / 8;
     layout.frame_bytes = layout.stride * std::size_t(info.height);
     return true;
+}
+
+// The sample format of a sound track's first description, or false with
+// the reason it cannot be carried. Versions 0 and 1 give the channels, the
+// sample size and the rate (16.16) in fixed places, version 1 then four
+// more words; version 2 gives them again, wider, with flags for "lpcm".
+// Formats of more than 8 bits are big-endian unless an "enda" atom (in a
+// "wave" atom, or on its own) says otherwise.
+bool sound_format(const Held& held, const Atom& stsd, std::uint32_t media_scale, MovieSound& sound, std::string& why)
+{
+    std::uint32_t entry_size = 0;
+    if (!field32(held, stsd, 8, entry_size) || !table_fits(stsd, 8, 1, 36)) {
+        why = "its sample description is cut short";
+        return false;
+    }
+    const std::uint64_t entry = stsd.body + 8;
+    const unsigned char* e = held.at(entry);
+    std::memcpy(sound.format, e + 4, 4);
+    for (int i = 0; i < 4; ++i) {
+        sound.format[i] = (sound.format[i] < 0x20 || sound.format[i] > 0x7E) ? '?' : sound.format[i];
+    }
+    const std::uint32_t version = get_be16(e + 16);
+    std::uint32_t channels = get_be16(e + 24);
+    std::uint32_t bits = get_be16(e + 26);
+    double rate = double(get_be32(e + 32) >> 16);
+    std::uint32_t flags = 0;
+    std::uint64_t extensions = 36;
+    const std::uint64_t entry_end = std::min<std::uint64_t>(entry + std::max<std::uint32_t>(entry_size, 36), stsd.end);
+    if (version == 1) {
+        extensions = 52;
+    } else if (version == 2) {
+        if (entry + 72 > entry_end) {
+            why = "its sample description is cut short";
+            return false;
+        }
+        std::uint64_t rate_bits = get_be64(e + 40);
+        std::memcpy(&rate, &rate_bits, sizeof rate);
+        channels = get_be32(e + 48);
+        bits = get_be32(e + 56);
+        flags = get_be32(e + 60);
+        extensions = 72;
+    }
+    // The byte order an "enda" atom gives: non-zero for little-endian.
+    bool little = false;
+    const Reader quiet{MovieSource{}, nullptr};
+    Atom rest;
+    std::memcpy(rest.type, "stsd", 4);
+    rest.body = std::min(entry + extensions, entry_end);
+    rest.end = entry_end;
+    rest.found = true;
+    auto find_enda = [&](const Atom& a) {
+        std::uint32_t value = 0;
+        if (is_type(a.type, "enda") && field16(held, a, 0, value)) {
+            little = value != 0;
+        }
+        return true;
+    };
+    quiet.children(held, rest, [&](const Atom& a) {
+        if (is_type(a.type, "wave")) {
+            quiet.children(held, a, find_enda);
+        }
+        return find_enda(a);
+    });
+
+    const auto is = [&](const char* name) { return std::memcmp(sound.format, name, 4) == 0; };
+    sound.is_signed = true;
+    sound.is_float = false;
+    if (is("raw ") && bits == 8) {
+        sound.is_signed = false;
+        sound.big_endian = false;
+    } else if ((is("twos") || is("sowt")) && (bits == 8 || bits == 16)) {
+        sound.big_endian = is("twos");
+    } else if (is("in24") || is("in32") || is("fl32") || is("fl64")) {
+        bits = is("in24") ? 24 : (is("fl64") ? 64 : 32);
+        sound.is_float = is("fl32") || is("fl64");
+        sound.big_endian = !little;
+    } else if (is("lpcm") && version == 2) {
+        sound.is_float = (flags & 1) != 0;
+        sound.big_endian = (flags & 2) != 0 && bits > 8;
+        sound.is_signed = (flags & 4) != 0;
+        const bool fits = sound.is_float ? (bits == 32 || bits == 64)
+                                         : (bits == 16 || bits == 24 || bits == 32 || (bits == 8));
+        if (!fits || (!sound.is_float && bits > 8 && !sound.is_signed)) {
+            why = "its linear PCM samples are of a kind an AVI file does not hold";
+            return false;
+        }
+    } else if (is("raw ") || is("twos") || is("sowt")) {
+        why = "its samples are of a size an AVI file does not hold";
+        return false;
+    } else {
+        why = std::string("its sound is compressed (\"") + sound.format + "\")";
+        return false;
+    }
+    if (channels < 1 || channels > 8) {
+        why = "it has " + std::to_string(channels) + " channels (1 to 8 can be carried)";
+        return false;
+    }
+    if (rate < 1.0) {
+        rate = media_scale;  // an old description may leave it 0; the media's clock runs at the rate
+    }
+    if (!(rate >= 1.0 && rate <= 4000000.0)) {
+        why = "its sample rate is not one an AVI file can hold";
+        return false;
+    }
+    sound.channels = static_cast<int>(channels);
+    sound.bits = static_cast<int>(bits);
+    sound.rate = static_cast<std::uint32_t>(rate + 0.5);
+    return true;
+}
+
+// `time` units of a clock of `from` per second in units of `to`, rounded.
+std::uint64_t rescale(std::uint64_t time, std::uint64_t to, std::uint64_t from)
+{
+    if (from == 0) {
+        return 0;
+    }
+    const unsigned __int128 scaled = (static_cast<unsigned __int128>(time) * to + from / 2) / from;
+    return scaled > 0xFFFFFFFFFFFFull ? 0xFFFFFFFFFFFFull : static_cast<std::uint64_t>(scaled);
+}
+
+// Appends `count` sample frames from `first` on of the stored pieces.
+void take_samples(const std::vector<SoundPiece>& stored, const std::vector<std::uint64_t>& starts, int block,
+                  std::uint64_t first, std::uint64_t count, std::vector<SoundPiece>& out)
+{
+    std::size_t p = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), first) - starts.begin() - 1);
+    for (; count > 0 && p < stored.size(); ++p) {
+        const std::uint64_t within = first - starts[p];
+        const std::uint64_t take = std::min(stored[p].samples - within, count);
+        const std::uint64_t offset =
+            stored[p].offset == silent_piece ? silent_piece : stored[p].offset + within * std::uint64_t(block);
+        out.push_back(SoundPiece{offset, take});
+        first += take;
+        count -= take;
+    }
+}
+
+// Reads the sound track: its format, where its sample frames lie (from the
+// tables, then the fragments), which of them its edits play and when, all
+// from the moment the video's first frame shows. `sound.carried` stays
+// false, with the reason in `why`, for a track the AVI file cannot carry.
+void read_sound(const Held& held, const Atom& trak, const std::vector<FrameRun>& fragment_runs,
+                std::uint32_t movie_scale, std::uint64_t video_lead, std::uint64_t file_size, MovieSound& sound,
+                std::string& why)
+{
+    const Reader quiet{MovieSource{}, nullptr};
+    Atom mdia, mdhd, minf, stbl, stsd, stsc, stsz, stco, edts, elst;
+    const bool walked = quiet.child(held, trak, "mdia", mdia) && quiet.child(held, mdia, "mdhd", mdhd) &&
+                        quiet.child(held, mdia, "minf", minf) && quiet.child(held, minf, "stbl", stbl) &&
+                        quiet.child(held, stbl, "stsd", stsd) && quiet.child(held, stbl, "stsc", stsc) &&
+                        quiet.child(held, stbl, "stsz", stsz) && quiet.child(held, stbl, "stco", stco) &&
+                        quiet.child(held, trak, "edts", edts) && quiet.child(held, edts, "elst", elst);
+    bool wide_offsets = false;
+    if (walked && !stco.found) {
+        quiet.child(held, stbl, "co64", stco);
+        wide_offsets = true;
+    }
+    why = "its sample tables are damaged or missing";
+    std::uint32_t descriptions = 0;
+    if (walked && (!stsd.found || (field32(held, stsd, 4, descriptions) && descriptions == 0))) {
+        why.clear();  // a track of no sound at all
+        return;
+    }
+    std::uint32_t media_scale = 0;
+    if (!walked || !mdhd.found ||
+        !field32(held, mdhd, versioned(held, mdhd, 12, 20), media_scale)) {
+        return;
+    }
+    if (!sound_format(held, stsd, media_scale, sound, why)) {
+        return;
+    }
+    why = "its sample tables are damaged or missing";
+    const int block = sound.block();
+
+    // The stored pieces: each chunk's sample frames, then each fragment's.
+    std::uint32_t records = 0, chunk_count = 0, sample_size = 0, size_count = 0;
+    std::vector<std::uint32_t> stsc_words, size_table;
+    std::vector<std::uint64_t> chunks;
+    const bool tables = stsc.found && stsz.found && stco.found && field32(held, stsc, 4, records) &&
+                        read_words(held, stsc, 8, std::uint64_t(records) * 3, 4, stsc_words) &&
+                        field32(held, stsz, 4, sample_size) && field32(held, stsz, 8, size_count) &&
+                        (sample_size != 0 || read_words(held, stsz, 12, size_count, 4, size_table)) &&
+                        field32(held, stco, 4, chunk_count) &&
+                        read_words(held, stco, 8, chunk_count, wide_offsets ? 8 : 4, chunks);
+    if (!tables && fragment_runs.empty()) {
+        return;
+    }
+    // A sample is one sample frame (its size 1 in old movies, the frame's
+    // size in newer ones), or several whole ones.
+    auto frames_in = [&](std::uint64_t bytes, std::uint64_t& frames) {
+        if (bytes <= 1 || bytes == std::uint64_t(block)) {
+            frames = 1;
+            return true;
+        }
+        frames = bytes / std::uint64_t(block);
+        return bytes % std::uint64_t(block) == 0;
+    };
+    std::vector<SoundPiece> stored;
+    std::uint64_t next_size = 0;  // in the size table
+    std::uint32_t record = 0;
+    for (std::uint32_t c = 0; tables && c < chunk_count; ++c) {
+        while (record + 1 < records && c + 1 >= stsc_words[3 * (record + 1)]) {
+            ++record;
+        }
+        const std::uint64_t samples = records == 0 ? 0 : stsc_words[3 * record + 1];
+        std::uint64_t frames = 0;
+        if (sample_size != 0) {
+            if (!frames_in(sample_size, frames)) {
+                why = "its samples do not hold whole sample frames";
+                return;
+            }
+            frames *= samples;
+        } else {
+            if (samples > size_count - std::min<std::uint64_t>(next_size, size_count)) {
+                return;
+            }
+            for (std::uint64_t i = 0; i < samples; ++i) {
+                std::uint64_t in_sample = 0;
+                if (!frames_in(size_table[next_size++], in_sample)) {
+                    why = "its samples do not hold whole sample frames";
+                    return;
+                }
+                frames += in_sample;
+            }
+        }
+        if (frames > 0) {
+            stored.push_back(SoundPiece{chunks[c], frames});
+        }
+    }
+    for (const FrameRun& run : fragment_runs) {
+        std::uint64_t in_sample = 0;
+        if (!frames_in(run.step, in_sample)) {
+            why = "its samples do not hold whole sample frames";
+            return;
+        }
+        for (std::uint32_t i = 0; i < run.frames; ++i) {
+            stored.push_back(SoundPiece{run.offset + std::uint64_t(i) * run.step, in_sample});
+        }
+    }
+    // Sample frames that the tables place past the end of the file become
+    // silence, so that what follows stays at its time; the run says so.
+    std::vector<SoundPiece> placed;
+    std::vector<std::uint64_t> starts(1, 0);
+    auto place = [&](SoundPiece piece) {
+        if (piece.samples > 0) {
+            placed.push_back(piece);
+            starts.push_back(starts.back() + piece.samples);
+        }
+    };
+    for (const SoundPiece& piece : stored) {
+        const std::uint64_t there = piece.offset >= file_size ? 0 : (file_size - piece.offset) / std::uint64_t(block);
+        const std::uint64_t kept = std::min(piece.samples, there);
+        place(SoundPiece{piece.offset, kept});
+        place(SoundPiece{silent_piece, piece.samples - kept});
+        sound.lost += piece.samples - kept;
+        if (starts.back() > 0xFFFFFFFFu) {
+            why = "it is longer than an AVI sound stream can hold";
+            return;
+        }
+    }
+    stored.clear();
+
+    // The edits: an empty one is silence for its duration; any other plays
+    // its stretch of the media (a rate of 0 holds a picture, which sound has
+    // not: it plays nothing). Edits that repeat the media without end are
+    // refused as the video's are.
+    std::vector<Edit> edits;
+    if (elst.found && !read_edits(held, elst, edits)) {
+        return;
+    }
+    if (!elst.found) {
+        edits.push_back(Edit{0, 0, 0x10000});
+    }
+    const std::uint64_t most_pieces = 16 * (std::uint64_t(placed.size()) + edits.size()) + 1024;
+    std::vector<SoundPiece>& pieces = sound.pieces;
+    pieces.clear();
+    std::uint64_t total = 0;
+    for (const Edit& edit : edits) {
+        std::uint64_t count = rescale(edit.duration, sound.rate, movie_scale);
+        if (edit.media_time < 0) {
+            pieces.push_back(SoundPiece{silent_piece, count});
+        } else if (edit.rate != 0) {
+            const std::uint64_t first = rescale(static_cast<std::uint64_t>(edit.media_time), sound.rate, media_scale);
+            if (first >= starts.back()) {
+                continue;
+            }
+            if (edit.duration == 0 || movie_scale == 0 || count > starts.back() - first) {
+                count = starts.back() - first;
+            }
+            take_samples(placed, starts, block, first, count, pieces);
+        } else {
+            continue;
+        }
+        total += count;
+        if (total > 0xFFFFFFFFu) {
+            why = "it is longer than an AVI sound stream can hold";
+            return;
+        }
+        if (pieces.size() > most_pieces) {
+            why = "its edit list repeats its sound more often than reelpack can follow";
+            return;
+        }
+    }
+    // The AVI file starts with the video's first frame: the sound from the
+    // same moment on.
+    std::uint64_t skip = rescale(video_lead, sound.rate, movie_scale);
+    std::size_t dropped = 0;
+    while (skip > 0 && dropped < pieces.size()) {
+        SoundPiece& piece = pieces[dropped];
+        const std::uint64_t cut = std::min(skip, piece.samples);
+        piece.samples -= cut;
+        if (piece.offset != silent_piece) {
+            piece.offset += cut * std::uint64_t(block);
+        }
+        skip -= cut;
+        total -= cut;
+        dropped += piece.samples == 0 ? 1 : 0;
+    }
+    pieces.erase(pieces.begin(), pieces.begin() + static_cast<std::ptrdiff_t>(dropped));
+    pieces.erase(std::remove_if(pieces.begin(), pieces.end(), [](const SoundPiece& p) { return p.samples == 0; }),
+                 pieces.end());
+    sound.samples = total;
+    if (total == 0) {
+        why.clear();
+        return;
+    }
+    sound.carried = true;
 }
 
 // Rows padded to the format's alignment when the sample size says so: even
@@ -1030,32 +1413,22 @@ bool index_movie(const MovieSource& source, MovieInfo& info, FrameTable& table, 
     }
 
     // The frames a player shows: those within the track's edits.
+    std::uint32_t movie_scale = 0;
+    std::uint64_t video_lead = 0;  // how long the movie shows none of them first
     if (s.elst.found) {
-        std::uint32_t movie_scale = 0;
         if (!field32(held, s.mvhd, versioned(held, s.mvhd, 12, 20), movie_scale)) {
             reader.too_short(s.mvhd);
             return false;
         }
-        // Version 1 edits have 64-bit durations and media times.
-        const bool wide = versioned(held, s.elst, 0, 1) == 1;
-        const std::uint64_t entry = wide ? 20 : 12;
-        std::uint32_t edit_count = 0;
-        if (!field32(held, s.elst, 4, edit_count) || !table_fits(s.elst, 8, edit_count, entry)) {
+        std::vector<Edit> edits;
+        if (!read_edits(held, s.elst, edits)) {
             reader.too_short(s.elst);
             return false;
-        }
-        std::vector<Edit> edits(edit_count);
-        for (std::uint32_t e = 0; e < edit_count; ++e) {
-            const unsigned char* p = held.at(s.elst.body + 8 + e * entry);
-            if (wide) {
-                edits[e] = Edit{get_be64(p), static_cast<std::int64_t>(get_be64(p + 8)), get_be32(p + 16)};
-            } else {
-                edits[e] = Edit{get_be32(p), static_cast<std::int32_t>(get_be32(p + 4)), get_be32(p + 8)};
-            }
         }
         if (!apply_edits(edits, movie_scale, time_scale, table.runs, report)) {
             return false;
         }
+        video_lead = leading_time(edits);
     }
     std::int64_t frames = 0;
     for (const FrameRun& run : table.runs) {
@@ -1093,10 +1466,52 @@ bool index_movie(const MovieSource& source, MovieInfo& info, FrameTable& table, 
         return false;
     }
 
+    MovieSound& sound = info.sound;
+    std::string why;
+    if (s.sound.found) {
+        if (!s.elst.found) {
+            field32(held, s.mvhd, versioned(held, s.mvhd, 12, 20), movie_scale);
+        }
+        sound.track = s.sound_number;
+        if (!s.sound_fragments_read) {
+            why = "its fragments are damaged";
+        } else {
+            read_sound(held, s.sound, s.sound_fragment_runs, movie_scale, video_lead, source.file_size, sound, why);
+        }
+    }
     for (const auto& other : s.others) {
-        report_format(report, "Track %d (\"%s\") is not carried into the AVI file\n", other.first,
-                      other.second.c_str());
+        if (other.first == sound.track && sound.carried) {
+            report_format(report, "Track %d (\"soun\") is carried into the AVI file: \"%s\", %u Hz, %d channels of "
+                                  "%d bits, %llu sample frames\n",
+                          sound.track, sound.format, sound.rate, sound.channels, sound.bits,
+                          static_cast<unsigned long long>(sound.samples));
+        } else if (other.first == sound.track && !why.empty()) {
+            report_format(report, "Track %d (\"soun\") is not carried into the AVI file: %s\n", sound.track,
+                          why.c_str());
+        } else {
+            report_format(report, "Track %d (\"%s\") is not carried into the AVI file\n", other.first,
+                          other.second.c_str());
+        }
     }
     report_format(report, "%d frames indexed\n", table.total_frames);
     return true;
+}
+
+void sound_to_avi(const MovieSound& sound, unsigned char* bytes, std::size_t size)
+{
+    if (sound.bits == 8) {
+        if (sound.is_signed) {
+            for (std::size_t i = 0; i < size; ++i) {
+                bytes[i] ^= 0x80;  // two's complement to offset binary
+            }
+        }
+        return;
+    }
+    if (!sound.big_endian) {
+        return;
+    }
+    const std::size_t width = static_cast<std::size_t>(sound.bits / 8);
+    for (std::size_t i = 0; i + width <= size; i += width) {
+        std::reverse(bytes + i, bytes + i + width);
+    }
 }

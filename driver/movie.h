@@ -88,6 +88,38 @@ struct FrameClock {
     }
 };
 
+// A stretch of the movie's sound: sample frames that lie one after another
+// in the file, or silence.
+struct SoundPiece {
+    std::uint64_t offset;   // in the movie file; silent_piece for silence
+    std::uint64_t samples;  // sample frames
+};
+constexpr std::uint64_t silent_piece = ~std::uint64_t(0);
+
+// The sound track that the AVI file carries: linear PCM as the movie
+// stores it, and its sample frames in the order they are heard, from the
+// moment the first frame shows.
+struct MovieSound {
+    bool carried = false;
+    int track = 0;            // its number among the movie's tracks
+    char format[5] = {};      // the sample description's data format
+    std::uint32_t rate = 0;   // sample frames a second
+    int channels = 0;
+    int bits = 0;             // of one channel's sample
+    bool is_float = false;
+    bool big_endian = false;  // as stored; the AVI file holds them little-endian
+    bool is_signed = true;    // 8-bit samples only; the AVI file holds them unsigned
+    std::vector<SoundPiece> pieces;
+    std::uint64_t samples = 0;  // in all the pieces
+    std::uint64_t lost = 0;     // sample frames the tables place past the end of the file
+
+    int block() const { return channels * bits / 8; }
+};
+
+// Turns stored sample frames into the AVI file's: little-endian, and 8-bit
+// samples unsigned.
+void sound_to_avi(const MovieSound& sound, unsigned char* bytes, std::size_t size);
+
 // The largest frame count an AVI file can hold.
 constexpr std::int64_t max_total_frames = 2147483647;
 
@@ -107,6 +139,7 @@ struct MovieInfo {
     // duration where that would make too many AVI frames.
     std::uint32_t frame_period = 0;
     std::int64_t avi_frames = 0;
+    MovieSound sound;
 };
 
 // The integer part of a 16.16 fixed-point field.

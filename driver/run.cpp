@@ -20,6 +20,7 @@
 #include "driver/movie.h"
 #include "driver/pixels.h"
 #include "driver/progress.h"
+#include "driver/sound_feed.h"
 #include "driver/threads.h"
 
 namespace {
@@ -277,11 +278,23 @@ int reelpack_run(int argc, char** argv)
                     "a coded frame could take more bytes than an AVI chunk can hold");
         return exit_failure;
     }
+    // The sound goes in between the frames.
+    const MovieSound& sound = info.sound;
+    const AviSound sound_format = avi_sound(sound);
+    SoundFeed feed;
+    if (sound.carried &&
+        !feed.begin(sound, movie.fd, info.frame_period, std::uint32_t(info.time_scale), std::uint64_t(info.avi_frames))) {
+        std::puts("Not enough memory for the movie's sound.");
+        return exit_failure;
+    }
     // Uncompressed frames all have one size, so a file that the super index
-    // could not describe is known before anything is written. (Coded frames
-    // are as long as their content makes them; the writer refuses the RIFF
-    // that does not fit.)
-    if (!compressed && avi_riff_count(std::uint64_t(info.avi_frames), std::uint32_t(frame_size)) >
+    // could not describe is known before anything is written (with sound,
+    // each frame's share of it is counted at its most). Coded frames are as
+    // long as their content makes them; the writer refuses the RIFF that
+    // does not fit.
+    const std::uint64_t frame_and_sound = frame_size + (sound.carried ? feed.bytes_per_frame() : 0);
+    if (!compressed && avi_riff_count(std::uint64_t(info.avi_frames), std::uint32_t(std::min<std::uint64_t>(
+                                                                          frame_and_sound, avi_max_frame_size))) >
                            std::uint64_t(avi_max_riffs)) {
         report_too_many_riffs(output_path);
         return exit_failure;
@@ -333,7 +346,7 @@ int reelpack_run(int argc, char** argv)
     AviWriter writer;
     remove_output_on_signals();
     if (!writer.init(output_path, width, height, info.time_scale, static_cast<int>(info.frame_period), compressed ? 1 : 0,
-                     bit_count)) {
+                     bit_count, sound.carried ? &sound_format : nullptr)) {
         return exit_failure;
     }
     std::printf("Writing %s, this may take a while...\n", output_path);
@@ -343,8 +356,10 @@ int reelpack_run(int argc, char** argv)
     FrameCursor cursor{table};
     // Frames that last several periods are followed by repeats: in coded
     // files the codec's null frame, which every decoder takes as the frame
-    // before; in uncompressed ones the frame again.
+    // before; in uncompressed ones the frame again. The sound heard by the
+    // end of each follows it.
     FrameClock clock{info.frame_period};
+    auto sound_due = [&] { return !sound.carried || feed.write_due(writer, std::uint64_t(writer.frame_count)); };
     if (compressed) {
         const bool written = run_in_order(
             workers, std::size_t(table.total_frames), slots,
@@ -362,12 +377,13 @@ int reelpack_run(int argc, char** argv)
                 }
                 movie.release(frame_coded.offset);
                 const std::uint64_t periods = clock.frames_for(frame_coded.duration);
-                if (periods > 0 && writer.write_frame(frame_coded.bytes, static_cast<int>(frame_coded.block.dwSize),
-                                                      static_cast<int>(frame_coded.block.dwFlags)) == 0) {
+                if (periods > 0 && (writer.write_frame(frame_coded.bytes, static_cast<int>(frame_coded.block.dwSize),
+                                                       static_cast<int>(frame_coded.block.dwFlags)) == 0 ||
+                                    !sound_due())) {
                     return false;
                 }
                 for (std::uint64_t repeat = 1; repeat < periods; ++repeat) {
-                    if (writer.write_frame(frame_coded.bytes, 0, 0) == 0) {
+                    if (writer.write_frame(frame_coded.bytes, 0, 0) == 0 || !sound_due()) {
                         return false;
                     }
                 }
@@ -397,6 +413,7 @@ int reelpack_run(int argc, char** argv)
             } else {
                 written = writer.write_frame(frame.bytes, static_cast<int>(frame_size), AVIIF_KEYFRAME);
             }
+            written = written && sound_due();
         }
         if (!complete) {
             ++incomplete;
@@ -408,14 +425,21 @@ int reelpack_run(int argc, char** argv)
         progress.update(std::uint64_t(i) + 1);
     }
     progress.clear();
-    if (!writer.flush()) {
+    if ((sound.carried && !feed.write_rest(writer)) || !writer.flush()) {
         return output_failure(writer, output_path);
     }
     std::printf("Finished writing file %s\n", output_path);
+    int status = exit_ok;
     if (incomplete > 0) {
         std::printf("Warning: %d frames were incomplete in the movie; their missing bytes were written as black\n",
                     incomplete);
-        return exit_failure;
+        status = exit_failure;
     }
-    return exit_ok;
+    const std::uint64_t silenced = sound.lost + feed.missing;
+    if (silenced > 0) {
+        std::printf("Warning: %llu sample frames of sound were missing in the movie; they were written as silence\n",
+                    static_cast<unsigned long long>(silenced));
+        status = exit_failure;
+    }
+    return status;
 }

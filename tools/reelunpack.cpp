@@ -6,6 +6,10 @@
 //   reelunpack <input.avi> -              raw top-down bgr24 (or bgra) frames on standard output
 //   reelunpack --info <input.avi>         the stream's size, rate, frames, codec
 //
+// A sound stream of linear PCM goes into the AVI file as it is, chunk for
+// chunk between the same frames, so that the file is the one reelpack -u
+// writes; raw output is the video alone.
+//
 // Messages go to standard error, since standard output may carry pixels.
 // Exit status: 0 when every frame decoded, 1 for a failure or a damaged
 // frame, 2 for a command line it cannot use.
@@ -33,6 +37,7 @@
 #include "driver/pages.h"
 #include "driver/progress.h"
 #include "driver/threads.h"
+#include "entropy/byte_order.h"
 
 namespace {
 
@@ -164,6 +169,27 @@ bool write_all(int fd, const unsigned char* data, std::size_t size)
     return true;
 }
 
+// The sound stream's format where the AVI file written can carry it: linear
+// PCM whose wave format is the one the writer makes for it, byte for byte.
+bool carried_sound(const AviLayout& layout, AviSound& sound)
+{
+    if (!layout.has_sound || layout.sound_format_size < 16) {
+        return false;
+    }
+    const unsigned char* f = layout.sound_format;
+    const unsigned tag = f[0] | (f[1] << 8);
+    sound.channels = f[2] | (f[3] << 8);
+    sound.rate = get_le32(f + 4);
+    sound.bits = f[14] | (f[15] << 8);
+    sound.is_float = tag == 3 || (tag == 0xFFFE && layout.sound_format_size >= 26 && f[24] == 3);
+    if (sound.channels < 1 || sound.channels > 8 || sound.bits < 8 || sound.bits % 8 != 0 || sound.bits > 64) {
+        return false;
+    }
+    unsigned char made[40];
+    const int size = avi_sound_format(sound, made);
+    return std::uint32_t(size) == layout.sound_format_size && std::memcmp(made, f, std::size_t(size)) == 0;
+}
+
 int print_info(const char* path, const AviLayout& layout, const Stream& stream)
 {
     std::printf("file: %s\n", path);
@@ -178,6 +204,15 @@ int print_info(const char* path, const AviLayout& layout, const Stream& stream)
                                               : (alpha ? "uncompressed 32-bit RGB with alpha" : "uncompressed 24-bit RGB"));
     std::printf("ffmpeg input options: -f rawvideo -pix_fmt %s -video_size %dx%d -framerate %u/%u -i -\n",
                 alpha ? "bgra" : "bgr24", layout.width, layout.height, layout.rate, layout.scale == 0 ? 1u : layout.scale);
+    AviSound sound;
+    if (carried_sound(layout, sound)) {
+        std::printf("sound: %u Hz, %d channels, %d-bit %s, %u sample frames in %zu chunks\n", sound.rate,
+                    sound.channels, sound.bits, sound.is_float ? "floating point" : "linear PCM", layout.sound_length,
+                    layout.sound.size());
+    } else if (layout.has_sound) {
+        std::printf("sound: a stream reelunpack does not carry (wave format 0x%04X)\n",
+                    unsigned(layout.sound_format[0] | (layout.sound_format[1] << 8)));
+    }
     return exit_ok;
 }
 
@@ -327,10 +362,27 @@ int main(int argc, char** argv)
 
     AviWriter writer;
     writer.report = stderr;
+    AviSound sound;
+    const bool with_sound = !to_stdout && carried_sound(layout, sound);
+    if (!to_stdout && layout.has_sound && !with_sound) {
+        std::fprintf(stderr, "reelunpack: the sound stream of %s is not linear PCM and is not carried\n", input_path);
+    }
+    // The sound chunks go out between the same frames as in the input.
+    std::size_t next_sound = 0;
+    auto write_sound_before = [&](std::size_t frame) {
+        for (; with_sound && next_sound < layout.sound.size() && layout.sound[next_sound].after_frames <= frame;
+             ++next_sound) {
+            const AviSoundRef& chunk = layout.sound[next_sound];
+            if (writer.write_sound(input.data + chunk.offset, chunk.size) == 0) {
+                return false;
+            }
+        }
+        return true;
+    };
     if (!to_stdout) {
         remove_output_on_signals();
         if (!writer.init(output_path, layout.width, layout.height, static_cast<int>(layout.rate),
-                         static_cast<int>(layout.scale), 0, layout.bit_count)) {
+                         static_cast<int>(layout.scale), 0, layout.bit_count, with_sound ? &sound : nullptr)) {
             return exit_failure;  // the writer has said why
         }
     } else {
@@ -367,7 +419,8 @@ int main(int argc, char** argv)
             } else if (to_stdout) {
                 ok = write_all(STDOUT_FILENO, last_good, stream.frame_bytes);
             } else {
-                ok = writer.write_frame(last_good, static_cast<int>(stream.frame_bytes), 0x10) == 1;
+                ok = write_sound_before(i) &&
+                     writer.write_frame(last_good, static_cast<int>(stream.frame_bytes), 0x10) == 1;
             }
             if (ok) {
                 progress.update(i + 1);
@@ -383,7 +436,7 @@ int main(int argc, char** argv)
         return exit_failure;
     }
     progress.clear();
-    if (!to_stdout && !writer.flush()) {
+    if (!to_stdout && (!write_sound_before(layout.frames.size()) || !writer.flush())) {
         std::fprintf(stderr, "reelunpack: unable to write %s\n", output_path);
         return exit_failure;
     }
