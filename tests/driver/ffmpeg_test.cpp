@@ -180,3 +180,76 @@ TEST_F(FfmpegInterop, MoviesAsFfmpegWritesThemConvertExactly)
 }
 
 }  // namespace
+
+namespace {
+
+// Movies with sound as ffmpeg writes them: in both modes the AVI's sound is
+// the movie's sample for sample (after the silence that keeps a late sound
+// track in step), the two streams last as long within a frame, ffprobe sees
+// both, and the coded file unpacks to the uncompressed one.
+TEST(FfmpegSound, SoundGoesInSampleForSample)
+{
+    if (!test::have_program("ffmpeg") || !test::have_program("ffprobe")) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    struct Case {
+        const char* name;
+        std::string inputs;   // video and sound sources, as ffmpeg options
+        std::string codec;    // the sound's codec in the movie
+        std::string raw;      // the sample format both are compared in
+        int block;            // bytes of a sample frame
+        int late_samples;     // silence before the movie's sound
+        const char* line;     // in reelpack's output
+    };
+    const std::string video = "-f lavfi -i testsrc=size=32x16:rate=25 ";
+    const std::string sine = "-f lavfi -i sine=f=440:r=48000 ";
+    const std::vector<Case> cases = {
+        {"s16le-mono", video + sine + "-ac 1", "pcm_s16le", "s16le", 2, 0, "\"sowt\", 48000 Hz, 1 channels of 16 bits"},
+        {"s24be-stereo", video + sine + "-ac 2", "pcm_s24be", "s24le", 6, 0, "\"in24\", 48000 Hz, 2 channels of 24 bits"},
+        {"f32-stereo", video + sine + "-ac 2", "pcm_f32le", "f32le", 8, 0, "\"fl32\", 48000 Hz, 2 channels of 32 bits"},
+        {"u8-six", video + sine + "-ac 6", "pcm_u8", "u8", 6, 0, "\"raw \", 48000 Hz, 6 channels of 8 bits"},
+        {"sound-first", sine + video + "-map 1:v -map 0:a -ac 1", "pcm_s16be", "s16le", 2, 0, "Track 2 (\"soun\")"},
+        {"sound-late", video + "-itsoffset 0.2 " + sine + "-ac 1", "pcm_s16le", "s16le", 2, 9600, "Track 2 (\"soun\")"},
+    };
+    for (const Case& c : cases) {
+        const std::string movie = test::temp_path(std::string("snd-") + c.name + ".mov");
+        const auto made = test::run("ffmpeg -v error -y " + c.inputs + " -t 1 -c:v rawvideo -pix_fmt rgb24 -c:a " +
+                                    c.codec + " " + movie + " 2>&1");
+        ASSERT_EQ(made.status, 0) << c.name << ": " << made.out;
+        const std::string heard = std::string(std::size_t(c.late_samples) * std::size_t(c.block),
+                                              c.raw == "u8" ? '\x80' : '\0') +
+                                  test::run("ffmpeg -v error -i " + movie + " -map 0:a -f " + c.raw + " -").out;
+        ASSERT_GT(heard.size(), 4000u) << c.name;
+        for (const std::string mode : {"-u ", ""}) {
+            const std::string out = test::temp_path(std::string("snd-") + c.name + (mode.empty() ? ".avi" : "-u.avi"));
+            const auto r = test::reelpack(mode + movie + " " + out);
+            ASSERT_EQ(r.status, 0) << c.name << ": " << r.out;
+            EXPECT_NE(r.out.find(c.line), std::string::npos) << c.name << ": " << r.out;
+            const std::string avi_sound = test::run("ffmpeg -v error -i " + out + " -map 0:a -f " + c.raw + " -").out;
+            EXPECT_TRUE(avi_sound == heard) << c.name << " " << mode << avi_sound.size() << " " << heard.size();
+            // The sound lasts as long as the 25 frames, within one.
+            const double seconds = double(avi_sound.size()) / c.block / 48000;
+            EXPECT_NEAR(seconds, 1.0, 0.04) << c.name;
+            EXPECT_EQ(test::run("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + out).out,
+                      "video\naudio\n");
+        }
+        const std::string plain = test::temp_path(std::string("snd-") + c.name + "-u.avi");
+        const std::string unpacked = test::temp_path(std::string("snd-") + c.name + "-unpacked.avi");
+        ASSERT_EQ(test::reelunpack(test::temp_path(std::string("snd-") + c.name + ".avi") + " " + unpacked).status, 0);
+        EXPECT_TRUE(test::read_file(unpacked) == test::read_file(plain)) << c.name;
+        EXPECT_EQ(test::reelunpack(unpacked + " - 2>/dev/null").out.size(), 25u * 32 * 16 * 3) << c.name;
+    }
+
+    // Compressed sound is not carried, and says so.
+    const std::string aac = test::temp_path("snd-aac.mov");
+    ASSERT_EQ(test::run("ffmpeg -v error -y " + video + sine + " -t 0.2 -c:v rawvideo -pix_fmt rgb24 -c:a aac " + aac)
+                  .status,
+              0);
+    const auto r = test::reelpack(aac + " " + test::temp_path("snd-aac.avi"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Track 2 (\"soun\") is not carried into the AVI file: its sound is compressed (\"mp4a\")"),
+              std::string::npos)
+        << r.out;
+}
+
+}  // namespace

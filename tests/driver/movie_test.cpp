@@ -177,4 +177,72 @@ TEST(MovieStructure, FramePeriods)
     }
 }
 
+// The sound a movie's tables and edits place from the first frame on, read
+// back from its pieces: sample values of a chunk of 960 samples (1 to 960)
+// listed twice, at 8,000 a second beside six frames of 1/25 s.
+TEST(MovieStructure, SoundInStepWithTheFrames)
+{
+    auto chunk = [](int from, int to) {
+        std::vector<int> v;
+        for (int i = from; i < to; ++i) {
+            v.push_back(i + 1);
+        }
+        return v;
+    };
+    auto join = [](std::vector<std::vector<int>> parts) {
+        std::vector<int> all;
+        for (const auto& part : parts) {
+            all.insert(all.end(), part.begin(), part.end());
+        }
+        return all;
+    };
+    const std::vector<int> silence(800, 0);  // 0.1 s
+    struct Case {
+        const char* name;
+        std::vector<std::int64_t> video_edits, sound_edits;
+        bool last_missing;
+        std::vector<int> heard;
+    };
+    const std::vector<Case> cases = {
+        {"as-stored", {}, {}, false, join({chunk(0, 960), chunk(0, 960)})},
+        {"sound-late", {}, {60, -1, 0x10000, 0, 0, 0x10000}, false, join({silence, chunk(0, 960), chunk(0, 960)})},
+        {"sound-cut", {}, {60, 480, 0x10000}, false, join({chunk(480, 960), chunk(0, 320)})},
+        {"video-late", {60, -1, 0x10000, 144, 0, 0x10000}, {}, false, join({chunk(800, 960), chunk(0, 960)})},
+        {"both-late", {60, -1, 0x10000, 144, 0, 0x10000}, {60, -1, 0x10000, 0, 0, 0x10000}, false,
+         join({chunk(0, 960), chunk(0, 960)})},
+        {"cut-off", {}, {}, true, join({chunk(0, 960), std::vector<int>(960, 0)})},
+    };
+    for (const Case& c : cases) {
+        test::MovieParams p = frames_of(6);
+        for (int i = 1; i <= 960; ++i) {
+            p.sound_chunk.push_back(static_cast<unsigned char>(i >> 8));
+            p.sound_chunk.push_back(static_cast<unsigned char>(i));
+        }
+        p.sound_chunks = 2;
+        p.edits = c.video_edits;
+        p.sound_edits = c.sound_edits;
+        p.sound_last_missing = c.last_missing;
+        const Bytes movie = test::make_movie(p);
+        const Indexed indexed = index_bytes(movie);
+        ASSERT_TRUE(indexed.ok) << c.name << ": " << indexed.report;
+        const MovieSound& sound = indexed.info.sound;
+        ASSERT_TRUE(sound.carried) << c.name << ": " << indexed.report;
+        std::vector<int> heard;
+        for (const SoundPiece& piece : sound.pieces) {
+            for (std::uint64_t k = 0; k < piece.samples; ++k) {
+                heard.push_back(piece.offset == silent_piece
+                                    ? 0
+                                    : (movie[piece.offset + 2 * k] << 8) | movie[piece.offset + 2 * k + 1]);
+            }
+        }
+        EXPECT_EQ(heard, c.heard) << c.name;
+        EXPECT_EQ(sound.samples, c.heard.size()) << c.name;
+        EXPECT_EQ(sound.lost, c.last_missing ? 960u : 0u) << c.name;
+        EXPECT_NE(indexed.report.find("Track 2 (\"soun\") is carried into the AVI file: \"twos\", 8000 Hz, 1 channels "
+                                      "of 16 bits"),
+                  std::string::npos)
+            << indexed.report;
+    }
+}
+
 }  // namespace

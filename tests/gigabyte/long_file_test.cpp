@@ -145,4 +145,47 @@ TEST_F(LongFile, CompressedPassesTwoGibibytes)
     std::remove(out.c_str());
 }
 
+// The same movie with a sound track (one stored 0.4 s chunk listed 44
+// times, 17.6 s at 8,000 a second): ffmpeg reads every sample of it past
+// 2 GiB through the sound's own indexes, and every frame.
+TEST_F(LongFile, SoundPassesTwoGibibytes)
+{
+    test::MovieParams p;
+    p.width = width;
+    p.height = height;
+    for (int k = 0; k < stored_frames; ++k) {
+        p.frames.push_back(test::pattern_frame(width, height, static_cast<unsigned>(k + 100)));
+    }
+    for (int i = 0; i < frames; ++i) {
+        p.chunk_order.push_back(static_cast<std::uint32_t>(i % stored_frames));
+    }
+    Bytes heard;  // as the AVI holds it: little-endian
+    for (int i = 0; i < 3200; ++i) {
+        const unsigned v = static_cast<unsigned>(i * 37) & 0xFFFF;
+        p.sound_chunk.push_back(static_cast<unsigned char>(v >> 8));
+        p.sound_chunk.push_back(static_cast<unsigned char>(v));
+    }
+    p.sound_chunks = 44;
+    for (std::uint32_t c = 0; c < p.sound_chunks; ++c) {
+        for (std::size_t i = 0; i < p.sound_chunk.size(); i += 2) {
+            heard.push_back(p.sound_chunk[i + 1]);
+            heard.push_back(p.sound_chunk[i]);
+        }
+    }
+    const std::string with_sound = test::temp_path("long-sound.mov");
+    test::write_file(with_sound, test::make_movie(p));
+    const std::string out = test::temp_path("long-sound.avi");
+    const auto r = test::reelpack("-u " + with_sound + " " + out);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_GT(std::stoull("0" + test::run("stat -c %s " + out).out), avi_first_riff_limit);
+    const std::string decoded = test::run("ffmpeg -v error -i " + out + " -map 0:a -f s16le -").out;
+    EXPECT_TRUE(decoded == std::string(heard.begin(), heard.end())) << decoded.size() << " of " << heard.size();
+    EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -count_packets -show_entries "
+                        "stream=nb_read_packets -of csv=p=0 " + out)
+                  .out,
+              "440\n");
+    std::remove(out.c_str());
+    std::remove(with_sound.c_str());
+}
+
 }  // namespace

@@ -48,6 +48,13 @@ struct MovieParams {
     std::uint64_t hole = 0;                    // bytes of nothing in mdat before the frames (see hole_at)
     bool fragmented = false;                   // frames in movie fragments, one per chunk, not in the tables
     std::int64_t trun_count = -1;              // written frame count of every trun; -1: its frames
+    // A sound track after the video: one stored chunk of 16-bit mono "twos"
+    // samples at `sound_rate`, listed `sound_chunks` times, with its edits.
+    Bytes sound_chunk;
+    std::uint32_t sound_chunks = 1;
+    std::uint32_t sound_rate = 8000;
+    std::vector<std::int64_t> sound_edits;     // as `edits`
+    bool sound_last_missing = false;           // the last listing lies past the end of the file
 };
 
 class MovWriter {
@@ -115,6 +122,19 @@ inline void write_handler(MovWriter& w, const char* type)
     w.end_atom(hdlr);
 }
 
+inline void write_edits(MovWriter& w, const std::vector<std::int64_t>& edits, std::int64_t count)
+{
+    const std::size_t edts = w.begin_atom("edts");
+    const std::size_t elst = w.begin_atom("elst");
+    w.zeros(4);
+    w.u32(count >= 0 ? static_cast<std::uint32_t>(count) : static_cast<std::uint32_t>(edits.size() / 3));
+    for (std::int64_t word : edits) {
+        w.u32(static_cast<std::uint32_t>(word));
+    }
+    w.end_atom(elst);
+    w.end_atom(edts);
+}
+
 // A sound track of no samples, which the converter passes over.
 inline void write_sound_track(MovWriter& w, std::uint32_t id)
 {
@@ -178,6 +198,8 @@ inline Bytes make_movie(const MovieParams& p, std::size_t* hole_at = nullptr)
         mdat.insert(mdat.end(), chunk.begin(), chunk.end());
         chunk_bytes.push_back(chunk);
     }
+    const std::size_t sound_at = mdat.size();
+    mdat.insert(mdat.end(), p.sound_chunk.begin(), p.sound_chunk.end());
     const std::uint32_t frame_bytes = static_cast<std::uint32_t>(p.width) * static_cast<std::uint32_t>(p.height) * 3u;
     const std::uint32_t frame_count = static_cast<std::uint32_t>(p.frames.size());
 
@@ -203,16 +225,7 @@ inline Bytes make_movie(const MovieParams& p, std::size_t* hole_at = nullptr)
         const std::size_t trak = w.begin_atom("trak");
         write_track_header(w, 1, p.sample_duration * frame_count, p.width, p.height);
         if (!p.edits.empty() || p.elst_count >= 0) {
-            const std::size_t edts = w.begin_atom("edts");
-            const std::size_t elst = w.begin_atom("elst");
-            w.zeros(4);
-            w.u32(p.elst_count >= 0 ? static_cast<std::uint32_t>(p.elst_count)
-                                    : static_cast<std::uint32_t>(p.edits.size() / 3));
-            for (std::int64_t word : p.edits) {
-                w.u32(static_cast<std::uint32_t>(word));
-            }
-            w.end_atom(elst);
-            w.end_atom(edts);
+            write_edits(w, p.edits, p.elst_count);
         }
         const std::size_t mdia = w.begin_atom("mdia");
         const std::size_t mdhd = w.begin_atom("mdhd");
@@ -327,6 +340,59 @@ inline Bytes make_movie(const MovieParams& p, std::size_t* hole_at = nullptr)
         w.end_atom(minf);
         w.end_atom(mdia);
         w.end_atom(trak);
+        if (!p.sound_chunk.empty()) {
+            const std::uint32_t per_chunk_samples = static_cast<std::uint32_t>(p.sound_chunk.size() / 2);
+            const std::size_t strak = w.begin_atom("trak");
+            write_track_header(w, 3, 0, 0, 0);
+            if (!p.sound_edits.empty()) {
+                write_edits(w, p.sound_edits, -1);
+            }
+            const std::size_t smdia = w.begin_atom("mdia");
+            const std::size_t smdhd = w.begin_atom("mdhd");
+            w.zeros(12);
+            w.u32(p.sound_rate);
+            w.u32(per_chunk_samples * p.sound_chunks);
+            w.zeros(4);
+            w.end_atom(smdhd);
+            write_handler(w, "soun");
+            const std::size_t sminf = w.begin_atom("minf");
+            const std::size_t sstbl = w.begin_atom("stbl");
+            const std::size_t sstsd = w.begin_atom("stsd");
+            w.zeros(4);
+            w.u32(1);
+            const std::size_t twos = w.begin_atom("twos");
+            w.zeros(6);
+            w.u16(1);
+            w.zeros(8);  // version, revision, vendor
+            w.u16(1);    // channels
+            w.u16(16);   // bits
+            w.zeros(4);
+            w.u32(p.sound_rate << 16);
+            w.end_atom(twos);
+            w.end_atom(sstsd);
+            for (const std::vector<std::uint32_t>& table :
+                 {std::vector<std::uint32_t>{0, 1, per_chunk_samples * p.sound_chunks, 1},    // stts
+                  std::vector<std::uint32_t>{0, 1, 1, per_chunk_samples, 1},                  // stsc
+                  std::vector<std::uint32_t>{0, 2, per_chunk_samples * p.sound_chunks}}) {    // stsz
+                const std::size_t atom = w.begin_atom(table.size() == 4 ? "stts" : table.size() == 5 ? "stsc" : "stsz");
+                for (std::uint32_t word : table) {
+                    w.u32(word);
+                }
+                w.end_atom(atom);
+            }
+            const std::size_t sstco = w.begin_atom("stco");
+            w.zeros(4);
+            w.u32(p.sound_chunks);
+            for (std::uint32_t c = 0; c < p.sound_chunks; ++c) {
+                const bool past = p.sound_last_missing && c + 1 == p.sound_chunks;
+                w.u32(static_cast<std::uint32_t>(mdat_data_start + sound_at) + (past ? 0x40000000u : 0u));
+            }
+            w.end_atom(sstco);
+            w.end_atom(sstbl);
+            w.end_atom(sminf);
+            w.end_atom(smdia);
+            w.end_atom(strak);
+        }
         if (p.fragmented) {
             const std::size_t mvex = w.begin_atom("mvex");
             const std::size_t trex = w.begin_atom("trex");
