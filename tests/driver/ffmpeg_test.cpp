@@ -238,6 +238,7 @@ TEST(FfmpegSound, SoundGoesInSampleForSample)
         ASSERT_EQ(test::reelunpack(test::temp_path(std::string("snd-") + c.name + ".avi") + " " + unpacked).status, 0);
         EXPECT_TRUE(test::read_file(unpacked) == test::read_file(plain)) << c.name;
         EXPECT_EQ(test::reelunpack(unpacked + " - 2>/dev/null").out.size(), 25u * 32 * 16 * 3) << c.name;
+        EXPECT_NE(test::reelunpack("--info " + plain).out.find("sound: 48000 Hz, "), std::string::npos) << c.name;
     }
 
     // Compressed sound is not carried, and says so.

@@ -305,4 +305,76 @@ TEST(OpenDml, ReelunpackReadsEveryRiff)
     EXPECT_EQ(test::read_file(unpacked), test::read_file(plain));
 }
 
+// Frames and sound over many RIFFs: every RIFF indexes its sound chunks in
+// an "ix01" beside its "ix00", the sound's "indx" points at each with the
+// sample frames it holds, "idx1" lists both streams in file order, and
+// ffmpeg reads every sample.
+TEST(OpenDml, SoundHasItsOwnIndexesInEveryRiff)
+{
+    const std::string path = test::temp_path("odml-sound.avi");
+    AviSound sound;
+    sound.rate = 8000;
+    sound.channels = 1;
+    sound.bits = 16;
+    Bytes heard;
+    {
+        AviWriter writer;
+        ASSERT_EQ(writer.init(path.c_str(), 8, 4, 25, 1, 0, 24, &sound), 1);
+        writer.first_riff_limit = small_first_riff;
+        writer.riff_limit = small_riff;
+        for (int i = 0; i < 60; ++i) {
+            Bytes frame = test::pattern_frame(8, 4, unsigned(i));
+            frame.resize(frame.size() + 3);
+            ASSERT_EQ(writer.write_frame(frame.data(), 96, 0x10), 1);
+            const Bytes chunk(std::size_t(2 * (320 + i % 3)), static_cast<unsigned char>(i));  // 320 to 322 samples
+            heard.insert(heard.end(), chunk.begin(), chunk.end());
+            ASSERT_EQ(writer.write_sound(chunk.data(), std::uint32_t(chunk.size())), 1);
+        }
+        ASSERT_EQ(writer.flush(), 1);
+    }
+    const Bytes f = test::read_file(path);
+    auto u32 = [&](std::uint64_t at) { return test::le32(f, static_cast<std::size_t>(at)); };
+    auto tag = [&](std::uint64_t at) { return std::string(f.begin() + std::ptrdiff_t(at), f.begin() + std::ptrdiff_t(at + 4)); };
+    ASSERT_EQ(tag(avi_offset::sound_super_index), "indx");
+    ASSERT_EQ(tag(avi_offset::sound_super_index + 16), "01wb");
+    const std::uint32_t riffs = u32(avi_offset::sound_super_index + 12);
+    ASSERT_GT(riffs, 3u);
+    std::uint64_t samples = 0;
+    std::size_t chunks = 0;
+    for (std::uint32_t r = 0; r < riffs; ++r) {
+        const std::uint64_t entry = avi_offset::sound_super_index + 32 + 16 * r;
+        const std::uint64_t ix01 = test::le32(f, std::size_t(entry)) | (std::uint64_t(u32(entry + 4)) << 32);
+        ASSERT_EQ(tag(ix01), "ix01") << r;
+        EXPECT_EQ(tag(ix01 + 16), "01wb");
+        std::uint64_t in_riff = 0;
+        const std::uint64_t base = test::le32(f, std::size_t(ix01 + 20)) | (std::uint64_t(u32(ix01 + 24)) << 32);
+        for (std::uint32_t k = 0; k < u32(ix01 + 12); ++k) {
+            const std::uint64_t data = base + u32(ix01 + 32 + 8 * k);
+            const std::uint32_t size = u32(ix01 + 36 + 8 * k);
+            EXPECT_EQ(tag(data - 8), "01wb");
+            EXPECT_EQ(u32(data - 4), size);
+            EXPECT_TRUE(std::equal(f.begin() + std::ptrdiff_t(data), f.begin() + std::ptrdiff_t(data + size),
+                                   heard.begin() + std::ptrdiff_t(2 * (samples + in_riff))));
+            in_riff += size / 2;
+            ++chunks;
+        }
+        EXPECT_EQ(u32(entry + 12), in_riff) << r;  // the sample frames it holds
+        samples += in_riff;
+    }
+    EXPECT_EQ(chunks, 60u);
+    EXPECT_EQ(samples, heard.size() / 2);
+    EXPECT_EQ(u32(avi_offset::sound_stream_length), samples);
+    // "idx1" lists the first RIFF's frames and sound chunks in turn.
+    const std::uint64_t idx1 =
+        avi_offset::movi_code + avi_offset::sound_movi_shift + u32(avi_offset::movi_size + avi_offset::sound_movi_shift);
+    ASSERT_EQ(tag(idx1), "idx1");
+    for (std::uint32_t e = 0; e < u32(idx1 + 4) / 16; ++e) {
+        EXPECT_EQ(tag(idx1 + 8 + 16 * e), e % 2 == 0 ? "00dc" : "01wb") << e;
+    }
+    if (test::have_program("ffmpeg")) {
+        EXPECT_TRUE(test::run("ffmpeg -v error -i " + path + " -map 0:a -f s16le -").out ==
+                    std::string(heard.begin(), heard.end()));
+    }
+}
+
 }  // namespace

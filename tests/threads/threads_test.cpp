@@ -55,10 +55,12 @@ TEST(Threads, FilesAndMessagesAreThoseOfOneThread)
         const char* format;
         std::size_t cut;  // bytes cut off the end: the last frame incomplete
         int depth;
+        bool sound = false;  // with a sound track between the frames
     };
     const Movie movies[] = {
         {"photo", 33, 17, 9, "raw ", 0, 24},  {"wrle", 7, 5, 4, "WRLE", 0, 24},   {"one", 64, 48, 1, "raw ", 0, 24},
         {"cut", 31, 9, 6, "raw ", 100, 24},   {"alpha", 19, 11, 5, "raw ", 0, 32}, {"rgb555", 21, 7, 5, "raw ", 0, 16},
+        {"sound", 24, 10, 7, "raw ", 0, 24, true},
     };
     for (const Movie& m : movies) {
         test::MovieParams p;
@@ -71,6 +73,10 @@ TEST(Threads, FilesAndMessagesAreThoseOfOneThread)
         for (int i = 0; i < m.frames; ++i) {
             p.frames.push_back(test::pattern_frame(m.width * 2, m.height, static_cast<unsigned>(i * 5 + 1)));
             p.frames.back().resize(frame_bytes);
+        }
+        if (m.sound) {
+            p.sound_chunk.assign(1100, 0x21);
+            p.sound_chunks = 3;
         }
         if (m.frames > 3) {
             p.frames[2] = Bytes(p.frames[2].size(), 77);  // one colour
