@@ -57,20 +57,28 @@ demo() {
     DEMO_DIR=$(mktemp -d)
     trap 'rm -rf "$DEMO_DIR"' EXIT
     local dir=$DEMO_DIR
-    echo "== Making a 320x240 test movie of 25 frames with ffmpeg"
-    ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 25 \
-        -c:v rawvideo -pix_fmt rgb24 -movflags +faststart "$dir/movie.mov"
+    echo "== Making a 320x240 test movie of 25 frames and a second of sound with ffmpeg"
+    ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 \
+        -frames:v 25 -t 1 -c:v rawvideo -pix_fmt rgb24 -c:a pcm_s16le -movflags +faststart "$dir/movie.mov"
     echo "== reelpack -u (uncompressed)"
     "$BUILD_DIR/reelpack" -u "$dir/movie.mov" "$dir/plain.avi"
     echo "== reelpack (Tarvic compressed)"
     "$BUILD_DIR/reelpack" "$dir/movie.mov" "$dir/tarvic.avi"
     echo "== Checking"
-    ffmpeg -v error -i "$dir/movie.mov" -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | cut -d, -f6 >"$dir/source.md5"
-    ffmpeg -v error -i "$dir/plain.avi" -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | cut -d, -f6 >"$dir/plain.md5"
+    ffmpeg -v error -i "$dir/movie.mov" -map 0:v -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | cut -d, -f6 >"$dir/source.md5"
+    ffmpeg -v error -i "$dir/plain.avi" -map 0:v -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | cut -d, -f6 >"$dir/plain.md5"
     if ! cmp -s "$dir/source.md5" "$dir/plain.md5"; then
         echo "FAILED: the uncompressed AVI does not hold the movie's pixels" >&2
         exit 1
     fi
+    local sound
+    sound=$(ffmpeg -v error -i "$dir/movie.mov" -map 0:a -f s16le - | md5sum)
+    for avi in plain tarvic; do
+        if [ "$(ffmpeg -v error -i "$dir/$avi.avi" -map 0:a -f s16le - | md5sum)" != "$sound" ]; then
+            echo "FAILED: the sound of $avi.avi is not the movie's" >&2
+            exit 1
+        fi
+    done
     "$BUILD_DIR/reelunpack" "$dir/tarvic.avi" "$dir/unpacked.avi"
     if ! cmp -s "$dir/unpacked.avi" "$dir/plain.avi"; then
         echo "FAILED: the Tarvic AVI does not decode to the uncompressed one" >&2
@@ -82,7 +90,7 @@ demo() {
     tarvic=$(stat -c %s "$dir/tarvic.avi")
     echo "movie $movie bytes, uncompressed AVI $plain bytes, Tarvic AVI $tarvic bytes" \
         "($(awk "BEGIN { printf \"%.1f\", 100 * $tarvic / $plain }")% of uncompressed)"
-    echo "OK: every frame of both files is exactly the movie's"
+    echo "OK: every frame and every sound sample of both files is exactly the movie's"
 }
 
 case "${1:-test}" in

@@ -843,7 +843,8 @@ bool sound_format(const Held& held, const Atom& stsd, std::uint32_t media_scale,
     }
     // The byte order an "enda" atom gives: non-zero for little-endian.
     bool little = false;
-    const Reader quiet{MovieSource{}, nullptr};
+    const MovieSource none;
+    const Reader quiet{none, nullptr};
     Atom rest;
     std::memcpy(rest.type, "stsd", 4);
     rest.body = std::min(entry + extensions, entry_end);
@@ -943,7 +944,8 @@ void read_sound(const Held& held, const Atom& trak, const std::vector<FrameRun>&
                 std::uint32_t movie_scale, std::uint64_t video_lead, std::uint64_t file_size, MovieSound& sound,
                 std::string& why)
 {
-    const Reader quiet{MovieSource{}, nullptr};
+    const MovieSource none;
+    const Reader quiet{none, nullptr};
     Atom mdia, mdhd, minf, stbl, stsd, stsc, stsz, stco, edts, elst;
     const bool walked = quiet.child(held, trak, "mdia", mdia) && quiet.child(held, mdia, "mdhd", mdhd) &&
                         quiet.child(held, mdia, "minf", minf) && quiet.child(held, minf, "stbl", stbl) &&
@@ -1033,9 +1035,8 @@ void read_sound(const Held& held, const Atom& trak, const std::vector<FrameRun>&
             why = "its samples do not hold whole sample frames";
             return;
         }
-        for (std::uint32_t i = 0; i < run.frames; ++i) {
-            stored.push_back(SoundPiece{run.offset + std::uint64_t(i) * run.step, in_sample});
-        }
+        // A run's samples follow one another, whole sample frames each.
+        stored.push_back(SoundPiece{run.offset, std::uint64_t(run.frames) * in_sample});
     }
     // Sample frames that the tables place past the end of the file become
     // silence, so that what follows stays at its time; the run says so.

@@ -67,8 +67,8 @@ int main(int argc, char** argv)
     }
     // The structures the reader follows beyond one plain track: other tracks,
     // edit lists, 64-bit offsets, sizes per sample, fragments and colour
-    // tables.
-    for (int kind = 0; kind < 5; ++kind) {
+    // tables, and a sound track with edits.
+    for (int kind = 0; kind < 6; ++kind) {
         test::MovieParams p;
         p.width = 3;
         p.height = 2;
@@ -91,6 +91,11 @@ int main(int argc, char** argv)
             for (test::Bytes& frame : p.frames) {
                 frame.resize(6);
             }
+        }
+        if (kind == 5) {
+            p.sound_chunk.assign(40, 0x12);
+            p.sound_chunks = 3;
+            p.sound_edits = {10, -1, 0x10000, 20, 5, 0x10000};
         }
         save(root + "/movie/structure" + std::to_string(kind), test::make_movie(p));
     }
