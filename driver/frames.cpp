@@ -133,11 +133,11 @@ void MovieFrames::give_up()
     }
 }
 
-bool MovieFrames::read(std::uint64_t offset, unsigned char* into) const
+std::size_t read_at(int fd, unsigned char* into, std::size_t size, std::uint64_t at)
 {
     std::size_t got = 0;
-    while (got < frame_size) {
-        const ssize_t n = ::pread(fd, into + got, frame_size - got, static_cast<off_t>(offset + got));
+    while (got < size) {
+        const ssize_t n = ::pread(fd, into + got, size - got, static_cast<off_t>(at + got));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -146,6 +146,12 @@ bool MovieFrames::read(std::uint64_t offset, unsigned char* into) const
         }
         got += static_cast<std::size_t>(n);
     }
+    return got;
+}
+
+bool MovieFrames::read(std::uint64_t offset, unsigned char* into) const
+{
+    const std::size_t got = read_at(fd, into, frame_size, offset);
     if (got < frame_size) {
         // What the movie does not hold is black, never bytes of an earlier frame.
         std::memset(into + got, 0, frame_size - got);

@@ -18,6 +18,10 @@
 #include <cstddef>
 #include <cstdint>
 
+// Reads up to `size` bytes of the open file at `at`; returns how many there
+// were.
+std::size_t read_at(int fd, unsigned char* into, std::size_t size, std::uint64_t at);
+
 class MovieFrames {
 public:
     int fd = -1;

@@ -1,11 +1,10 @@
 #include "driver/sound_feed.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <new>
+
+#include "driver/frames.h"
 
 AviSound avi_sound(const MovieSound& sound)
 {
@@ -80,17 +79,7 @@ bool SoundFeed::write_samples(AviWriter& writer, std::uint64_t count)
             unsigned char* into = buffer.data() + filled;
             std::size_t got = 0;
             if (from.offset != silent_piece) {
-                const std::uint64_t at = from.offset + within * block;
-                while (got < bytes) {
-                    const ssize_t n = ::pread(fd, into + got, bytes - got, static_cast<off_t>(at + got));
-                    if (n < 0 && errno == EINTR) {
-                        continue;
-                    }
-                    if (n <= 0) {
-                        break;
-                    }
-                    got += static_cast<std::size_t>(n);
-                }
+                got = read_at(fd, into, bytes, from.offset + within * block);
                 sound_to_avi(*sound, into, got);
                 missing += (bytes - got + block - 1) / block;
             }
