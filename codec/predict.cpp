@@ -107,15 +107,6 @@ void DeEntropy(unsigned char* source, unsigned char* destination, int width, int
     residuals<3>(source, destination, width, height);
 }
 
-void ReEntropy(const unsigned char* residuals_in, unsigned char* destination, int width, int height)
-{
-    if (width <= 0 || height <= 0) {
-        return;
-    }
-    rebuild<3>(residuals_in, destination, width, height);
-    recorrelate<3>(destination, std::size_t(3) * width * height);
-}
-
 void DeEntropy32(unsigned char* source, unsigned char* destination, int width, int height)
 {
     if (width <= 0 || height <= 0) {
@@ -132,41 +123,6 @@ void ReEntropy32(const unsigned char* residuals_in, unsigned char* destination, 
     }
     rebuild<4>(residuals_in, destination, width, height);
     recorrelate<4>(destination, std::size_t(4) * width * height);
-}
-
-void blockDeEntropy(const unsigned char* source, unsigned char* destination, int width, int length)
-{
-    if (length <= 0 || width <= 0) {
-        return;
-    }
-    destination[0] = source[0];
-    // The first sample of the second row comes from its left neighbour.
-    for (int i = 1; i <= width && i < length; ++i) {
-        destination[i] = static_cast<unsigned char>(source[i] - source[i - 1]);
-    }
-    for (int i = width + 1; i < length; ++i) {
-        const int l = source[i - 1];
-        const int a = source[i - width];
-        const int c = source[i - width - 1];
-        destination[i] = static_cast<unsigned char>(source[i] - median(l, a, l + a - c));
-    }
-}
-
-void blockReEntropy(const unsigned char* residuals_in, unsigned char* destination, int width, int length)
-{
-    if (length <= 0 || width <= 0) {
-        return;
-    }
-    destination[0] = residuals_in[0];
-    for (int i = 1; i <= width && i < length; ++i) {
-        destination[i] = static_cast<unsigned char>(residuals_in[i] + destination[i - 1]);
-    }
-    for (int i = width + 1; i < length; ++i) {
-        const int l = destination[i - 1];
-        const int a = destination[i - width];
-        const int c = destination[i - width - 1];
-        destination[i] = static_cast<unsigned char>(residuals_in[i] + median(l, a, l + a - c));
-    }
 }
 
 namespace {

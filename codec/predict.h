@@ -7,15 +7,6 @@
 
 #include <algorithm>
 
-// The middle one of three values.
-[[nodiscard]] constexpr int median(int a, int b, int c)
-{
-    if (a < b) {
-        return b <= c ? b : (a <= c ? c : a);
-    }
-    return c < b ? b : (c >= a ? a : c);
-}
-
 // Minimum and maximum by masks: on noisy pictures a compiler's branches
 // here would be mispredicted half of the time.
 [[nodiscard]] constexpr int min_of(int x, int y) { return y ^ ((x ^ y) & -int(x < y)); }
@@ -34,19 +25,11 @@
 // the decorrelated frame into `destination`.
 void DeEntropy(unsigned char* source, unsigned char* destination, int width, int height);
 
-// Rebuilds the frame of 3-byte pixels from the residuals of DeEntropy.
-void ReEntropy(const unsigned char* residuals, unsigned char* destination, int width, int height);
-
 // The same filter for 4-byte pixels: bytes 0 to 2 exactly as DeEntropy does
 // (pixels four bytes apart), and byte 3 predicted from its own neighbours
 // with no decorrelation.
 void DeEntropy32(unsigned char* source, unsigned char* destination, int width, int height);
 void ReEntropy32(const unsigned char* residuals, unsigned char* destination, int width, int height);
-
-// Filters one plane of 1-byte samples, `width` samples a row; the source is
-// not changed.
-void blockDeEntropy(const unsigned char* source, unsigned char* destination, int width, int length);
-void blockReEntropy(const unsigned char* residuals, unsigned char* destination, int width, int length);
 
 // Where a frame's pixels come from: the frame pixel order (rows bottom up,
 // bytes blue, green, red), or the order of a "raw " movie's frames (rows top

@@ -120,8 +120,3 @@ void movie_rows_to_frame(const PixelLayout& layout, const unsigned char* source,
         }
     }
 }
-
-void raw_to_BGR(const unsigned char* source, unsigned char* destination, int width, int height)
-{
-    raw_to_BGR_rows(source, destination, width, height, 0, height);
-}

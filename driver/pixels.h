@@ -5,13 +5,10 @@
 
 #include <cstddef>
 
-// Converts one "raw " frame from `source` into `destination` (distinct
-// buffers of 3 x width x height bytes); the source is left as it is.
-void raw_to_BGR(const unsigned char* source, unsigned char* destination, int width, int height);
-
-// The same for `rows` rows of the converted frame from row `first_row` on
-// (counted as the converted frame counts them, bottom up), written one after
-// another at `destination`.
+// Converts `rows` rows of one "raw " frame of 3 x width x height bytes at
+// `source`, from row `first_row` on (counted as the converted frame counts
+// them, bottom up), written one after another at `destination`; the source
+// is left as it is.
 void raw_to_BGR_rows(const unsigned char* source, unsigned char* destination, int width, int height, int first_row,
                      int rows);
 

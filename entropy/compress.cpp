@@ -181,36 +181,6 @@ void Compress::calcprob(const unsigned char* in, unsigned int length)
     build_shares(counts, length, prob, prob_bits);
 }
 
-Status Compress::readprob(const unsigned char* in, std::size_t in_size, unsigned int* consumed)
-{
-    unsigned int decoded[256];
-    std::uint64_t length = 0;
-    const Status status = read_counts(in, in_size, decoded, consumed, &length);
-    if (status != Status::ok) {
-        return status;
-    }
-    table_length = length;
-    if (length > 0xFFFFFFFFu) {
-        return Status::bad_table;
-    }
-    build_shares(decoded, length, prob, prob_bits);
-    return Status::ok;
-}
-
-unsigned int Compress::encode(const unsigned char* in, unsigned char* out, unsigned int length)
-{
-    tables[0].bits = prob_bits;
-    prepare_table(tables[0], false);
-    return static_cast<unsigned int>(range_encode(tables[0], in, length, out));
-}
-
-Status Compress::decode(const unsigned char* in, std::size_t in_size, unsigned char* out, unsigned int length)
-{
-    tables[0].bits = prob_bits;
-    prepare_table(tables[0], true);
-    return range_decode(tables[0], in, in_size, out, length);
-}
-
 unsigned int Compress::compact(const unsigned char* in, unsigned char* out, unsigned int length)
 {
     unsigned char* const run[1] = {run_buffer};

@@ -57,11 +57,8 @@ public:
                                                 const std::size_t in_size[], unsigned char* const out[],
                                                 unsigned int length, unsigned char* const scratch[]);
 
+    // The counts and scaled table of `length` bytes, into counts, prob and prob_bits.
     void calcprob(const unsigned char* in, unsigned int length);
-    [[nodiscard]] Status readprob(const unsigned char* in, std::size_t in_size, unsigned int* consumed);
-    unsigned int encode(const unsigned char* in, unsigned char* out, unsigned int length);
-    [[nodiscard]] Status decode(const unsigned char* in, std::size_t in_size, unsigned char* out,
-                                unsigned int length);
 
 private:
     Status uncompact_channels(int count, const unsigned char* const in[], const std::size_t in_size[],
