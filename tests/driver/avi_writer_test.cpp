@@ -1,14 +1,23 @@
+// The AVI writer: the header template and the header, chunks and idx1 of
+// a plain file pinned byte for byte; files continued past the first RIFF,
+// with stand-in limits so that the switch points and the OpenDML indexes
+// are checked without writing gigabytes; and what readers make of them.
 #include "avi/avi_writer.h"
-#include "entropy/zero.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "avi/avi_reader.h"
+#include "avi/compact_empty.h"
+#include "entropy/zero.h"
+#include "support/avi_check.h"
 #include "support/files.h"
+#include "support/mov_builder.h"
 
 namespace {
 
@@ -18,204 +27,371 @@ std::uint32_t le32(const Bytes& b, std::size_t at)
 {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (std::uint32_t(b[at + 3]) << 24);
 }
-unsigned le16(const Bytes& b, std::size_t at) { return b[at] | (b[at + 1] << 8); }
-std::string tag(const Bytes& b, std::size_t at) { return std::string(b.begin() + at, b.begin() + at + 4); }
 
-Bytes write_avi(const std::string& name, const std::vector<Bytes>& frames, int compressed = 0, int width = 352,
-                int height = 240, int rate = 30000, int scale = 1001)
+std::string hex(const Bytes& b, std::size_t at, std::size_t n)
 {
-    const std::string path = test::temp_path(name);
+    std::string s;
+    for (std::size_t i = at; i < at + n; ++i) {
+        s += "0123456789abcdef"[b[i] >> 4];
+        s += "0123456789abcdef"[b[i] & 15];
+    }
+    return s;
+}
+
+struct Written {
+    std::string path;
+    int frames_written = 0;
+    AviError error = AviError::none;
+};
+
+// Frames of `size` bytes (frame i filled with i, every third not a key
+// frame) under stand-in limits; stops at the first refused frame.
+Written write_frames(const std::string& name, int frames, int size, std::uint64_t first_limit = 16384,
+                     std::uint64_t riff_limit = 4096, int compressed = 1)
+{
+    Written w{test::temp_path(name)};
     AviWriter writer;
-    EXPECT_EQ(writer.init(path.c_str(), width, height, rate, scale, compressed), 1);
-    for (Bytes frame : frames) {
-        const int size = static_cast<int>(frame.size());
-        frame.resize(frame.size() + 3, 0xAA);
-        EXPECT_EQ(writer.write_frame(frame.data(), size, 0x10), 1);
+    EXPECT_EQ(writer.init(w.path.c_str(), 8, 4, 25, 1, compressed), 1);
+    writer.first_riff_limit = first_limit;
+    writer.riff_limit = riff_limit;
+    Bytes frame(static_cast<std::size_t>(size) + 3);
+    for (int i = 0; i < frames; ++i) {
+        std::fill(frame.begin(), frame.end(), static_cast<unsigned char>(i));
+        if (writer.write_frame(frame.data(), size, i % 3 == 2 ? 0 : 0x10) != 1) {
+            w.error = writer.error;
+            return w;
+        }
+        ++w.frames_written;
     }
     EXPECT_EQ(writer.flush(), 1);
-    return test::read_file(path);
+    return w;
 }
 
-TEST(AviWriter, EmptyFileHasHeaderIndexAndTail)
+TEST(AviWriter, HeaderTemplateHeaderChunksAndIndexArePinned)
 {
-    const Bytes file = write_avi("empty.avi", {});
-    ASSERT_EQ(file.size(), 9216u);
-    EXPECT_EQ(tag(file, 0), "RIFF");
-    EXPECT_EQ(le32(file, 4), 9208u);
-    EXPECT_EQ(tag(file, 8), "AVI ");
-    EXPECT_EQ(le32(file, avi_offset::total_frames), 0u);
-    EXPECT_EQ(le32(file, avi_offset::stream_length), 0u);
-    EXPECT_EQ(le32(file, avi_offset::movi_size), 4u);
-    EXPECT_EQ(tag(file, 0x2000), "LIST");
-    EXPECT_EQ(tag(file, 0x2008), "movi");
-    EXPECT_EQ(tag(file, 0x200C), "idx1");
-    EXPECT_EQ(le32(file, 0x2010), 0u);
-    EXPECT_EQ(tag(file, 0x2014), "JUNK");
-    for (std::size_t i = 0x2018; i < file.size(); ++i) {
-        ASSERT_EQ(file[i], 0) << i;
+    // The empty header: chunk and list codes and sizes, the index flag, one
+    // stream, quality 10,000, the 352 x 240 rectangle, 24 bits per pixel,
+    // one extended frame; every other byte 0. The template is it coded at
+    // zero-run level 1.
+    Bytes header(avi_header_size, 0);
+    const std::pair<std::size_t, std::uint32_t> words[] = {
+        {0x10, 4588}, {0x1C, 56},  {0x2C, 0x10},   {0x38, 1},    {0x5C, 4244}, {0x68, 56},  {0x94, 10000},
+        {0xA0, 0xF00160}, {0xA8, 40}, {0xAC, 40}, {0xB8, 0x180001}, {0xD8, 4120}, {0x10F8, 260}, {0x1104, 248},
+        {0x1108, 1},  {0x1204, 3576}};
+    for (auto [at, v] : words) {
+        for (int i = 0; i < 4; ++i) {
+            header[at + i] = static_cast<unsigned char>(v >> (8 * i));
+        }
     }
-}
+    const std::pair<std::size_t, const char*> tags[] = {
+        {0x00, "RIFF"}, {0x08, "AVI "}, {0x0C, "LIST"}, {0x14, "hdrl"}, {0x18, "avih"}, {0x58, "LIST"}, {0x60, "strl"},
+        {0x64, "strh"}, {0x6C, "vids"}, {0xA4, "strf"}, {0xD4, "JUNK"}, {0x10F4, "LIST"}, {0x10FC, "odml"},
+        {0x1100, "dmlh"}, {0x1200, "JUNK"}, {0x2000, "LIST"}, {0x2008, "movi"}};
+    for (auto [at, t] : tags) {
+        std::copy(t, t + 4, header.begin() + static_cast<long>(at));
+    }
+    Bytes coded(avi_header_size);
+    coded.resize(static_cast<std::size_t>(zero::RLE(header.data(), coded.data(), avi_header_size, 1)));
+    EXPECT_EQ(coded, Bytes(compact_empty, compact_empty + compact_empty_size));
 
-TEST(AviWriter, HeaderIsTheTemplateWithTheFilledFields)
-{
-    const Bytes file = write_avi("header.avi", {Bytes(7, 1)}, 1, 320, 200, 30000, 1001);
-    Bytes expected(avi_header_size);
+    // A 320 x 200 file of four frames: the template with its fields filled.
+    const std::string path = test::temp_path("header.avi");
+    AviWriter writer;
+    ASSERT_EQ(writer.init(path.c_str(), 320, 200, 30000, 1001, 1), 1);
+    for (Bytes frame : {Bytes{1, 2, 3, 4, 5}, Bytes{6, 7}, Bytes{}, Bytes(8, 9)}) {
+        const int size = static_cast<int>(frame.size());
+        frame.resize(frame.size() + 3, 0xAA);
+        ASSERT_EQ(writer.write_frame(frame.data(), size, 0x10), 1);
+    }
+    ASSERT_EQ(writer.flush(), 1);
+    const Bytes file = test::read_file(path);
+    const std::pair<std::size_t, std::uint32_t> filled[] = {
+        {0x04, std::uint32_t(file.size() - 8)}, {0x20, 33366},  // 1,000,000 x 1001 / 30000, truncated
+        {0x30, 4}, {0x40, 320}, {0x44, 200}, {0x70, 0x63767274}, {0x80, 1001}, {0x84, 30000}, {0x8C, 4},
+        {0x90, 12},  // the largest chunk plus 4
+        {0x9C, 0}, {0xA0, 200u << 16 | 320}, {0xB0, 320}, {0xB4, 200}, {0xBC, 0x43565254}, {0xC0, 320 * 200 * 3},
+        {0x1108, 4}, {0x2004, 0x2040 - 0x2008}};
+    Bytes expected(file.begin(), file.begin() + avi_header_size);
     ASSERT_EQ(zero::deRLE(compact_empty, compact_empty_size, expected.data(), avi_header_size, 1), compact_empty_size);
-    // Every byte that init and flush leave alone is the template's.
-    const std::vector<std::pair<std::size_t, std::size_t>> filled = {
-        {0x04, 4}, {0x20, 4}, {0x30, 4}, {0x40, 8}, {0x70, 4}, {0x80, 8}, {0x8C, 8},
-        {0x9C, 8}, {0xB0, 8}, {0xBC, 8}, {0x1108, 4}, {0x1208, 3576}, {0x2004, 4}};
-    Bytes masked = file;
-    masked.resize(avi_header_size);
-    for (auto [at, n] : filled) {
-        std::memset(masked.data() + at, 0, n);
-        std::memset(expected.data() + at, 0, n);
+    for (auto [at, v] : filled) {
+        for (int i = 0; i < 4; ++i) {
+            expected[at + i] = static_cast<unsigned char>(v >> (8 * i));
+        }
     }
-    EXPECT_EQ(masked, expected);
-
-    EXPECT_EQ(le32(file, 0x20), 33366u);  // 1,000,000 x 1001 / 30000, truncated
-    EXPECT_EQ(le32(file, 0x40), 320u);
-    EXPECT_EQ(le32(file, 0x44), 200u);
-    EXPECT_EQ(tag(file, 0x70), "trvc");
-    EXPECT_EQ(le32(file, 0x80), 1001u);
-    EXPECT_EQ(le32(file, 0x84), 30000u);
-    EXPECT_EQ(le32(file, 0x8C), 1u);
-    EXPECT_EQ(le32(file, 0x90), 11u);  // the largest frame plus 4
-    EXPECT_EQ(le16(file, 0x9C), 0u);
-    EXPECT_EQ(le16(file, 0x9E), 0u);
-    EXPECT_EQ(le16(file, 0xA0), 320u);
-    EXPECT_EQ(le16(file, 0xA2), 200u);
-    EXPECT_EQ(le32(file, 0xB0), 320u);
-    EXPECT_EQ(le32(file, 0xB4), 200u);
-    EXPECT_EQ(le16(file, 0xBA), 24u);
-    EXPECT_EQ(tag(file, 0xBC), "TRVC");
-    EXPECT_EQ(le32(file, 0xC0), 320u * 200u * 3u);
-    EXPECT_EQ(le32(file, 0x1108), 1u);
-    const std::string credit = avi_credit_text();
-    EXPECT_EQ(credit.rfind("reelpack ", 0), 0u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.data() + 0x1208)), credit);
-
-    const Bytes plain = write_avi("header-plain.avi", {}, 0, 320, 200, 600, 20);
-    EXPECT_EQ(tag(plain, 0x70), "DIB ");
-    EXPECT_EQ(le32(plain, 0xBC), 0u);
-    EXPECT_EQ(le32(plain, 0x20), 33333u);
-    EXPECT_EQ(le32(plain, 0x1108), 0u);
-}
-
-TEST(AviWriter, FrameChunksArePaddedToFourAndIndexed)
-{
-    const Bytes file = write_avi("frames.avi", {Bytes{1, 2, 3, 4, 5}, Bytes{6, 7}, Bytes{}, Bytes(8, 9)});
-    // 5 bytes: chunk of 16 at 0x200C, size field 5, three zero bytes.
-    EXPECT_EQ(tag(file, 0x200C), "00dc");
-    EXPECT_EQ(le32(file, 0x2010), 5u);
-    EXPECT_EQ(Bytes(file.begin() + 0x2014, file.begin() + 0x201C), (Bytes{1, 2, 3, 4, 5, 0, 0, 0}));
-    // 2 bytes: size 2, two zeros, the next chunk 12 bytes later.
-    EXPECT_EQ(le32(file, 0x2020), 2u);
-    EXPECT_EQ(Bytes(file.begin() + 0x2024, file.begin() + 0x2028), (Bytes{6, 7, 0, 0}));
-    // 0 bytes: header only.
-    EXPECT_EQ(tag(file, 0x2028), "00dc");
-    EXPECT_EQ(le32(file, 0x202C), 0u);
-    // 8 bytes: no padding.
-    EXPECT_EQ(tag(file, 0x2030), "00dc");
-    EXPECT_EQ(le32(file, 0x2034), 8u);
-    const std::size_t idx1 = 0x2040;
-    EXPECT_EQ(le32(file, avi_offset::movi_size), idx1 - 0x2008);
-    EXPECT_EQ(tag(file, idx1), "idx1");
-    EXPECT_EQ(le32(file, idx1 + 4), 64u);
+    const std::string credit = "reelpack " REELPACK_VERSION;
+    std::copy(credit.begin(), credit.end() + 1, expected.begin() + 0x1208);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + avi_header_size), expected);
+    // Chunks padded to four bytes with zeros, the idx1 entries, "JUNK" and
+    // zeros to a multiple of 1,024.
+    EXPECT_EQ(hex(file, 0x200C, 52), "30306463" "05000000" "0102030405000000" "30306463" "02000000" "06070000"
+                                     "30306463" "00000000" "30306463" "08000000" "0909090909090909");
+    EXPECT_EQ(hex(file, 0x2040, 8), "69647831" "40000000");
     const std::uint32_t offsets[] = {4, 0x14, 0x20, 0x28};
     const std::uint32_t lengths[] = {8, 4, 0, 8};
     for (int i = 0; i < 4; ++i) {
-        const std::size_t e = idx1 + 8 + 16 * i;
-        EXPECT_EQ(tag(file, e), "00dc");
-        EXPECT_EQ(le32(file, e + 4), 0x10u);
+        const std::size_t e = 0x2048 + 16 * i;
+        EXPECT_EQ(hex(file, e, 8), "3030646310000000");
         EXPECT_EQ(le32(file, e + 8), offsets[i]);
         EXPECT_EQ(le32(file, e + 12), lengths[i]);
     }
-    EXPECT_EQ(le32(file, 0x90), 12u);
-    EXPECT_EQ(file.size() % 1024, 0u);
-    EXPECT_EQ(le32(file, 4), file.size() - 8);
-}
-
-TEST(AviWriter, OneFiveByteFrameGivesTheSmallestFile)
-{
-    const Bytes file = write_avi("one.avi", {Bytes{1, 2, 3, 4, 5}});
+    EXPECT_EQ(hex(file, 0x2088, 8), "4a554e4b00000000");
     EXPECT_EQ(file.size(), 9216u);
-    EXPECT_EQ(le32(file, avi_offset::movi_size), 20u);
-    EXPECT_EQ(le32(file, 0x90), 9u);
-    EXPECT_EQ(tag(file, 0x201C), "idx1");
-    EXPECT_EQ(tag(file, 0x2034), "JUNK");  // 968 tail bytes follow it
+    EXPECT_TRUE(std::all_of(file.begin() + 0x2088 + 4, file.end(), [](unsigned char b) { return b == 0; }));
+    const Bytes plain = test::read_file(write_frames("plain.avi", 1, 0, 16384, 4096, 0).path);
+    EXPECT_EQ(hex(plain, 0x70, 4) + hex(plain, 0xBC, 4), "44494220" "00000000");  // "DIB ", no compression
 }
 
-TEST(AviWriter, IndexGrowsPast512EntriesKeepingItsEntries)
+TEST(AviWriter, ContinuesInAvixRiffsWithPinnedStandardAndSuperIndexes)
 {
-    std::vector<Bytes> frames;
-    for (int i = 0; i < 1100; ++i) {
-        frames.push_back(Bytes(static_cast<std::size_t>(i % 7), static_cast<unsigned char>(i)));
+    // Chunks of 108 bytes. The first RIFF, finished plainly, stays below
+    // 16,384 while 8,216 + 124 n < 15,360: 57 frames. Each AVIX takes 24
+    // bytes of headers, 116 per frame with its ix00 entry, 32 of ix00 header
+    // and room for the tail within 4,096: 25 frames.
+    const Written w = write_frames("odml.avi", 120, 100);
+    ASSERT_EQ(w.frames_written, 120);
+    const test::AviStructure s = test::read_avi_structure(w.path);
+    EXPECT_TRUE(s.errors.empty()) << s.errors.front();
+    EXPECT_EQ(s.frames_per_riff(), (std::vector<std::size_t>{57, 25, 25, 13}));
+    EXPECT_EQ(s.riffs[0].size, 8204u + 57 * 108 + 488 + 920 - 8);
+    EXPECT_EQ(s.file_size % 1024, 0u);
+    const Bytes file = test::read_file(w.path);
+    // ix00 of the first RIFF: 480 bytes after its header, 2 longs per entry,
+    // sub-type 0, type 1, 57 entries, "00dc", base 0x2008; the first entry
+    // points 12 bytes past the base (just past the first chunk's header),
+    // the third has bit 31 set: not a key frame.
+    const std::size_t ix = static_cast<std::size_t>(s.riffs[0].ix00);
+    EXPECT_EQ(hex(file, ix, 32), "69783030" "e0010000" "02000001" "39000000" "30306463" "0820000000000000" "00000000");
+    EXPECT_EQ(hex(file, ix + 32, 24), "0c000000" "64000000" "78000000" "64000000" "e4000000" "64000080");
+    // The super index in place of the JUNK at 0x00D4: 4,120 bytes, 4 longs
+    // per entry, an index of indexes, 4 entries, "00dc", then per RIFF the
+    // 64-bit position of its ix00, the ix00's size and its frame count.
+    EXPECT_EQ(hex(file, 0xD4, 32), "696e6478" "18100000" "04000000" "04000000" "30306463" "000000000000000000000000");
+    EXPECT_EQ(le32(file, 0xD4 + 32), ix);
+    EXPECT_EQ(le32(file, 0xD4 + 40), 32u + 8 * 57);
+    EXPECT_EQ(le32(file, 0xD4 + 44), 57u);
+    EXPECT_EQ(le32(file, 0xD4 + 32 + 3 * 16 + 12), 13u);
+    EXPECT_EQ(hex(file, 0xD4 + 32 + 4 * 16, 16), std::string(32, '0'));
+    EXPECT_EQ(le32(file, 0x30), 57u);  // the main header counts the first RIFF's frames
+
+    // The reader finds every frame, in order, and tells how far it has gone.
+    std::vector<std::uint64_t> positions;
+    const AviReadProgress progress{
+        [](void* into, std::uint64_t position) { static_cast<std::vector<std::uint64_t>*>(into)->push_back(position); },
+        &positions};
+    AviLayout layout;
+    ASSERT_EQ(read_avi_layout(file.data(), file.size(), layout, &progress), AviReadResult::ok);
+    EXPECT_EQ(layout.riff_count, 4);
+    EXPECT_FALSE(layout.damaged);
+    ASSERT_EQ(layout.frames.size(), 120u);
+    for (std::size_t i = 0; i < layout.frames.size(); ++i) {
+        ASSERT_EQ(layout.frames[i].size, 100u) << i;
+        ASSERT_EQ(file[layout.frames[i].offset], i) << i;
+        ASSERT_EQ(file[layout.frames[i].offset + 99], i) << i;
+        EXPECT_TRUE(std::find(positions.begin(), positions.end(), layout.frames[i].offset - 8) != positions.end()) << i;
     }
-    const Bytes file = write_avi("many.avi", frames);
-    const std::size_t idx1 = 0x2008 + le32(file, avi_offset::movi_size);
-    ASSERT_EQ(tag(file, idx1), "idx1");
-    ASSERT_EQ(le32(file, idx1 + 4), 1100u * 16u);
-    std::uint32_t offset = 4;
-    for (int i = 0; i < 1100; ++i) {
-        const std::size_t e = idx1 + 8 + 16 * static_cast<std::size_t>(i);
-        ASSERT_EQ(le32(file, e + 8), offset) << i;
-        ASSERT_EQ(le32(file, 0x2008 + offset + 4), static_cast<std::uint32_t>(i % 7)) << i;
-        offset += 8 + ((i % 7 + 3) & ~3);
-    }
-    EXPECT_EQ(le32(file, avi_offset::total_frames), 1100u);
-    EXPECT_EQ(le32(file, avi_offset::dmlh_total_frames), 1100u);
+    EXPECT_TRUE(std::all_of(positions.begin(), positions.end(), [&](std::uint64_t at) { return at < file.size(); }));
 }
 
-TEST(AviWriter, ReportsFailures)
+TEST(AviWriter, RiffCountPredictsTheWriter)
 {
-    testing::internal::CaptureStdout();
-    AviWriter missing;
-    EXPECT_EQ(missing.init("/nonexistent-dir/out.avi", 4, 4, 25, 1, 0), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unable to open output file /nonexistent-dir/out.avi\n");
+    // Frames of 0 bytes, of sizes around the stand-in limits, and larger
+    // than a whole AVIX (one frame each); 1,100 frames grow the idx1 past
+    // 512 entries. Chunks of 12 bytes: finished plainly the first RIFF
+    // would hold 255, closed with ix00 and idx1 it holds 226.
+    for (int size : {0, 4, 5, 100, 1000, 3000, 5000}) {
+        for (int frames : {1, 2, 7, 40, 57, 58, 240, 300}) {
+            const Written w = write_frames("count.avi", frames, size);
+            const std::uint64_t predicted = avi_riff_count(frames, size, 16384, 4096);
+            if (predicted > avi_max_riffs) {
+                EXPECT_EQ(w.error, AviError::too_many_riffs) << size << " " << frames;
+                continue;
+            }
+            ASSERT_EQ(w.frames_written, frames) << size << " " << frames;
+            const test::AviStructure s = test::read_avi_structure(w.path);
+            ASSERT_TRUE(s.errors.empty()) << size << " " << frames << ": " << s.errors.front();
+            EXPECT_EQ(predicted, s.riffs.size()) << size << " " << frames;
+            if (size == 4 && frames == 240) {
+                EXPECT_EQ(s.frames_per_riff(), (std::vector<std::size_t>{226, 14}));
+            }
+            if (size == 100 && frames <= 58) {
+                EXPECT_EQ(s.riffs.size(), frames <= 57 ? 1u : 2u) << frames;
+            }
+        }
+    }
+    EXPECT_TRUE(test::read_avi_structure(write_frames("many.avi", 1100, 3, 1u << 30, 1u << 30).path).errors.empty());
+    EXPECT_EQ(avi_riff_count(0, 100), 1u);
+    EXPECT_EQ(avi_riff_count(1, 20000, 16384, 4096), 0u);
 
-    AviWriter full;
-    ASSERT_EQ(full.init("/dev/full", 4, 4, 25, 1, 0), 1);
-    Bytes frame(48 + 3, 0);
-    full.write_frame(frame.data(), 48, 0x10);
-    EXPECT_EQ(full.flush(), 0);
-    EXPECT_EQ(full.error, AviError::write_failed);
+    // Frames of 1,000 bytes: 6 in the first RIFF, 2 in each AVIX; 256 RIFFs
+    // hold 516 frames and the 517th is refused; so is a first frame that the
+    // first RIFF cannot hold, and a frame longer than any chunk.
+    const Written full = write_frames("full.avi", 600, 1000);
+    EXPECT_EQ(full.error, AviError::too_many_riffs);
+    EXPECT_EQ(full.frames_written, 516);
+    EXPECT_EQ(avi_riff_count(516, 1000, 16384, 4096), 256u);
+    EXPECT_EQ(write_frames("first.avi", 1, 9000).error, AviError::frame_too_large);
+    AviWriter writer;
+    ASSERT_EQ(writer.init(test::temp_path("huge.avi").c_str(), 8, 4, 25, 1, 1), 1);
+    unsigned char byte[4] = {};
+    EXPECT_EQ(writer.write_frame(byte, INT_MAX, 0x10), 0);
+    EXPECT_EQ(writer.write_frame(byte, static_cast<int>(avi_max_frame_size) + 1, 0x10), 0);
+    EXPECT_EQ(writer.error, AviError::frame_too_large);
 }
 
 TEST(AviWriter, AFrameWrittenInPartsIsTheFrameWrittenWhole)
 {
-    std::vector<Bytes> frames;
-    for (int i = 0; i < 9; ++i) {
-        Bytes f(static_cast<std::size_t>(37 * i + i % 4));
-        for (std::size_t k = 0; k < f.size(); ++k) {
-            f[k] = static_cast<unsigned char>(k + i);
-        }
-        frames.push_back(f);
-    }
-    const Bytes whole = write_avi("whole.avi", frames);
+    const std::string whole = write_frames("whole.avi", 9, 41).path;
     const std::string path = test::temp_path("parts.avi");
     AviWriter writer;
-    ASSERT_EQ(writer.init(path.c_str(), 352, 240, 30000, 1001, 0), 1);
-    for (const Bytes& f : frames) {
-        ASSERT_EQ(writer.begin_frame(static_cast<int>(f.size()), 0x10), 1);
+    ASSERT_EQ(writer.init(path.c_str(), 8, 4, 25, 1, 1), 1);
+    writer.first_riff_limit = 16384;
+    writer.riff_limit = 4096;
+    const Bytes frame(41);
+    for (int i = 0; i < 9; ++i) {
+        const Bytes f(41, static_cast<unsigned char>(i));
+        ASSERT_EQ(writer.begin_frame(41, i % 3 == 2 ? 0 : 0x10), 1);
         for (std::size_t at = 0; at < f.size(); at += 10) {
             ASSERT_EQ(writer.write_frame_part(f.data() + at, std::min<std::size_t>(10, f.size() - at)), 1);
         }
         ASSERT_EQ(writer.end_frame(), 1);
     }
     ASSERT_EQ(writer.flush(), 1);
-    EXPECT_EQ(test::read_file(path), whole);
-
+    EXPECT_EQ(test::read_file(path), test::read_file(whole));
     // Parts that do not add up to the frame begun are refused.
     AviWriter short_frame;
     ASSERT_EQ(short_frame.init(path.c_str(), 4, 4, 25, 1, 0), 1);
     ASSERT_EQ(short_frame.begin_frame(8, 0x10), 1);
-    ASSERT_EQ(short_frame.write_frame_part(frames[1].data(), 5), 1);
+    ASSERT_EQ(short_frame.write_frame_part(frame.data(), 5), 1);
     EXPECT_EQ(short_frame.end_frame(), 0);
-    AviWriter long_frame;
-    ASSERT_EQ(long_frame.init(path.c_str(), 4, 4, 25, 1, 0), 1);
-    ASSERT_EQ(long_frame.begin_frame(4, 0x10), 1);
-    EXPECT_EQ(long_frame.write_frame_part(frames[1].data(), 5), 0);
+    ASSERT_EQ(short_frame.init(path.c_str(), 4, 4, 25, 1, 0), 1);
+    ASSERT_EQ(short_frame.begin_frame(4, 0x10), 1);
+    EXPECT_EQ(short_frame.write_frame_part(frame.data(), 5), 0);
+}
+
+// Readers of every RIFF: ffmpeg frame for frame against a plain file of
+// the same frames, and reelunpack on coded frames that reelpack made,
+// written again over many RIFFs.
+TEST(AviWriter, FfmpegAndReelunpackReadEveryRiff)
+{
+    test::MovieParams p = test::pattern_movie(8, 4, 40);
+    for (int i = 4; i < 40; i += 5) {
+        p.frames[static_cast<std::size_t>(i)] = p.frames[static_cast<std::size_t>(i - 1)];  // null frames
+    }
+    const std::string movie = test::temp_path("odml.mov");
+    const std::string coded = test::temp_path("odml-coded.avi");
+    const std::string plain = test::temp_path("odml-u.avi");
+    test::write_file(movie, test::make_movie(p));
+    ASSERT_EQ(test::reelpack(movie + " " + coded).status, 0);
+    ASSERT_EQ(test::reelpack("-u " + movie + " " + plain).status, 0);
+    for (const std::string& source : {coded, plain}) {
+        const Bytes file = test::read_file(source);
+        AviLayout layout;
+        ASSERT_EQ(read_avi_layout(file.data(), file.size(), layout), AviReadResult::ok);
+        const std::string continued = source + ".continued.avi";
+        AviWriter writer;
+        ASSERT_EQ(writer.init(continued.c_str(), 8, 4, int(layout.rate), int(layout.scale), source == coded), 1);
+        writer.first_riff_limit = 9216 + 1024;
+        writer.riff_limit = 2048;
+        for (int round = 0; round < (source == coded ? 1 : 4); ++round) {
+            for (const AviFrameRef& f : layout.frames) {
+                Bytes frame(file.begin() + static_cast<long>(f.offset), file.begin() + static_cast<long>(f.offset + f.size));
+                frame.resize(frame.size() + 3);
+                ASSERT_EQ(writer.write_frame(frame.data(), int(f.size), int(f.flags)), 1);
+            }
+        }
+        ASSERT_EQ(writer.flush(), 1);
+        const test::AviStructure s = test::read_avi_structure(continued);
+        ASSERT_TRUE(s.errors.empty()) << s.errors.front();
+        ASSERT_GT(s.riffs.size(), 3u);
+        if (source == coded) {
+            ASSERT_EQ(test::reelunpack(continued + " " + continued + ".unpacked.avi").status, 0);
+            EXPECT_EQ(test::read_file(continued + ".unpacked.avi"), test::read_file(plain));
+        } else if (test::have_program("ffmpeg") && test::have_program("ffprobe")) {
+            EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+                                "stream=nb_read_frames,duration -of csv=p=0 " + continued).out,
+                      "6.400000,160\n");
+            auto md5 = [](const std::string& path, int times) {
+                std::string all;
+                for (int i = 0; i < times; ++i) {
+                    all += test::run("ffmpeg -v error -i " + path + " -f framemd5 - | grep -v '^#' | cut -d, -f6").out;
+                }
+                return all;
+            };
+            EXPECT_EQ(md5(continued, 1), md5(plain, 4));
+        }
+    }
+}
+
+// Frames and sound over many RIFFs: every RIFF indexes its sound chunks in
+// an "ix01" beside its "ix00", the sound's "indx" points at each with the
+// sample frames it holds, "idx1" lists both streams in file order, and
+// ffmpeg reads every sample.
+TEST(AviWriter, SoundHasItsOwnIndexesInEveryRiff)
+{
+    const std::string path = test::temp_path("odml-sound.avi");
+    AviSound sound;
+    sound.rate = 8000;
+    sound.channels = 1;
+    sound.bits = 16;
+    Bytes heard;
+    {
+        AviWriter writer;
+        ASSERT_EQ(writer.init(path.c_str(), 8, 4, 25, 1, 0, 24, &sound), 1);
+        writer.first_riff_limit = 16384;
+        writer.riff_limit = 4096;
+        for (int i = 0; i < 60; ++i) {
+            Bytes frame = test::pattern_frame(8, 4, unsigned(i));
+            frame.resize(frame.size() + 3);
+            ASSERT_EQ(writer.write_frame(frame.data(), 96, 0x10), 1);
+            const Bytes chunk(std::size_t(2 * (320 + i % 3)), static_cast<unsigned char>(i));  // 320 to 322 samples
+            heard.insert(heard.end(), chunk.begin(), chunk.end());
+            ASSERT_EQ(writer.write_sound(chunk.data(), std::uint32_t(chunk.size())), 1);
+        }
+        ASSERT_EQ(writer.flush(), 1);
+    }
+    const Bytes f = test::read_file(path);
+    auto u32 = [&](std::uint64_t at) { return le32(f, static_cast<std::size_t>(at)); };
+    auto tag = [&](std::uint64_t at) { return std::string(f.begin() + std::ptrdiff_t(at), f.begin() + std::ptrdiff_t(at + 4)); };
+    ASSERT_EQ(tag(avi_offset::sound_super_index), "indx");
+    ASSERT_EQ(tag(avi_offset::sound_super_index + 16), "01wb");
+    const std::uint32_t riffs = u32(avi_offset::sound_super_index + 12);
+    ASSERT_GT(riffs, 3u);
+    std::uint64_t samples = 0;
+    std::size_t chunks = 0;
+    for (std::uint32_t r = 0; r < riffs; ++r) {
+        const std::uint64_t entry = avi_offset::sound_super_index + 32 + 16 * r;
+        const std::uint64_t ix01 = le32(f, std::size_t(entry)) | (std::uint64_t(u32(entry + 4)) << 32);
+        ASSERT_EQ(tag(ix01), "ix01") << r;
+        EXPECT_EQ(tag(ix01 + 16), "01wb");
+        std::uint64_t in_riff = 0;
+        const std::uint64_t base = le32(f, std::size_t(ix01 + 20)) | (std::uint64_t(u32(ix01 + 24)) << 32);
+        for (std::uint32_t k = 0; k < u32(ix01 + 12); ++k) {
+            const std::uint64_t data = base + u32(ix01 + 32 + 8 * k);
+            const std::uint32_t size = u32(ix01 + 36 + 8 * k);
+            EXPECT_EQ(tag(data - 8), "01wb");
+            EXPECT_EQ(u32(data - 4), size);
+            EXPECT_TRUE(std::equal(f.begin() + std::ptrdiff_t(data), f.begin() + std::ptrdiff_t(data + size),
+                                   heard.begin() + std::ptrdiff_t(2 * (samples + in_riff))));
+            in_riff += size / 2;
+            ++chunks;
+        }
+        EXPECT_EQ(u32(entry + 12), in_riff) << r;  // the sample frames it holds
+        samples += in_riff;
+    }
+    EXPECT_EQ(chunks, 60u);
+    EXPECT_EQ(samples, heard.size() / 2);
+    EXPECT_EQ(u32(avi_offset::sound_stream_length), samples);
+    // "idx1" lists the first RIFF's frames and sound chunks in turn.
+    const std::uint64_t idx1 =
+        avi_offset::movi_code + avi_offset::sound_movi_shift + u32(avi_offset::movi_size + avi_offset::sound_movi_shift);
+    ASSERT_EQ(tag(idx1), "idx1");
+    for (std::uint32_t e = 0; e < u32(idx1 + 4) / 16; ++e) {
+        EXPECT_EQ(tag(idx1 + 8 + 16 * e), e % 2 == 0 ? "00dc" : "01wb") << e;
+    }
+    if (test::have_program("ffmpeg")) {
+        EXPECT_TRUE(test::run("ffmpeg -v error -i " + path + " -map 0:a -f s16le -").out ==
+                    std::string(heard.begin(), heard.end()));
+    }
 }
 
 }  // namespace
