@@ -15,8 +15,7 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-// A picture of `kind` (0: noise, 1: gradient, 2: one colour), top row first,
-// packed.
+// A picture of `kind` (0: noise, 1: gradient, 2: one colour), top row first.
 Bytes make_picture(int width, int height, int bytes_per_pixel, int kind, unsigned seed)
 {
     Bytes picture(std::size_t(width) * height * bytes_per_pixel);
@@ -24,16 +23,9 @@ Bytes make_picture(int width, int height, int bytes_per_pixel, int kind, unsigne
     for (std::size_t i = 0; i < picture.size(); ++i) {
         state = state * 1103515245u + 12345u;
         const std::size_t pixel = i / bytes_per_pixel;
-        switch (kind) {
-        case 0:
-            picture[i] = static_cast<unsigned char>(state >> 24);
-            break;
-        case 1:
-            picture[i] = static_cast<unsigned char>(pixel % width + 3 * (pixel / width) + seed + i % bytes_per_pixel);
-            break;
-        default:
-            picture[i] = static_cast<unsigned char>(seed * 40 + i % bytes_per_pixel);
-        }
+        const std::size_t gradient = pixel % width + 3 * (pixel / width) + seed + i % bytes_per_pixel;
+        const std::size_t values[] = {state >> 24, gradient, seed * 40 + i % bytes_per_pixel};
+        picture[i] = static_cast<unsigned char>(values[kind]);
     }
     return picture;
 }
@@ -167,10 +159,8 @@ TEST(Tarvic, DamagedFramesLeaveTheLastGoodPicture)
                   TARVIC_OK);
         const Bytes frame(coded.begin(), coded.begin() + std::ptrdiff_t(size));
         std::vector<Bytes> damaged;
-        for (std::size_t cut = 1; cut < frame.size(); cut += 1 + cut / 4) {
-            damaged.emplace_back(frame.begin(), frame.begin() + std::ptrdiff_t(cut));  // cut short
-        }
-        for (std::size_t at = 0; at < frame.size(); at += 1 + at / 3) {
+        for (std::size_t at = 1; at < frame.size(); at += 1 + at / 3) {
+            damaged.emplace_back(frame.begin(), frame.begin() + std::ptrdiff_t(at));  // cut short
             damaged.push_back(frame);
             damaged.back()[at] ^= static_cast<unsigned char>(1u << (at % 8));  // one bit wrong
         }

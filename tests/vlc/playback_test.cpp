@@ -1,6 +1,6 @@
-// VLC plays Tarvic AVI files through the plug-in: a file that reelpack
-// writes, a file with null frames, a 32-bit file and a file with a damaged
-// frame, each played through libvlc with video callbacks that keep every
+// VLC plays Tarvic AVI files through the plug-in: files that reelpack
+// writes, 24- and 32-bit with null frames, and one with a damaged frame,
+// each played through libvlc with video callbacks that keep every
 // picture, which must be exactly the decoded frames in order. VLC is told to
 // go a frame at a time, so that no picture is dropped for being late on a
 // busy machine and the last one is shown before the file ends.
@@ -14,8 +14,6 @@
 #include <vector>
 
 #include "avi/avi_reader.h"
-#include "avi/avi_writer.h"
-#include "tarvic.h"
 #include "support/files.h"
 #include "support/mov_builder.h"
 
@@ -161,48 +159,6 @@ std::vector<Bytes> changes(const std::vector<Bytes>& frames)
     return shown;
 }
 
-// Pictures, top row first, that change from one to the next except where
-// `repeats` says a picture is the one before again.
-std::vector<Bytes> make_pictures(int bytes_per_pixel, const std::vector<bool>& repeats)
-{
-    std::vector<Bytes> pictures;
-    for (std::size_t i = 0; i < repeats.size(); ++i) {
-        if (repeats[i] && !pictures.empty()) {
-            pictures.push_back(pictures.back());
-            continue;
-        }
-        Bytes picture = test::pattern_frame(width, height * bytes_per_pixel, unsigned(i + 7));
-        picture.resize(std::size_t(width) * height * bytes_per_pixel);
-        pictures.push_back(picture);
-    }
-    return pictures;
-}
-
-// Codes the pictures with the library (null frames for repeats) into an AVI
-// file; `damaged` frames get a byte of their channel offsets broken.
-void write_tarvic_avi(const std::string& path, int bits, const std::vector<Bytes>& pictures,
-                      const std::vector<std::size_t>& damaged = {})
-{
-    tarvic_encoder* encoder = nullptr;
-    ASSERT_EQ(tarvic_encoder_create(width, height, bits, TARVIC_NULL_FRAMES, &encoder), TARVIC_OK);
-    Bytes coded(tarvic_bound(width, height, bits));
-    AviWriter writer;
-    ASSERT_EQ(writer.init(path.c_str(), width, height, 5, 1, 1, bits), 1);
-    const std::ptrdiff_t row = std::ptrdiff_t(width) * (bits / 8);
-    for (std::size_t i = 0; i < pictures.size(); ++i) {
-        std::size_t size = 0;
-        ASSERT_EQ(tarvic_encode(encoder, pictures[i].data(), row, coded.data(), coded.size(), &size), TARVIC_OK);
-        for (std::size_t bad : damaged) {
-            if (bad == i && size > 8) {
-                coded[4] ^= 0x40;
-            }
-        }
-        ASSERT_EQ(writer.write_frame(coded.data(), int(size), size == 0 ? 0 : 0x10), 1);
-    }
-    ASSERT_EQ(writer.flush(), 1);
-    tarvic_encoder_destroy(encoder);
-}
-
 // The frames of an AVI file that are not null frames.
 std::size_t coded_frames(const std::string& path)
 {
@@ -235,75 +191,52 @@ TEST(VlcPlayback, ShowsEveryFrameOfTarvicFiles)
     GTEST_SKIP() << "VLC is not installed (libvlc-dev, libvlccore-dev, vlc-bin, vlc-plugin-base): the plug-in "
                     "was not built and cannot be played";
 #else
-    // Movies of 24-bit and 32-bit pixels through reelpack.
-    std::string reelpacked[2];
-    for (int deep = 0; deep < 2; ++deep) {
+    // Movies of 24-bit (with sound) and 32-bit pixels with repeated frames
+    // (null frames in the file), and one whose fourth frame is then damaged: VLC reports
+    // it and shows the last good picture instead, as reelunpack does.
+    struct Case {
+        const char* name;
+        int depth;
+        const char* chroma;
+        bool damaged;
+    };
+    for (const Case& c : {Case{"24", 24, "RV24", false}, Case{"32", 32, "BGRA", false}, Case{"damaged", 24, "RV24", true}}) {
+        SCOPED_TRACE(c.name);
+        const int bytes_per_pixel = c.depth / 8;
         test::MovieParams movie;
         movie.width = width;
         movie.height = height;
-        movie.depth = deep ? 32 : 24;
-        // 5 frames a second, as the files below: VLC 3 steps through a file
-        // this slow one picture a step; through a short file at 25 it can
-        // end after the first.
+        movie.depth = c.depth;
+        // 5 frames a second: VLC 3 steps through a file this slow one
+        // picture a step; through a short file at 25 it can end after the first.
         movie.sample_duration = 120;
-        movie.sample_size = std::uint32_t(width) * height * (deep ? 4 : 3);
-        for (unsigned i = 0; i < 6; ++i) {
+        movie.sample_size = std::uint32_t(width) * height * bytes_per_pixel;
+        for (unsigned i = 0; i < 9; ++i) {
             Bytes frame = test::pattern_frame(width, height * 2, i + 1);
             frame.resize(movie.sample_size);
-            movie.frames.push_back(frame);
+            movie.frames.push_back(i == 1 || i == 2 || i == 5 ? movie.frames.back() : frame);
         }
-        if (!deep) {
-            // With sound (1.2 s at 8,000 a second): VLC reads the
+        if (c.depth == 24 && !c.damaged) {
+            // With sound (1.8 s at 8,000 a second): VLC reads the
             // interleaved file and shows every frame.
             movie.sound_chunk.assign(3200, 0x40);
-            movie.sound_chunks = 6;
+            movie.sound_chunks = 9;
         }
-        const std::string movie_path = test::temp_path(deep ? "vlc-movie-32.mov" : "vlc-movie.mov");
-        reelpacked[deep] = test::temp_path(deep ? "vlc-reelpack-32.avi" : "vlc-reelpack.avi");
+        const std::string movie_path = test::temp_path(std::string("vlc-") + c.name + ".mov");
+        const std::string path = test::temp_path(std::string("vlc-") + c.name + ".avi");
         test::write_file(movie_path, test::make_movie(movie));
-        ASSERT_EQ(test::reelpack(test::quoted(movie_path) + " " + test::quoted(reelpacked[deep]) + " >/dev/null").status,
-                  0);
-    }
-
-    const std::vector<bool> repeats = {false, true, true, false, false, true, false, false, false};
-    const std::vector<Bytes> pictures24 = make_pictures(3, repeats);
-    const std::vector<Bytes> pictures32 = make_pictures(4, repeats);
-    const std::string null_frames = test::temp_path("vlc-null.avi");
-    const std::string deep = test::temp_path("vlc-32.avi");
-    const std::string damaged = test::temp_path("vlc-damaged.avi");
-    write_tarvic_avi(null_frames, 24, pictures24);
-    write_tarvic_avi(deep, 32, pictures32);
-    EXPECT_EQ(unpacked_frames(null_frames, 3), pictures24);
-    EXPECT_EQ(unpacked_frames(deep, 4), pictures32);
-    // The fourth frame damaged: it is reported, and the last good picture
-    // stands in for it.
-    const std::vector<Bytes> different = make_pictures(3, std::vector<bool>(5, false));
-    write_tarvic_avi(damaged, 24, different, {3});
-    std::vector<Bytes> shown_for_damage = different;
-    shown_for_damage[3] = shown_for_damage[2];
-
-    struct Case {
-        const char* name;
-        std::string path;
-        const char* chroma;
-        int bytes_per_pixel;
-        std::vector<Bytes> expected;  // every frame's picture
-        int errors;                   // damaged frames reported
-    };
-    const Case cases[] = {
-        {"reelpack", reelpacked[0], "RV24", 3, unpacked_frames(reelpacked[0], 3), 0},
-        {"reelpack 32-bit", reelpacked[1], "BGRA", 4, unpacked_frames(reelpacked[1], 4), 0},
-        {"null frames", null_frames, "RV24", 3, pictures24, 0},
-        {"32-bit null frames", deep, "BGRA", 4, pictures32, 0},
-        {"damaged frame", damaged, "RV24", 3, shown_for_damage, 1},
-    };
-    EXPECT_EQ(cases[0].expected.size(), 6u);
-    EXPECT_EQ(cases[1].expected.size(), 6u);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::vector<Bytes> expected = changes(c.expected);
-        const Playback played = play(c.path, c.chroma, c.bytes_per_pixel, coded_frames(c.path), expected.size());
-        EXPECT_EQ(played.errors, c.errors);
+        ASSERT_EQ(test::reelpack(test::quoted(movie_path) + " " + test::quoted(path) + " >/dev/null").status, 0);
+        if (c.damaged) {
+            Bytes file = test::read_file(path);
+            AviLayout layout;
+            ASSERT_EQ(read_avi_layout(file.data(), file.size(), layout), AviReadResult::ok);
+            file[layout.frames[3].offset + 4] ^= 0x40;  // a channel offset
+            test::write_file(path, file);
+        }
+        const std::vector<Bytes> expected = changes(unpacked_frames(path, bytes_per_pixel));
+        ASSERT_EQ(expected.size(), c.damaged ? 5u : 6u);
+        const Playback played = play(path, c.chroma, bytes_per_pixel, coded_frames(path), expected.size());
+        EXPECT_EQ(played.errors, c.damaged ? 1 : 0);
         EXPECT_TRUE(played.shown == expected) << played.shown.size() << " pictures shown";
     }
 #endif
