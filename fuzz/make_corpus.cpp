@@ -49,42 +49,25 @@ int main(int argc, char** argv)
         ::mkdir((root + target).c_str(), 0755);
     }
 
-    int n = 0;
-    for (const char* format : {"raw ", "WRLE"}) {
-        for (bool moov_first : {true, false}) {
-            test::MovieParams p;
-            p.width = 3 + n;
-            p.height = 2;
-            p.format = format;
-            p.moov_first = moov_first;
-            for (int i = 0; i < 4; ++i) {
-                p.frames.push_back(test::pattern_frame(p.width, p.height, static_cast<unsigned>(i)));
-            }
-            p.chunk_frames = {2, 1, 1};
-            p.gaps = {0, 5};
-            save(root + "/movie/movie" + std::to_string(n++), test::make_movie(p));
-        }
-    }
-    // The structures the reader follows beyond one plain track: other tracks,
-    // edit lists, 64-bit offsets, sizes per sample, fragments and colour
-    // tables, and a sound track with edits.
-    for (int kind = 0; kind < 6; ++kind) {
-        test::MovieParams p;
-        p.width = 3;
-        p.height = 2;
-        for (int i = 0; i < 4; ++i) {
-            p.frames.push_back(test::pattern_frame(p.width, p.height, static_cast<unsigned>(i)));
-        }
+    // Plain movies, and the structures the reader follows beyond one plain
+    // track: the movie atom last, other tracks, edit lists, 64-bit offsets,
+    // sizes per sample, fragments, colour tables, and a sound track with edits.
+    for (int kind = 0; kind < 8; ++kind) {
+        test::MovieParams p = test::pattern_movie(3 + kind % 2, 2, 4, kind == 1 ? "WRLE" : "raw ");
         p.chunk_frames = {2, 1, 1};
+        p.gaps = {0, 5};
+        p.moov_first = kind != 2;
         p.handler = "vide";
-        p.sound_tracks_before = kind == 0 ? 1 : 0;
-        p.edits = kind == 1 ? std::vector<std::int64_t>{24, -1, 0x10000, 48, 24, 0x10000} : std::vector<std::int64_t>{};
-        p.co64 = kind == 2;
-        p.fragmented = kind == 3;
-        if (kind == 3) {
+        p.sound_tracks_before = kind == 3 ? 1 : 0;
+        if (kind == 4) {
+            p.edits = {24, -1, 0x10000, 48, 24, 0x10000};
+        }
+        p.co64 = kind == 5;
+        p.fragmented = kind == 6;
+        if (kind == 6) {
             p.sample_sizes.assign(4, 18);
         }
-        if (kind == 4) {
+        if (kind == 0) {
             p.depth = 8;
             p.colour_table = {0x102030, 0x405060, 0x708090};
             p.sample_size = 6;
@@ -92,12 +75,12 @@ int main(int argc, char** argv)
                 frame.resize(6);
             }
         }
-        if (kind == 5) {
+        if (kind == 7) {
             p.sound_chunk.assign(40, 0x12);
             p.sound_chunks = 3;
             p.sound_edits = {10, -1, 0x10000, 20, 5, 0x10000};
         }
-        save(root + "/movie/structure" + std::to_string(kind), test::make_movie(p));
+        save(root + "/movie/movie" + std::to_string(kind), test::make_movie(p));
     }
 
     for (int compressed : {0, 1}) {
@@ -126,7 +109,7 @@ int main(int argc, char** argv)
         }
     }
 
-    n = 0;
+    int n = 0;
     for (int bits : {24, 32}) {
         for (auto [w, h] : {std::pair{1, 1}, {5, 3}, {16, 16}}) {
             CodecInst codec;

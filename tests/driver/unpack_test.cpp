@@ -123,28 +123,6 @@ TEST(Unpack, GivesBackTheUncompressedFileAndItsPixels)
     }
 }
 
-TEST(Unpack, RawAndWrleMoviesOfTheSamePixelsGiveIdenticalFiles)
-{
-    test::MovieParams wrle = mixed_movie(33, 17, 5, "WRLE");
-    test::MovieParams raw = wrle;
-    raw.format = "raw ";
-    const std::size_t row = 33 * 3;
-    for (std::size_t i = 0; i < raw.frames.size(); ++i) {
-        for (int y = 0; y < 17; ++y) {
-            for (std::size_t k = 0; k < row; k += 3) {
-                const std::size_t from = row * (16 - y) + k;
-                raw.frames[i][row * y + k] = wrle.frames[i][from + 2];
-                raw.frames[i][row * y + k + 1] = wrle.frames[i][from + 1];
-                raw.frames[i][row * y + k + 2] = wrle.frames[i][from];
-            }
-        }
-    }
-    const Pair a = make_pair("same-raw", raw);
-    const Pair b = make_pair("same-wrle", wrle);
-    EXPECT_TRUE(test::read_file(a.coded) == test::read_file(b.coded));
-    EXPECT_TRUE(test::read_file(a.plain) == test::read_file(b.plain));
-}
-
 TEST(Unpack, CommandLines)
 {
     const Pair pair = make_pair("cli", test::pattern_movie(4, 4, 2), 0);

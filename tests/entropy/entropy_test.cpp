@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "entropy/compress.h"
-#include "entropy/fibonacci.h"
 #include "entropy/range_coder.h"
 #include "entropy/zero.h"
 
@@ -216,47 +215,6 @@ TEST(ZeroRun, PinnedTokensAndDamagedStreams)
     }
 }
 
-// ---- The Fibonacci-coded count table.
-
-TEST(Fibonacci, PinnedTablesAndEveryCountBack)
-{
-    auto encode = [](const std::vector<unsigned>& counts) {
-        Bytes out(1300, 0xAA);
-        out.resize(FibonacciEncode2(counts.data(), out.data(), static_cast<unsigned>(counts.size())) + 1);
-        return out;  // with the byte after the table
-    };
-    std::vector<unsigned> abc(256, 0);
-    abc[97] = abc[98] = abc[99] = 1;
-    EXPECT_EQ(encode(std::vector<unsigned>(256, 0)), (Bytes{0xE3, 0x00, 0x00}));  // the next byte is cleared
-    EXPECT_EQ(encode(abc), (Bytes{0xD7, 0x0B, 0x33, 0x61, 0x9C, 0x00}));
-    Bytes ones(128, 0x66);
-    ones.push_back(0);
-    EXPECT_EQ(encode(std::vector<unsigned>(256, 1)), ones);
-    // Counts 1, 2, 3 and 7: 0110 0111 001100 1011000, then a zero at the
-    // last entry with its run of 1: 11 11.
-    EXPECT_EQ(encode({1, 2, 3, 7, 0}), (Bytes{0x67, 0x32, 0xC7, 0x80, 0xAA}));
-
-    std::vector<unsigned> counts(256, 0);
-    for (int v = 0; v < 255; v += 3) {
-        counts[v] = static_cast<unsigned>(v * v * 131u + 7u);
-    }
-    counts[17] = 0xFFFFFFFEu;
-    Bytes coded = encode(counts);
-    const unsigned m = static_cast<unsigned>(coded.size() - 1);
-    std::vector<unsigned> back(256, 99);
-    unsigned consumed = 0;
-    ASSERT_EQ(FibonacciDecode2(coded.data(), m, back.data(), 256, &consumed), Status::ok);
-    EXPECT_EQ(consumed, m);
-    EXPECT_EQ(back, counts);
-    for (unsigned cut = 0; cut < m; ++cut) {
-        EXPECT_EQ(FibonacciDecode2(coded.data(), cut, back.data(), 256, &consumed), Status::truncated) << cut;
-    }
-    const Bytes endless(600, 0x00);
-    EXPECT_NE(FibonacciDecode2(endless.data(), endless.size(), back.data(), 256, &consumed), Status::ok);
-    const Bytes long_code = {0x00, 0x01, 0xFF};  // eight digits before the closing bit
-    EXPECT_EQ(FibonacciDecode2(long_code.data(), long_code.size(), back.data(), 256, &consumed), Status::bad_table);
-}
-
 // ---- Channel streams: level, table and range coder together.
 
 Bytes compact(const Bytes& in, unsigned* reported = nullptr)
@@ -395,14 +353,17 @@ TEST(Channel, DamagedStreamsAreRefused)
         Bytes out(in.size());
         EXPECT_NE(uncompact(Bytes(stream.begin(), stream.begin() + static_cast<long>(cut)), out), Status::ok) << cut;
     }
+    Bytes endless(600, 0);  // a count table that never ends
     const struct {
         Bytes stream;
         std::size_t length;
         Status status;
     } damaged[] = {
+        {endless, 10, Status::bad_table},
         {{7, 0xE3, 0, 0, 0, 0, 0}, 10, Status::bad_level},
         {{1, 0xFF, 0xFF, 0xFF, 0x7F, 0xE3, 0, 0, 0}, 10, Status::bad_size},  // a zero-run length past the buffer
         {compact({0x61, 0x62, 0x63}), 4, Status::bad_table},                 // counts of another length
+        {{0, 0x00, 0x01, 0xFF, 0, 0, 0}, 4, Status::bad_table},             // eight digits before the closing bit
     };
     for (const auto& d : damaged) {
         Bytes out(d.length);
