@@ -292,6 +292,8 @@ TEST(Channel, PinnedStreamsAndShares)
         }
     }
     EXPECT_EQ(fnv1a(compact(mixed)), 0xd5c9b3953972ce98u);
+    // Counts of up to 15 bits in the table.
+    EXPECT_EQ(fnv1a(compact(channel("skewed", 200000, 3))), 0x721d9b333f90fa53u);
 }
 
 TEST(Channel, EveryKindAndLevelComesBackWithinItsBound)
@@ -340,7 +342,9 @@ TEST(Channel, AboveTheRangeCodersTotalEveryValueKeepsAShare)
         EXPECT_EQ(c.counts[v] != 0, c.prob[v + 1] > c.prob[v]) << v;
     }
     Bytes out(big.size());
-    ASSERT_EQ(uncompact(compact(big), out), Status::ok);
+    const Bytes stream = compact(big);
+    EXPECT_EQ(fnv1a(stream), 0x58863383ddeadb7eu);  // counts of up to 24 bits in the table
+    ASSERT_EQ(uncompact(stream, out), Status::ok);
     EXPECT_TRUE(out == big);
 }
 
