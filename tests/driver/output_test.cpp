@@ -234,7 +234,7 @@ TEST(OutputKinds, ModesLinksAndDevices)
         {"umask-022", "022", "true", "out.avi", "out.avi", 0644, ""},
         {"umask-077", "077", "true", "out.avi", "out.avi", 0600, ""},
         // A file replaced keeps its permissions, as one written over would.
-        {"replaced", "022", "echo old >out.avi; chmod 640 out.avi", "out.avi", "out.avi", 0640, ""},
+        {"replaced", "022", "echo old >out.avi; chmod 662 out.avi", "out.avi", "out.avi", 0662, ""},
         {"link", "022", "echo old >target.avi; ln -s target.avi out.avi", "out.avi", "target.avi", 0644, "./out.avi "},
         {"dangling-link", "022", "mkdir d; ln -s d/target.avi out.avi", "out.avi", "d/target.avi", 0644, "./out.avi "},
         {"through-a-folder-link", "022", "mkdir d; ln -s d e", "e/out.avi", "d/out.avi", 0644, "./e "},
