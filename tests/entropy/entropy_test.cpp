@@ -368,6 +368,7 @@ TEST(Channel, DamagedStreamsAreRefused)
         {{7, 0xE3, 0, 0, 0, 0, 0}, 10, Status::bad_level},
         {{1, 0xFF, 0xFF, 0xFF, 0x7F, 0xE3, 0, 0, 0}, 10, Status::bad_size},  // a zero-run length past the buffer
         {compact({0x61, 0x62, 0x63}), 4, Status::bad_table},                 // counts of another length
+        {compact({0x61, 0x62, 0x63}), 2, Status::bad_table},
         {{0, 0x00, 0x01, 0xFF, 0, 0, 0}, 4, Status::bad_table},             // eight digits before the closing bit
     };
     for (const auto& d : damaged) {
