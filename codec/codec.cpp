@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "codec/predict.h"
+#include "entropy/blocks.h"
 #include "entropy/byte_order.h"
 
 namespace {
@@ -95,9 +96,9 @@ Status CodecInst::CompressBegin(int frame_width, int frame_height, int bits)
     height = frame_height;
     bit_count = bits;
     frame_bytes = static_cast<std::uint32_t>(bytes);
-    residual_buffer = static_cast<unsigned char*>(std::malloc(buffer_size));
-    plane_buffer = static_cast<unsigned char*>(std::malloc(buffer_size));
-    prev_frame = static_cast<unsigned char*>(std::malloc(buffer_size));
+    residual_buffer = acquire_block(buffer_size);
+    plane_buffer = acquire_block(buffer_size);
+    prev_frame = acquire_block(buffer_size);
     if (residual_buffer == nullptr || plane_buffer == nullptr || prev_frame == nullptr ||
         !compactor.InitCompressBuffers(static_cast<unsigned int>(run_size))) {
         CompressEnd();

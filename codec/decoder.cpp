@@ -5,6 +5,7 @@
 
 #include "codec/codec.h"
 #include "codec/predict.h"
+#include "entropy/blocks.h"
 #include "entropy/byte_order.h"
 
 namespace {
@@ -31,8 +32,8 @@ Status TarvicDecoder::DecompressBegin(int frame_width, int frame_height, int bit
     bit_count = bits;
     const std::size_t pixels = std::size_t(width) * std::size_t(height);
     picture_bytes = pixels * std::size_t(bits / 8);
-    plane_buffer = static_cast<unsigned char*>(std::malloc(picture_bytes));
-    residual_buffer = static_cast<unsigned char*>(std::malloc(picture_bytes));
+    plane_buffer = acquire_block(picture_bytes);
+    residual_buffer = acquire_block(picture_bytes);
     row_scratch = static_cast<unsigned char*>(std::malloc(ReEntropyPlanesScratch(width)));
     // The planes' zero-run forms are decoded into residual_buffer; the
     // compactor's own run buffer serves single channels.

@@ -22,6 +22,7 @@
 #include "driver/progress.h"
 #include "driver/sound_feed.h"
 #include "driver/threads.h"
+#include "entropy/blocks.h"
 
 namespace {
 
@@ -56,10 +57,10 @@ const char help_text[] =
     "Exit status: 0 after a complete conversion, 1 for any failure, 2 for a\n"
     "command line it cannot use.\n";
 
-// An owned block from the C allocator.
+// An owned block.
 struct Block {
     unsigned char* bytes = nullptr;
-    explicit Block(std::size_t size) : bytes(static_cast<unsigned char*>(std::malloc(size == 0 ? 1 : size))) {}
+    explicit Block(std::size_t size) : bytes(acquire_block(size)) {}
     ~Block() { std::free(bytes); }
     Block(const Block&) = delete;
     Block& operator=(const Block&) = delete;
@@ -327,11 +328,11 @@ int reelpack_run(int argc, char** argv)
             return exit_failure;
         }
         if (compressed) {
-            coders[w].frame = static_cast<unsigned char*>(std::malloc(stored_size));
+            coders[w].frame = acquire_block(stored_size);
             acquired = acquired && coders[w].frame != nullptr;
         }
         if (compressed && !as_stored) {
-            coders[w].converted = static_cast<unsigned char*>(std::malloc(frame_size));
+            coders[w].converted = acquire_block(frame_size);
             acquired = acquired && coders[w].converted != nullptr;
         }
     }

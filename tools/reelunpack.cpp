@@ -37,6 +37,7 @@
 #include "driver/pages.h"
 #include "driver/progress.h"
 #include "driver/threads.h"
+#include "entropy/blocks.h"
 #include "entropy/byte_order.h"
 
 namespace {
@@ -346,11 +347,12 @@ int main(int argc, char** argv)
         }
     } pictures;
     for (std::size_t slot = 0; slot < slots + (workers == 1 ? 0 : 1); ++slot) {
-        pictures.held.push_back(static_cast<unsigned char*>(std::calloc(stream.frame_bytes + 3, 1)));
+        pictures.held.push_back(acquire_block(stream.frame_bytes + 3));
         if (pictures.held.back() == nullptr) {
             std::fprintf(stderr, "reelunpack: not enough memory for %dx%d frames\n", layout.width, layout.height);
             return exit_failure;
         }
+        std::memset(pictures.held.back(), 0, stream.frame_bytes + 3);
     }
     for (std::size_t slot = 0; slot < slots; ++slot) {
         unpacked[slot].picture = pictures.held[slot];
