@@ -73,7 +73,7 @@ MovieFrames::~MovieFrames()
     }
 }
 
-bool MovieFrames::open(const char* path, std::size_t frame_bytes, unsigned char* frame_buffer)
+bool MovieFrames::open(const char* path, std::size_t frame_bytes, unsigned char* frame_buffer, bool map_movie)
 {
     frame_size = frame_bytes;
     buffer = frame_buffer;
@@ -86,6 +86,9 @@ bool MovieFrames::open(const char* path, std::size_t frame_bytes, unsigned char*
         return true;
     }
     file_size = static_cast<std::uint64_t>(st.st_size);
+    if (!map_movie) {
+        return true;
+    }
     void* bytes = ::mmap(nullptr, static_cast<std::size_t>(file_size), PROT_READ, MAP_PRIVATE, fd, 0);
     if (bytes != MAP_FAILED) {
         map = static_cast<const unsigned char*>(bytes);

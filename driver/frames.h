@@ -38,9 +38,10 @@ public:
     MovieFrames(const MovieFrames&) = delete;
     MovieFrames& operator=(const MovieFrames&) = delete;
 
-    // Opens the movie; false when it cannot be opened. Mapping it is not
-    // required: without a mapping every frame is read.
-    bool open(const char* path, std::size_t frame_bytes, unsigned char* frame_buffer);
+    // Opens the movie, and maps it unless `map_movie` is false; false when
+    // it cannot be opened. Mapping it is not required: without a mapping
+    // every frame is read.
+    bool open(const char* path, std::size_t frame_bytes, unsigned char* frame_buffer, bool map_movie = true);
 
     // Reads the frame at `offset` into the buffer, or into `into` (frame_size
     // bytes); false when the movie does not hold all of it.

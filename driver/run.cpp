@@ -260,8 +260,13 @@ int reelpack_run(int argc, char** argv)
     const bool as_stored = layout.packed24();
     // The writer sets three bytes after the frame it is given.
     Block frame(stored_size + 1024);
+    // Frames to be coded are read into their coder's buffer: using them in
+    // a mapping of the movie costs a page fault every few pages and giving
+    // the pages back afterwards, which is more than the copy (three times
+    // as much on a virtual machine). The frames of -u are converted or
+    // written from the mapping.
     MovieFrames movie;
-    if (!movie.open(input_path, stored_size, frame.bytes)) {
+    if (!movie.open(input_path, stored_size, frame.bytes, !compressed)) {
         std::puts("Unable to open the input file.");
         return exit_failure;
     }
