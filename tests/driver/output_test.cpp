@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,11 +78,12 @@ bool is_part_of_out(const std::string& name)
     return name.rfind(".out.avi.", 0) == 0 && name.size() > 14 && name.substr(name.size() - 5) == ".part";
 }
 
-// Starts a tool with its output thrown away.
-pid_t start(const std::vector<std::string>& arguments)
+// Starts a tool on `threads` threads with its output thrown away.
+pid_t start(const char* threads, const std::vector<std::string>& arguments)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
+        ::setenv("REELPACK_THREADS", threads, 1);
         std::vector<char*> argv;
         for (const std::string& a : arguments) {
             argv.push_back(const_cast<char*>(a.c_str()));
@@ -148,22 +150,28 @@ TEST_F(Output, InterruptedOrKilledRunsLeaveTheEarlierFile)
         bool unpack;
         const char* option;  // reelpack's
         off_t bytes;         // the temporary file's size when the signal is sent
+        const char* threads;
     };
     const Case cases[] = {
-        {"kill-u", SIGKILL, false, "-u", 8 << 20},
-        {"kill-coded", SIGKILL, false, "", 64 << 10},
-        {"int-u", SIGINT, false, "-u", 8 << 20},
-        {"term-coded", SIGTERM, false, "", 64 << 10},
-        {"hup-u", SIGHUP, false, "-u", 1 << 20},
-        {"int-unpack", SIGINT, true, "", 4 << 20},
-        {"kill-unpack", SIGKILL, true, "", 4 << 20},
+        {"kill-u", SIGKILL, false, "-u", 8 << 20, "1"},
+        {"kill-coded", SIGKILL, false, "", 64 << 10, "1"},
+        {"int-u", SIGINT, false, "-u", 8 << 20, "1"},
+        {"term-coded", SIGTERM, false, "", 64 << 10, "1"},
+        {"hup-u", SIGHUP, false, "-u", 1 << 20, "1"},
+        {"int-unpack", SIGINT, true, "", 4 << 20, "1"},
+        {"kill-unpack", SIGKILL, true, "", 4 << 20, "1"},
+        // Workers coding or decoding while the writer is stopped.
+        {"int-coded-threads", SIGINT, false, "", 64 << 10, "3"},
+        {"term-coded-threads", SIGTERM, false, "", 1 << 20, "2"},
+        {"term-unpack-threads", SIGTERM, true, "", 4 << 20, "2"},
+        {"int-unpack-threads", SIGINT, true, "", 2 << 20, "3"},
     };
     for (const Case& c : cases) {
         const std::string folder = folder_with_earlier_file(c.name);
         const std::string out = folder + "/out.avi";
-        const pid_t pid = c.unpack                    ? start({test::reelunpack_bin(), coded, out})
-                          : std::string(c.option).empty() ? start({test::reelpack_bin(), movie, out})
-                                                          : start({test::reelpack_bin(), c.option, movie, out});
+        const pid_t pid = c.unpack                    ? start(c.threads, {test::reelunpack_bin(), coded, out})
+                          : std::string(c.option).empty() ? start(c.threads, {test::reelpack_bin(), movie, out})
+                                                          : start(c.threads, {test::reelpack_bin(), c.option, movie, out});
         ASSERT_GT(pid, 0);
         const bool midway = wait_for_part(pid, folder, c.bytes);
         ::kill(pid, midway ? c.signal_number : SIGKILL);
