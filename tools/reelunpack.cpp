@@ -56,6 +56,7 @@ const char usage_text[] =
     "REELPACK_THREADS sets the number (1: no thread besides the one that writes; 0: one for each processor).\n";
 
 struct MappedFile {
+    int fd = -1;
     const unsigned char* data = nullptr;
     std::size_t size = 0;
     struct stat st {};
@@ -64,6 +65,9 @@ struct MappedFile {
     {
         if (data != nullptr) {
             ::munmap(const_cast<unsigned char*>(data), size);
+        }
+        if (fd >= 0) {
+            ::close(fd);
         }
     }
 
@@ -90,10 +94,11 @@ struct MappedFile {
 // Maps a regular file; an empty one maps to nothing and reads as not an AVI.
 bool map_file(const char* path, MappedFile& file)
 {
-    const int fd = ::open(path, O_RDONLY);
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
+    file.fd = fd;
     bool ok = ::fstat(fd, &file.st) == 0 && S_ISREG(file.st.st_mode);
     if (ok && file.st.st_size > 0) {
         void* mapped = ::mmap(nullptr, static_cast<std::size_t>(file.st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
@@ -104,7 +109,6 @@ bool map_file(const char* path, MappedFile& file)
             file.size = static_cast<std::size_t>(file.st.st_size);
         }
     }
-    ::close(fd);
     return ok;
 }
 
@@ -222,18 +226,48 @@ struct UnpackedFrame {
     unsigned char* picture = nullptr;  // the frame, when it decoded
     Status status = Status::ok;
     bool repeat = false;  // a frame of no bytes: the picture before it again
+    bool mapped = false;  // decoded where it lies in the mapping
 };
+
+// Reads `size` bytes at `offset`; false when the file does not hold them.
+bool read_at(int fd, unsigned char* into, std::size_t size, std::uint64_t offset)
+{
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, into, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        into += n;
+        offset += static_cast<std::uint64_t>(n);
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
 
 // Decodes frame i of the file into the slot's picture, which is written
 // only when the frame decodes. Any number of frames may be decoded at once,
-// each with a decoder of its own.
+// each with a decoder and a buffer (`room` bytes) of its own. A frame that
+// fits the buffer is read into it: decoding it in the mapping would cost a
+// page fault every few pages and giving the pages back afterwards, which
+// is more than the copy.
 void unpack_frame(const MappedFile& input, const AviLayout& layout, const Stream& stream, TarvicDecoder& decoder,
-                  std::size_t i, UnpackedFrame& out)
+                  unsigned char* buffer, std::size_t room, std::size_t i, UnpackedFrame& out)
 {
     const AviFrameRef& frame = layout.frames[i];
     const unsigned char* bytes = input.data + frame.offset;
     out.status = Status::ok;
     out.repeat = stream.tarvic && frame.size == 0;
+    out.mapped = frame.size > room;
+    if (!out.mapped) {
+        if (!read_at(input.fd, buffer, frame.size, frame.offset)) {
+            out.status = Status::truncated;  // the file was cut short since its index was read
+            return;
+        }
+        bytes = buffer;
+    }
     if (stream.tarvic) {
         out.status = decoder.Decompress(bytes, frame.size, out.picture);
     } else if (!unpack_plain(layout, stream, bytes, frame.size, out.picture, decoder.top_down)) {
@@ -318,6 +352,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "reelunpack: not enough memory for %dx%d frames\n", layout.width, layout.height);
         return exit_failure;
     }
+    // Each worker's buffer holds the largest frame of the file, up to a
+    // decoded frame's size; larger ones are decoded in the mapping.
+    std::size_t room = 0;
+    for (const AviFrameRef& frame : layout.frames) {
+        room = std::max<std::size_t>(room, frame.size);
+    }
+    room = std::min(room, stream.frame_bytes);
     for (int w = 0; w < workers; ++w) {
         TarvicDecoder& decoder = decoders[w];
         const Status begun = decoder.DecompressBegin(layout.width, layout.height, layout.bit_count);
@@ -358,6 +399,14 @@ int main(int argc, char** argv)
         unpacked[slot].picture = pictures.held[slot];
     }
     unsigned char* last_good = pictures.held.back();
+    for (int w = 0; w < workers; ++w) {
+        pictures.held.push_back(acquire_block(room));
+        if (pictures.held.back() == nullptr) {
+            std::fprintf(stderr, "reelunpack: not enough memory for %dx%d frames\n", layout.width, layout.height);
+            return exit_failure;
+        }
+    }
+    unsigned char* const* frame_buffers = pictures.held.data() + pictures.held.size() - std::size_t(workers);
     // The pages that reading the layout left mapped go back before the
     // frames are read from the start.
     input.release_all();
@@ -396,12 +445,14 @@ int main(int argc, char** argv)
     const bool written = run_in_order(
         workers, total, slots, [](std::size_t) {},
         [&](std::size_t w, std::size_t i) {
-            unpack_frame(input, layout, stream, decoders[w], i, unpacked[i % slots]);
+            unpack_frame(input, layout, stream, decoders[w], frame_buffers[w], room, i, unpacked[i % slots]);
         },
         [&](std::size_t i) {
             UnpackedFrame& frame = unpacked[i % slots];
             const AviFrameRef& ref = layout.frames[i];
-            input.release_before(static_cast<std::size_t>(ref.offset) + ref.size);
+            if (frame.mapped) {
+                input.release_before(static_cast<std::size_t>(ref.offset) + ref.size);
+            }
             if (frame.status != Status::ok) {
                 progress.clear();
                 std::fprintf(stderr, "reelunpack: frame %zu is damaged (%s); the previous frame stands in for it\n", i,
