@@ -3,33 +3,11 @@
 #include <pthread.h>
 
 
-void FrameQueue::finish(std::size_t frame)
-{
-    bool awaited;
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        done[frame % done.size()] = 1;
-        awaited = frame == written_count;
-    }
-    if (awaited) {
-        frame_finished.notify_one();
-    }
-}
-
-void FrameQueue::wait_for(std::size_t frame)
+bool FrameQueue::wait()
 {
     std::unique_lock<std::mutex> lock(mutex);
-    frame_finished.wait(lock, [&] { return done[frame % done.size()] != 0; });
-}
-
-void FrameQueue::written(std::size_t frame)
-{
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        done[frame % done.size()] = 0;
-        written_count = frame + 1;
-    }
-    slot_free.notify_one();
+    ended.wait(lock, [&] { return stopped || written_count == total; });
+    return !failed;
 }
 
 void FrameQueue::stop()

@@ -1,12 +1,15 @@
-// Frames worked on by several threads at once and written in order by one.
+// Frames worked on by several threads at once and written in order.
 //
 // run_in_order() hands the frames of a run to `threads` workers and writes
-// each one's result on the calling thread, strictly in frame order, so that
-// the output never depends on which worker was faster. At most `slots`
-// frames are in flight, from the moment a worker takes one to the moment it
-// has been written: frame i works in slot i % slots, whose buffers the
-// caller acquired once beforehand. A slow writer therefore makes the workers
-// wait; it never makes memory grow.
+// each one's result strictly in frame order, so that the output never
+// depends on which worker was faster. The worker that finishes the frame
+// due next writes it, and the finished frames after it, while the others
+// go on working: the frame is written from the processor that made it, and
+// no thread besides the workers competes for the processors. At most
+// `slots` frames are in flight, from the moment a worker takes one to the
+// moment it has been written: frame i works in slot i % slots, whose
+// buffers the caller acquired once beforehand. A slow writer therefore
+// makes the workers wait; it never makes memory grow.
 #pragma once
 
 #include <signal.h>
@@ -27,24 +30,29 @@ public:
     // has been taken or the run stops.
     template <typename Take>
     bool next(std::size_t& frame, Take& take);
-    // For a worker: the frame's result is in its slot.
-    void finish(std::size_t frame);
-    // For the writer: waits until the frame is finished.
-    void wait_for(std::size_t frame);
-    // For the writer: the frame has been written; its slot is free.
-    void written(std::size_t frame);
+    // For a worker: the frame's result is in its slot. When it is the frame
+    // due next and no other worker is writing, write(i) runs for it and for
+    // every finished frame after it, one at a time and in order; a write
+    // that returns false stops the run.
+    template <typename Write>
+    void finish(std::size_t frame, Write& write);
+    // Waits until every frame has been written or the run has stopped;
+    // false when a write failed.
+    bool wait();
     // Ends the run early: workers take no more frames.
     void stop();
 
 private:
     std::mutex mutex;
     std::condition_variable slot_free;
-    std::condition_variable frame_finished;
+    std::condition_variable ended;
     std::size_t total;
     std::vector<unsigned char> done;  // for each slot: its frame is finished
     std::size_t taken = 0;            // frames handed to workers
     std::size_t written_count = 0;
+    bool writing = false;             // a worker is writing frames
     bool stopped = false;
+    bool failed = false;              // a write failed
 };
 
 template <typename Take>
@@ -58,6 +66,36 @@ bool FrameQueue::next(std::size_t& frame, Take& take)
     frame = taken++;
     take(frame);
     return true;
+}
+
+template <typename Write>
+void FrameQueue::finish(std::size_t frame, Write& write)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    done[frame % done.size()] = 1;
+    if (writing || frame != written_count) {
+        return;  // the worker writing, or the one that finishes the frame due, writes it
+    }
+    writing = true;
+    while (!stopped && written_count < total && done[written_count % done.size()] != 0) {
+        const std::size_t next_frame = written_count;
+        lock.unlock();
+        const bool ok = write(next_frame);
+        lock.lock();
+        if (!ok) {
+            failed = true;
+            stopped = true;
+            break;
+        }
+        done[next_frame % done.size()] = 0;
+        written_count = next_frame + 1;
+        slot_free.notify_all();
+    }
+    writing = false;
+    if (stopped || written_count == total) {
+        slot_free.notify_all();
+        ended.notify_all();
+    }
 }
 
 // The asynchronous signals go to the thread that writes, never to a worker.
@@ -74,9 +112,10 @@ struct WorkerSignals {
 //                      in the input is found);
 //   work(worker, i)    on worker 0 to threads - 1, any number at once, each
 //                      worker using only what is its own and slot i % slots;
-//   write(i)           on the calling thread, in frame order; false stops
-//                      the run, and run_in_order() returns false once every
-//                      worker has ended.
+//   write(i)           in frame order, one at a time, on any worker; false
+//                      stops the run, and run_in_order() returns false once
+//                      every worker has ended.
+// The calling thread only waits, and takes the asynchronous signals.
 // With one thread, or one frame, or when no thread can be started, every
 // step runs on the calling thread as worker 0 with no thread started.
 template <typename Take, typename Work, typename Write>
@@ -93,11 +132,11 @@ bool run_in_order(int threads, std::size_t frames, std::size_t slots, Take take,
         workers.reserve(workers_wanted);
         for (std::size_t w = 0; w < workers_wanted; ++w) {
             try {
-                workers.emplace_back([&queue, &take, &work, w] {
+                workers.emplace_back([&queue, &take, &work, &write, w] {
                     std::size_t frame = 0;
                     while (queue.next(frame, take)) {
                         work(w, frame);
-                        queue.finish(frame);
+                        queue.finish(frame, write);
                     }
                 });
             } catch (const std::system_error&) {
@@ -115,15 +154,7 @@ bool run_in_order(int threads, std::size_t frames, std::size_t slots, Take take,
         }
         return true;
     }
-    bool complete = true;
-    for (std::size_t i = 0; i < frames; ++i) {
-        queue.wait_for(i);
-        if (!write(i)) {
-            complete = false;
-            break;
-        }
-        queue.written(i);
-    }
+    const bool complete = queue.wait();
     queue.stop();
     for (std::thread& worker : workers) {
         worker.join();
