@@ -220,6 +220,7 @@ bool AviWriter::write2(const void* first, std::size_t first_size, const void* se
             next->iov_len -= done;
         }
     }
+    start_writeback(output, position);
     return true;
 }
 

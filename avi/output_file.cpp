@@ -184,6 +184,7 @@ OutputFile::~OutputFile() { discard_output(*this); }
 bool open_output(OutputFile& file, const char* path)
 {
     discard_output(file);
+    file.sent = 0;
     if (path[0] == '\0') {
         errno = ENOENT;
         return false;
@@ -219,6 +220,21 @@ bool finish_output(OutputFile& file)
     file.aside = false;
     sync_folder(file.target);
     return true;
+}
+
+void start_writeback(OutputFile& file, std::uint64_t end)
+{
+#if defined(SYNC_FILE_RANGE_WRITE)
+    constexpr std::uint64_t batch = std::uint64_t(8) << 20;
+    if (file.aside && end >= file.sent + batch) {
+        ::sync_file_range(file.fd, static_cast<off_t>(file.sent), static_cast<off_t>(end - file.sent),
+                          SYNC_FILE_RANGE_WRITE);
+        file.sent = end;
+    }
+#else
+    (void)file;
+    (void)end;
+#endif
 }
 
 void discard_output(OutputFile& file)

@@ -13,6 +13,7 @@
 // replaced and is written in place.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 struct OutputFile {
@@ -21,6 +22,7 @@ struct OutputFile {
     std::string target;     // the name the finished file takes
     std::string temporary;  // the name it is written under while aside
     int kept_mode = -1;     // the permission bits of the file it replaces; -1 for a new file
+    std::uint64_t sent = 0; // the bytes before this have been handed to the disk
 
     OutputFile() = default;
     ~OutputFile();
@@ -38,6 +40,11 @@ bool open_output(OutputFile& file, const char* path);
 // written in place, its close. Returns false when any of that fails, and
 // then the temporary file is gone and the name keeps what it held.
 bool finish_output(OutputFile& file);
+
+// Hands the bytes written before `end` to the disk, without waiting for
+// them, once a few megabytes have come since the last time: the sync of the
+// finished file then has little left to wait for.
+void start_writeback(OutputFile& file, std::uint64_t end);
 
 // Closes the file without finishing it and removes the temporary file.
 void discard_output(OutputFile& file);
