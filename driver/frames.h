@@ -11,7 +11,7 @@
 // Several threads may use frames at once, each reading into a buffer of its
 // own; the guard is kept apart for each thread, since the fault is
 // delivered to the thread that touched the lost page. release(), which
-// notes how far the pages have been given back, is for one thread only.
+// notes how far the pages have been given back, is for one thread at a time.
 #pragma once
 
 #include <atomic>
