@@ -33,10 +33,14 @@ Status TarvicDecoder::DecompressBegin(int frame_width, int frame_height, int bit
     const std::size_t pixels = std::size_t(width) * std::size_t(height);
     picture_bytes = pixels * std::size_t(bits / 8);
     plane_buffer = acquire_block(picture_bytes);
-    residual_buffer = acquire_block(picture_bytes);
+    // The planes' zero-run forms are decoded into residual_buffer (the
+    // compactor's own run buffer serves single channels), which 32-bit
+    // frames then fill with their joined planes. The zero-run forms of a
+    // 24-bit frame take a part of it, mostly a small one: in small pages it
+    // holds no more memory than they take.
+    residual_buffer = bits == 32 ? acquire_block(picture_bytes)
+                                 : static_cast<unsigned char*>(std::malloc(picture_bytes));
     row_scratch = static_cast<unsigned char*>(std::malloc(ReEntropyPlanesScratch(width)));
-    // The planes' zero-run forms are decoded into residual_buffer; the
-    // compactor's own run buffer serves single channels.
     if (plane_buffer == nullptr || residual_buffer == nullptr || row_scratch == nullptr ||
         !compactor.InitCompressBuffers(static_cast<unsigned int>(pixels))) {
         DecompressEnd();
