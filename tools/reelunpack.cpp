@@ -226,7 +226,6 @@ struct UnpackedFrame {
     unsigned char* picture = nullptr;  // the frame, when it decoded
     Status status = Status::ok;
     bool repeat = false;  // a frame of no bytes: the picture before it again
-    bool mapped = false;  // decoded where it lies in the mapping
 };
 
 // Reads `size` bytes at `offset`; false when the file does not hold them.
@@ -260,8 +259,7 @@ void unpack_frame(const MappedFile& input, const AviLayout& layout, const Stream
     const unsigned char* bytes = input.data + frame.offset;
     out.status = Status::ok;
     out.repeat = stream.tarvic && frame.size == 0;
-    out.mapped = frame.size > room;
-    if (!out.mapped) {
+    if (frame.size <= room) {
         if (!read_at(input.fd, buffer, frame.size, frame.offset)) {
             out.status = Status::truncated;  // the file was cut short since its index was read
             return;
@@ -450,9 +448,7 @@ int main(int argc, char** argv)
         [&](std::size_t i) {
             UnpackedFrame& frame = unpacked[i % slots];
             const AviFrameRef& ref = layout.frames[i];
-            if (frame.mapped) {
-                input.release_before(static_cast<std::size_t>(ref.offset) + ref.size);
-            }
+            input.release_before(static_cast<std::size_t>(ref.offset) + ref.size);
             if (frame.status != Status::ok) {
                 progress.clear();
                 std::fprintf(stderr, "reelunpack: frame %zu is damaged (%s); the previous frame stands in for it\n", i,
