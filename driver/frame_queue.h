@@ -98,13 +98,14 @@ void FrameQueue::finish(std::size_t frame, Write& write)
     }
 }
 
-// The asynchronous signals go to the thread that writes, never to a worker.
+// The asynchronous signals go to the thread that started the workers, never
+// to a worker.
 struct WorkerSignals {
     WorkerSignals();
     ~WorkerSignals();
     WorkerSignals(const WorkerSignals&) = delete;
     WorkerSignals& operator=(const WorkerSignals&) = delete;
-    sigset_t saved;  // the writer's own signal mask
+    sigset_t saved;  // the starting thread's own signal mask
 };
 
 // Runs, for every frame i from 0 to frames - 1:
