@@ -80,35 +80,6 @@ Bytes model_rle(const Bytes& in, int level)
     return out;
 }
 
-int model_level(const Bytes& in, int threshold)
-{
-    int s1 = 0, s2 = 0, s3 = 0;
-    for (std::size_t i = 0; i < in.size();) {
-        int n = 0;
-        for (; i < in.size() && in[i] == 0; ++i) {
-            ++n;
-        }
-        if (n == 0) {
-            ++i;
-        } else if (n <= 256) {
-            s1 += n - 2;
-            s2 += n >= 2 ? n - 3 : 0;
-            s3 += n >= 3 ? n - 4 : 0;
-        } else {
-            s1 += n - (2 * (n / 256) + 2);
-            s2 += n - (3 * ((n - n / 256) / 256) + 3);
-            s3 += n - (4 * ((n - (2 * n) / 256) / 256) + 4);
-        }
-    }
-    if (s1 >= threshold && s1 >= s2 && s1 >= s3) {
-        return 1;
-    }
-    if (s2 >= threshold && s2 >= s3) {
-        return 2;
-    }
-    return s3 >= threshold ? 3 : 0;
-}
-
 // Zero runs and stretches of other bytes of lengths up to the given limits.
 Bytes runs(std::size_t length, int longest_zeros, int longest_literal, unsigned seed)
 {
@@ -124,7 +95,7 @@ Bytes runs(std::size_t length, int longest_zeros, int longest_literal, unsigned 
     return b;
 }
 
-TEST(ZeroRun, CodedBytesLevelAndBlockAreTheModels)
+TEST(ZeroRun, CodedBytesAndBlockAreTheModels)
 {
     // Blocks across the coder's 8- and 64-byte steps, runs longer than one
     // token, and lone zeros that make the coded form longer than the block
@@ -151,9 +122,6 @@ TEST(ZeroRun, CodedBytesLevelAndBlockAreTheModels)
     blocks.push_back(doubling);
     for (const Bytes& block : blocks) {
         const int length = static_cast<int>(block.size());
-        for (int threshold : {1, 16, std::max(16, length / 1000)}) {
-            ASSERT_EQ(zero::testRLE(block.data(), length, threshold), model_level(block, threshold)) << length;
-        }
         for (int level = 1; level <= 3; ++level) {
             const Bytes expected = model_rle(block, level);
             // Exactly the room the coder is promised: the sanitizer build
@@ -455,13 +423,6 @@ TEST(RangeCoder, StreamsAreTheModelsAndDecodeBack)
             Bytes back(length);
             ASSERT_EQ(range_decode(table, out.data(), emitted, back.data(), length), Status::ok) << kind << length;
             EXPECT_EQ(back, in) << kind << " " << length;
-            // Cut short: the bytes past the end read as zeros and say
-            // truncated; a decode that needed none of them is exact.
-            for (std::size_t cut : {std::size_t(1), emitted / 2, emitted - 1}) {
-                const Status status = range_decode(table, out.data(), cut, back.data(), length);
-                EXPECT_TRUE(status == Status::truncated || status == Status::bad_stream || back == in)
-                    << kind << " " << length << " cut " << cut;
-            }
         }
     }
 }
@@ -476,9 +437,8 @@ TEST(RangeCoder, SideBySideIsOneByOne)
         RangeTable tables[max_side_by_side];
         const RangeTable* table_of[max_side_by_side];
         const unsigned char* in_of[max_side_by_side];
-        unsigned char* out_of[max_side_by_side];
-        unsigned char* back_of[max_side_by_side];
-        std::size_t length[max_side_by_side];
+        unsigned char *out_of[max_side_by_side], *back_of[max_side_by_side];
+        std::size_t length[max_side_by_side], emitted[max_side_by_side];
         for (int c = 0; c < count; ++c) {
             length[c] = seed == 0 ? 70000 : 20000 + 37000 * ((seed + 3 * c) % 5) + c;
             in[c] = channel(kinds[(seed + c) % 5], length[c], seed * 10 + c);
@@ -490,14 +450,12 @@ TEST(RangeCoder, SideBySideIsOneByOne)
             out_of[c] = out[c].data();
             back_of[c] = back[c].data();
         }
-        std::size_t emitted[max_side_by_side];
         range_encode_side_by_side(count, table_of, in_of, length, out_of, emitted);
         for (int c = 0; c < count; ++c) {
             out[c].resize(emitted[c]);
             ASSERT_EQ(out[c], model_encode(tables[c], in[c])) << seed << " " << c;
         }
-        const unsigned char* coded_of[max_side_by_side] = {out[0].data(), out[1].data(), out[2].data(), out[3].data()};
-        ASSERT_EQ(range_decode_side_by_side(count, table_of, coded_of, emitted, back_of, length), Status::ok);
+        ASSERT_EQ(range_decode_side_by_side(count, table_of, out_of, emitted, back_of, length), Status::ok);
         for (int c = 0; c < count; ++c) {
             EXPECT_EQ(back[c], in[c]) << seed << " " << c;
         }
