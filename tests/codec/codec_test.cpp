@@ -263,16 +263,7 @@ TEST(TarvicFrames, TheCodecChoosesTheFrameType)
 
 TEST(TarvicFrames, DamagedFramesAreRefusedAndLeaveThePicture)
 {
-    const int w = 16;
-    const int h = 12;
-    const Bytes coded = Coder(w, h).code(picture("photo", w, h, 3, 5));
-    TarvicDecoder decoder;
-    ASSERT_EQ(decoder.DecompressBegin(w, h, 24), Status::ok);
-    const Bytes previous(std::size_t(w) * h * 3, 0x42);
-    Bytes out = previous;
-    for (std::size_t cut = 1; cut + 2 < coded.size(); ++cut) {
-        EXPECT_NE(decoder.Decompress(coded.data(), cut, out.data()), Status::ok) << cut;
-    }
+    const Bytes coded = Coder(16, 12).code(picture("photo", 16, 12, 3, 5));
     auto with = [&](std::size_t at, std::uint32_t v) {
         Bytes b = coded;
         for (int i = 0; i < 4; ++i) {
@@ -284,10 +275,7 @@ TEST(TarvicFrames, DamagedFramesAreRefusedAndLeaveThePicture)
     const std::uint32_t third = le32(coded, 5);
     Bytes level = coded;
     level[9] = 7;
-    const struct {
-        Bytes frame;
-        Status status;
-    } damaged[] = {
+    std::vector<std::pair<Bytes, Status>> damaged = {
         {with(1, third + 1), Status::bad_offsets}, {with(5, second - 1), Status::bad_offsets},
         {with(1, 0xFFFFFFF0u), Status::bad_offsets}, {with(1, 3), Status::bad_offsets},
         {level, Status::bad_level},                {{5, 1, 2}, Status::truncated},
@@ -295,17 +283,25 @@ TEST(TarvicFrames, DamagedFramesAreRefusedAndLeaveThePicture)
         {{8, 0, 0, 0, 0}, Status::bad_type},       {{4, 0, 0}, Status::truncated},
         {{7}, Status::bad_type},
     };
-    for (const auto& d : damaged) {
-        EXPECT_EQ(decoder.Decompress(d.frame.data(), d.frame.size(), out.data()), d.status) << d.frame.size();
+    for (std::size_t cut = 1; cut + 2 < coded.size(); ++cut) {
+        damaged.push_back({Bytes(coded.begin(), coded.begin() + long(cut)), Status::ok});  // ok: any refusal will do
     }
-    EXPECT_EQ(out, previous);
-    TarvicDecoder deep;
-    ASSERT_EQ(deep.DecompressBegin(4, 4, 32), Status::ok);
-    Bytes deep_out(64, 0x42);
-    for (const Bytes& frame : {Bytes{9, 1, 2, 3, 4, 5}, Bytes{9, 1, 2, 3}, Bytes{5, 1}, Bytes{4, 0, 0, 0, 0, 0}}) {
-        EXPECT_NE(deep.Decompress(frame.data(), frame.size(), deep_out.data()), Status::ok) << frame.size();
+    // 32-bit pictures: a one-colour frame with alpha is exactly five bytes.
+    std::vector<std::pair<Bytes, Status>> deep = {{{9, 1, 2, 3, 4, 5}, Status::truncated},
+                                                        {{9, 1, 2, 3}, Status::truncated},
+                                                        {{5, 1}, Status::bad_type},
+                                                        {{4, 0, 0, 0, 0, 0}, Status::bad_type}};
+    for (auto [w, h, bits, frames] : {std::tuple{16, 12, 24, &damaged}, {4, 4, 32, &deep}}) {
+        TarvicDecoder decoder;
+        ASSERT_EQ(decoder.DecompressBegin(w, h, bits), Status::ok);
+        const Bytes previous(std::size_t(w) * h * bits / 8, 0x42);
+        Bytes out = previous;
+        for (const auto& [frame, status] : *frames) {
+            const Status got = decoder.Decompress(frame.data(), frame.size(), out.data());
+            EXPECT_TRUE(status == Status::ok ? got != Status::ok : got == status) << frame.size() << " " << int(got);
+        }
+        EXPECT_EQ(out, previous);
     }
-    EXPECT_EQ(deep_out, Bytes(64, 0x42));
 }
 
 }  // namespace
