@@ -95,10 +95,9 @@ bool wait_for(Done done, int seconds)
 
 // Plays `path` with the plug-in of this build a frame at a time, receiving
 // each picture top row first in `chroma` ("RV24": blue, green, red;
-// "BGRA"), until `pictures` different ones have been shown; the file has
-// `coded` frames that are not null frames (VLC's AVI reader passes no block
-// for a chunk of 0 bytes).
-Playback play(const std::string& path, const char* chroma, int bytes_per_pixel, std::size_t coded,
+// "BGRA"), until `pictures` different ones have been shown, or a few steps
+// past the file's `frames` have not brought them.
+Playback play(const std::string& path, const char* chroma, int bytes_per_pixel, std::size_t frames,
               std::size_t pictures)
 {
     ::setenv("VLC_PLUGIN_PATH", TARVIC_VLC_PLUGIN_DIR, 1);
@@ -130,10 +129,8 @@ Playback play(const std::string& path, const char* chroma, int bytes_per_pixel, 
         return std::make_pair(screen.displays, screen.shown.size());
     };
     // A step can be taken before VLC has the next picture, and VLC shows the
-    // picture it has again now and then: steps go on, each once something is
-    // shown, until the pictures expected have come, or a few steps more
-    // than the frames have not brought them.
-    for (std::size_t step = 0; step < coded + 4 && counts().second < pictures; ++step) {
+    // picture it has again now and then: each step waits for a display.
+    for (std::size_t step = 0; step < frames + 4 && counts().second < pictures; ++step) {
         const std::size_t before = counts().first;
         libvlc_media_player_next_frame(player);
         wait_for([&] { return counts().first > before; }, 5);
@@ -147,42 +144,21 @@ Playback play(const std::string& path, const char* chroma, int bytes_per_pixel, 
 
 #endif
 
-// The pictures as a screen shows them: each change once.
-std::vector<Bytes> changes(const std::vector<Bytes>& frames)
+// The frames of `reelunpack path -` (top row first, blue, green, red and
+// alpha) as a screen shows them: each change once.
+std::vector<Bytes> unpacked_pictures(const std::string& path, int bytes_per_pixel)
 {
+    const std::string bytes =
+        test::run(test::quoted(test::reelunpack_bin()) + " " + test::quoted(path) + " - 2>/dev/null").out;
+    const std::size_t frame_bytes = std::size_t(width) * height * bytes_per_pixel;
     std::vector<Bytes> shown;
-    for (const Bytes& frame : frames) {
+    for (std::size_t at = 0; at + frame_bytes <= bytes.size(); at += frame_bytes) {
+        const Bytes frame(bytes.begin() + std::ptrdiff_t(at), bytes.begin() + std::ptrdiff_t(at + frame_bytes));
         if (shown.empty() || shown.back() != frame) {
             shown.push_back(frame);
         }
     }
     return shown;
-}
-
-// The frames of an AVI file that are not null frames.
-std::size_t coded_frames(const std::string& path)
-{
-    const Bytes file = test::read_file(path);
-    AviLayout layout;
-    EXPECT_EQ(read_avi_layout(file.data(), file.size(), layout), AviReadResult::ok);
-    return std::size_t(std::count_if(layout.frames.begin(), layout.frames.end(),
-                                     [](const AviFrameRef& frame) { return frame.size > 0; }));
-}
-
-// The frames of `reelunpack path -`: top row first, blue, green, red (and
-// alpha).
-std::vector<Bytes> unpacked_frames(const std::string& path, int bytes_per_pixel)
-{
-    const std::string raw = path + ".raw";
-    test::run(test::quoted(test::reelunpack_bin()) + " " + test::quoted(path) + " - > " + test::quoted(raw) +
-              " 2>/dev/null");
-    const Bytes bytes = test::read_file(raw);
-    const std::size_t frame_bytes = std::size_t(width) * height * bytes_per_pixel;
-    std::vector<Bytes> frames;
-    for (std::size_t at = 0; at + frame_bytes <= bytes.size(); at += frame_bytes) {
-        frames.emplace_back(bytes.begin() + std::ptrdiff_t(at), bytes.begin() + std::ptrdiff_t(at + frame_bytes));
-    }
-    return frames;
 }
 
 TEST(VlcPlayback, ShowsEveryFrameOfTarvicFiles)
@@ -192,15 +168,15 @@ TEST(VlcPlayback, ShowsEveryFrameOfTarvicFiles)
                     "was not built and cannot be played";
 #else
     // Movies of 24-bit (with sound) and 32-bit pixels with repeated frames
-    // (null frames in the file), and one whose fourth frame is then damaged: VLC reports
-    // it and shows the last good picture instead, as reelunpack does.
+    // (null frames in the file), and one whose fourth frame is then damaged:
+    // VLC reports it and shows the last good picture instead, as reelunpack does.
     struct Case {
         const char* name;
         int depth;
         const char* chroma;
         bool damaged;
     };
-    for (const Case& c : {Case{"24", 24, "RV24", false}, Case{"32", 32, "BGRA", false}, Case{"damaged", 24, "RV24", true}}) {
+    for (const Case& c : {Case{"24", 24, "RV24", false}, {"32", 32, "BGRA", false}, {"damaged", 24, "RV24", true}}) {
         SCOPED_TRACE(c.name);
         const int bytes_per_pixel = c.depth / 8;
         test::MovieParams movie;
@@ -233,9 +209,9 @@ TEST(VlcPlayback, ShowsEveryFrameOfTarvicFiles)
             file[layout.frames[3].offset + 4] ^= 0x40;  // a channel offset
             test::write_file(path, file);
         }
-        const std::vector<Bytes> expected = changes(unpacked_frames(path, bytes_per_pixel));
+        const std::vector<Bytes> expected = unpacked_pictures(path, bytes_per_pixel);
         ASSERT_EQ(expected.size(), c.damaged ? 5u : 6u);
-        const Playback played = play(path, c.chroma, bytes_per_pixel, coded_frames(path), expected.size());
+        const Playback played = play(path, c.chroma, bytes_per_pixel, movie.frames.size(), expected.size());
         EXPECT_EQ(played.errors, c.damaged ? 1 : 0);
         EXPECT_TRUE(played.shown == expected) << played.shown.size() << " pictures shown";
     }
