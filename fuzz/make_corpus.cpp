@@ -25,6 +25,12 @@ void save(const std::string& path, const Bytes& bytes)
     }
 }
 
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 Bytes coded_frame(CodecInst& codec, const Bytes& pixels, int bits)
 {
     Bytes out(tarvic_frame_bound(codec.width, codec.height, bits));
@@ -50,8 +56,9 @@ int main(int argc, char** argv)
     }
 
     // Plain movies, and the structures the reader follows beyond one plain
-    // track: the movie atom last, other tracks, edit lists, 64-bit offsets,
-    // sizes per sample, fragments, colour tables, and a sound track with edits.
+    // track: a colour table, WRLE, the movie atom last, other tracks, edit
+    // lists, 64-bit offsets, fragments with sizes per sample, and a sound
+    // track with edits.
     for (int kind = 0; kind < 8; ++kind) {
         test::MovieParams p = test::pattern_movie(3 + kind % 2, 2, 4, kind == 1 ? "WRLE" : "raw ");
         p.chunk_frames = {2, 1, 1};
@@ -64,9 +71,7 @@ int main(int argc, char** argv)
         }
         p.co64 = kind == 5;
         p.fragmented = kind == 6;
-        if (kind == 6) {
-            p.sample_sizes.assign(4, 18);
-        }
+        p.sample_sizes.assign(kind == 6 ? 4 : 0, 18);
         if (kind == 0) {
             p.depth = 8;
             p.colour_table = {0x102030, 0x405060, 0x708090};
@@ -83,32 +88,27 @@ int main(int argc, char** argv)
         save(root + "/movie/movie" + std::to_string(kind), test::make_movie(p));
     }
 
+    // AVI files of both modes, the last frame one colour.
     for (int compressed : {0, 1}) {
-        for (auto [w, h] : {std::pair{4, 3}, {9, 7}}) {
-            const std::string path = root + "/avi/avi" + std::to_string(compressed) + "-" + std::to_string(w);
-            CodecInst codec;
-            if (codec.CompressBegin(w, h, 24) != Status::ok) {
-                return 1;
-            }
-            AviWriter writer;
-            writer.report = stderr;
-            if (!writer.init(path.c_str(), w, h, 25, 1, compressed)) {
-                return 1;
-            }
-            for (int i = 0; i < 3; ++i) {
-                Bytes pixels = test::pattern_frame(w, h, static_cast<unsigned>(i));
-                if (i == 2) {
-                    pixels.assign(pixels.size(), 40);
-                }
-                Bytes frame = compressed ? coded_frame(codec, pixels, 24) : pixels;
-                const int size = static_cast<int>(frame.size());
-                frame.resize(frame.size() + 3);
-                writer.write_frame(frame.data(), size, 0x10);
-            }
-            writer.flush();
+        const int w = 9, h = 7;
+        const std::string path = root + "/avi/avi" + std::to_string(compressed);
+        CodecInst codec;
+        AviWriter writer;
+        writer.report = stderr;
+        if (codec.CompressBegin(w, h, 24) != Status::ok || !writer.init(path.c_str(), w, h, 25, 1, compressed)) {
+            return 1;
         }
+        for (unsigned i = 0; i < 3; ++i) {
+            const Bytes pixels = i < 2 ? test::pattern_frame(w, h, i) : Bytes(w * h * 3, 40);
+            Bytes frame = compressed ? coded_frame(codec, pixels, 24) : pixels;
+            const int size = static_cast<int>(frame.size());
+            frame.resize(frame.size() + 3);  // the writer's room for padding
+            writer.write_frame(frame.data(), size, 0x10);
+        }
+        writer.flush();
     }
 
+    // Frames: pixels to code (even modes) and coded frames (odd modes).
     int n = 0;
     for (int bits : {24, 32}) {
         for (auto [w, h] : {std::pair{1, 1}, {5, 3}, {16, 16}}) {
@@ -121,13 +121,9 @@ int main(int argc, char** argv)
             pixels.resize(std::size_t(w) * h * (bits / 8));
             const unsigned char mode = bits == 32 ? 2 : 0;
             Bytes seed = {static_cast<unsigned char>(w - 1), static_cast<unsigned char>(h - 1), mode};
-            Bytes raw = seed;
-            raw.insert(raw.end(), pixels.begin(), pixels.end());
-            save(root + "/frame/pixels" + std::to_string(n), raw);
+            save(root + "/frame/pixels" + std::to_string(n), seed + pixels);
             seed[2] = static_cast<unsigned char>(mode | 1);
-            const Bytes coded = coded_frame(codec, pixels, bits);
-            seed.insert(seed.end(), coded.begin(), coded.end());
-            save(root + "/frame/coded" + std::to_string(n++), seed);
+            save(root + "/frame/coded" + std::to_string(n++), seed + coded_frame(codec, pixels, bits));
         }
     }
 
@@ -140,9 +136,8 @@ int main(int argc, char** argv)
         }
         Bytes stream(compact_bound(channel.size()));
         stream.resize(c.compact(channel.data(), stream.data(), static_cast<unsigned>(channel.size())));
-        Bytes seed = {static_cast<unsigned char>(channel.size()), static_cast<unsigned char>(channel.size() >> 8)};
-        seed.insert(seed.end(), stream.begin(), stream.end());
-        save(root + "/channel/channel" + std::to_string(n++), seed);
+        const Bytes length = {static_cast<unsigned char>(channel.size()), static_cast<unsigned char>(channel.size() >> 8)};
+        save(root + "/channel/channel" + std::to_string(n++), length + stream);
     }
     return 0;
 }
