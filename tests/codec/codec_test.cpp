@@ -105,6 +105,10 @@ TEST(TarvicFrames, EveryFrameTypeIsPinned)
     // Frames wide and tall enough for every step of the fast filters.
     const Bytes photo = picture("photo", 67, 13, 3, 9);
     const Bytes photo32 = picture("photo", 37, 11, 4, 9);
+    // One colour but for the ninth pixel is coded in full, and so are fewer
+    // than eight pixels of one colour: they are never tested for it.
+    Bytes ninth = solid(32, {1, 2, 3});
+    ninth[8 * 3] = 9;
     const struct {
         const char* name;
         int width, height, bits;
@@ -124,6 +128,8 @@ TEST(TarvicFrames, EveryFrameTypeIsPinned)
         {"8: noise", 3, 3, 32, true, false, {picture("noise", 3, 3, 4, 2)}, 8, 117, 0xba9a092930386f1au},
         {"9: one colour with alpha", 4, 4, 32, true, false, {solid(16, {1, 2, 3, 4})}, 9, 5, 0xcc22060adeb4e0f8u},
         {"4: 32-bit without alpha", 5, 4, 32, false, false, {ramp32}, 4, 57, 0x168ae72b9048098eu},
+        {"4: one colour but the ninth pixel", 8, 4, 24, false, false, {ninth}, 4, 61, 0x7d632830034706a6u},
+        {"4: fewer than eight pixels", 7, 1, 24, false, false, {Bytes(21, 0)}, 4, 36, 0x46340b5b7ef3e812u},
         {"null: a repeat", 8, 4, 24, false, true, {ramp, ramp}, 0, 0, 0},
         {"null: 128s first", 8, 4, 24, false, true, {Bytes(96, 128)}, 0, 0, 0},
     };
@@ -225,13 +231,6 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TarvicRoundTrip, testing::ValuesIn(layouts()),
 
 TEST(TarvicFrames, TheCodecChoosesTheFrameType)
 {
-    Coder c(8, 4);
-    // One colour but for the last pixel, or for the ninth: coded in full;
-    // fewer than eight pixels are never tested for one colour.
-    Bytes ninth = solid(32, {1, 2, 3});
-    ninth[8 * 3] = 9;
-    EXPECT_EQ(c.code(ninth)[0], FRAME_RGB24);
-    EXPECT_EQ(Coder(7, 1).code(Bytes(21, 0))[0], FRAME_RGB24);
     // A one-colour raw movie frame is told in the frame pixel order.
     Coder raw(8, 4);
     raw.codec.input_order = PixelOrder::movie;
