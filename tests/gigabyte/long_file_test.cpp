@@ -24,6 +24,21 @@ constexpr int height = 1080;
 constexpr int stored_frames = 3;
 constexpr int frames = 440;
 
+// Three stored noise frames listed over and over.
+test::MovieParams long_movie()
+{
+    test::MovieParams p;
+    p.width = width;
+    p.height = height;
+    for (int k = 0; k < stored_frames; ++k) {
+        p.frames.push_back(test::pattern_frame(width, height, static_cast<unsigned>(k + 100)));
+    }
+    for (int i = 0; i < frames; ++i) {
+        p.chunk_order.push_back(static_cast<std::uint32_t>(i % stored_frames));
+    }
+    return p;
+}
+
 class LongFile : public testing::Test {
 protected:
     static std::string movie;
@@ -31,16 +46,7 @@ protected:
 
     static void SetUpTestSuite()
     {
-        test::MovieParams p;
-        p.width = width;
-        p.height = height;
-        std::vector<Bytes> source;
-        for (int k = 0; k < stored_frames; ++k) {
-            p.frames.push_back(test::pattern_frame(width, height, static_cast<unsigned>(k + 100)));
-        }
-        for (int i = 0; i < frames; ++i) {
-            p.chunk_order.push_back(static_cast<std::uint32_t>(i % stored_frames));
-        }
+        const test::MovieParams p = long_movie();
         movie = test::temp_path("long.mov");
         test::write_file(movie, test::make_movie(p));
 
@@ -81,32 +87,6 @@ protected:
         }
         return result;
     }
-
-    // The structure is consistent and holds every frame, past 2 GiB with a
-    // first RIFF below it and AVIX RIFFs of at most 1 GiB; ffprobe counts
-    // every packet, 440 frames at 25 a second; and reelunpack gives back
-    // every frame.
-    static void check(const std::string& avi)
-    {
-        const test::AviStructure s = test::read_avi_structure(avi);
-        ASSERT_TRUE(s.errors.empty()) << s.errors.front();
-        EXPECT_GT(s.file_size, avi_first_riff_limit);
-        ASSERT_GE(s.riffs.size(), 2u);
-        EXPECT_LT(s.riffs[0].size + 8u, avi_first_riff_limit);
-        for (std::size_t i = 1; i < s.riffs.size(); ++i) {
-            EXPECT_LE(s.riffs[i].size + 8u, avi_riff_limit);
-        }
-        EXPECT_EQ(s.dmlh_total, std::uint32_t(frames));
-        EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -count_packets -show_entries "
-                            "stream=duration,nb_read_packets -of csv=p=0 " + avi)
-                      .out,
-                  "17.600000,440\n");
-        EXPECT_EQ(lines(test::run(test::quoted(test::reelunpack_bin()) + " " + avi +
-                                  " - | ffmpeg -v error -f rawvideo -pix_fmt bgr24 -video_size 1920x1080 -framerate 25"
-                                  " -i - -f framemd5 - | grep -v '^#' | cut -d, -f5,6")
-                            .out),
-                  expected);
-    }
 };
 
 std::string LongFile::movie;
@@ -118,7 +98,28 @@ TEST_F(LongFile, BothModesPassTwoGibibytes)
         const std::string out = test::temp_path("long.avi");
         const auto r = test::reelpack(mode + movie + " " + out);
         EXPECT_EQ(r.status, 0) << r.out;
-        check(out);
+        // The structure is consistent and holds every frame, past 2 GiB with
+        // a first RIFF below it and AVIX RIFFs of at most 1 GiB; ffprobe
+        // counts every packet, 440 frames at 25 a second; reelunpack (and
+        // ffmpeg, for plain frames) gives back every frame.
+        const test::AviStructure s = test::read_avi_structure(out);
+        ASSERT_TRUE(s.errors.empty()) << s.errors.front();
+        EXPECT_GT(s.file_size, avi_first_riff_limit);
+        ASSERT_GE(s.riffs.size(), 2u);
+        EXPECT_LT(s.riffs[0].size + 8u, avi_first_riff_limit);
+        for (std::size_t i = 1; i < s.riffs.size(); ++i) {
+            EXPECT_LE(s.riffs[i].size + 8u, avi_riff_limit);
+        }
+        EXPECT_EQ(s.dmlh_total, std::uint32_t(frames));
+        EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -count_packets -show_entries "
+                            "stream=duration,nb_read_packets -of csv=p=0 " + out)
+                      .out,
+                  "17.600000,440\n");
+        EXPECT_EQ(lines(test::run(test::quoted(test::reelunpack_bin()) + " " + out +
+                                  " - | ffmpeg -v error -f rawvideo -pix_fmt bgr24 -video_size 1920x1080 -framerate 25"
+                                  " -i - -f framemd5 - | grep -v '^#' | cut -d, -f5,6")
+                            .out),
+                  expected);
         if (!mode.empty()) {
             EXPECT_EQ(lines(test::run("ffmpeg -v error -i " + out + " -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | "
                                       "cut -d, -f5,6").out),
@@ -133,15 +134,7 @@ TEST_F(LongFile, BothModesPassTwoGibibytes)
 // 2 GiB through the sound's own indexes, and every frame.
 TEST_F(LongFile, SoundPassesTwoGibibytes)
 {
-    test::MovieParams p;
-    p.width = width;
-    p.height = height;
-    for (int k = 0; k < stored_frames; ++k) {
-        p.frames.push_back(test::pattern_frame(width, height, static_cast<unsigned>(k + 100)));
-    }
-    for (int i = 0; i < frames; ++i) {
-        p.chunk_order.push_back(static_cast<std::uint32_t>(i % stored_frames));
-    }
+    test::MovieParams p = long_movie();
     Bytes heard;  // as the AVI holds it: little-endian
     for (int i = 0; i < 3200; ++i) {
         const unsigned v = static_cast<unsigned>(i * 37) & 0xFFFF;
