@@ -282,14 +282,16 @@ TEST(TarvicFrames, DamagedFramesAreRefusedAndLeaveThePicture)
         {{8, 0, 0, 0, 0}, Status::bad_type},       {{4, 0, 0}, Status::truncated},
         {{7}, Status::bad_type},
     };
+    // Cut short anywhere before the last bytes: any refusal will do (the
+    // rows' Status::ok).
     for (std::size_t cut = 1; cut + 2 < coded.size(); ++cut) {
-        damaged.push_back({Bytes(coded.begin(), coded.begin() + long(cut)), Status::ok});  // ok: any refusal will do
+        damaged.push_back({Bytes(coded.begin(), coded.begin() + long(cut)), Status::ok});
     }
     // 32-bit pictures: a one-colour frame with alpha is exactly five bytes.
     std::vector<std::pair<Bytes, Status>> deep = {{{9, 1, 2, 3, 4, 5}, Status::truncated},
-                                                        {{9, 1, 2, 3}, Status::truncated},
-                                                        {{5, 1}, Status::bad_type},
-                                                        {{4, 0, 0, 0, 0, 0}, Status::bad_type}};
+                                                  {{9, 1, 2, 3}, Status::truncated},
+                                                  {{5, 1}, Status::bad_type},
+                                                  {{4, 0, 0, 0, 0, 0}, Status::bad_type}};
     for (auto [w, h, bits, frames] : {std::tuple{16, 12, 24, &damaged}, {4, 4, 32, &deep}}) {
         TarvicDecoder decoder;
         ASSERT_EQ(decoder.DecompressBegin(w, h, bits), Status::ok);
