@@ -156,21 +156,6 @@ TEST(TarvicFrames, EveryFrameTypeIsPinned)
 // fast copies code from the frame pixel order.
 using Layout = std::tuple<int, PixelOrder, bool, bool>;  // bits, order, plain copies, top down
 
-// 32-bit frames come in the frame pixel order and go out bottom up only.
-std::vector<Layout> layouts()
-{
-    std::vector<Layout> all;
-    for (bool plain : {false, true}) {
-        all.push_back({32, PixelOrder::frame, plain, false});
-        for (PixelOrder order : {PixelOrder::frame, PixelOrder::movie}) {
-            for (bool top_down : {false, true}) {
-                all.push_back({24, order, plain, top_down});
-            }
-        }
-    }
-    return all;
-}
-
 std::string layout_name(const testing::TestParamInfo<Layout>& info)
 {
     const auto [bits, order, plain, top_down] = info.param;
@@ -227,7 +212,15 @@ TEST_P(TarvicRoundTrip, EveryPictureComesBackExactly)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, TarvicRoundTrip, testing::ValuesIn(layouts()), layout_name);
+// 32-bit frames come in the frame pixel order and go out bottom up only.
+INSTANTIATE_TEST_SUITE_P(Layouts, TarvicRoundTrip,
+                         testing::Values(Layout{32, PixelOrder::frame, false, false},
+                                         Layout{32, PixelOrder::frame, true, false}),
+                         layout_name);
+INSTANTIATE_TEST_SUITE_P(Layouts24, TarvicRoundTrip,
+                         testing::Combine(testing::Values(24), testing::Values(PixelOrder::frame, PixelOrder::movie),
+                                          testing::Bool(), testing::Bool()),
+                         layout_name);
 
 TEST(TarvicFrames, TheCodecChoosesTheFrameType)
 {

@@ -6,7 +6,6 @@
 // busy machine and the last one is shown before the file ends.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -36,7 +35,6 @@ constexpr int height = 36;
 
 // The pictures that VLC shows, as the video callbacks receive them.
 struct Screen {
-    std::size_t picture_bytes = 0;
     Bytes buffer;
     std::mutex lock;
     std::vector<Bytes> shown;
@@ -60,9 +58,8 @@ void display_picture(void* opaque, void*)
     ++screen->displays;
     // VLC shows a picture again when no new one comes for a while: a
     // picture is kept when it differs from the one before.
-    const auto end = screen->buffer.begin() + std::ptrdiff_t(screen->picture_bytes);
-    if (screen->shown.empty() || !std::equal(screen->buffer.begin(), end, screen->shown.back().begin())) {
-        screen->shown.emplace_back(screen->buffer.begin(), end);
+    if (screen->shown.empty() || screen->buffer != screen->shown.back()) {
+        screen->shown.push_back(screen->buffer);
     }
 }
 
@@ -84,13 +81,10 @@ template <typename Done>
 bool wait_for(Done done, int seconds)
 {
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > give_up) {
-            return false;
-        }
+    while (!done() && std::chrono::steady_clock::now() < give_up) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return true;
+    return done();
 }
 
 // Plays `path` with the plug-in of this build a frame at a time, receiving
@@ -114,8 +108,7 @@ Playback play(const std::string& path, const char* chroma, int bytes_per_pixel, 
     }
     libvlc_log_set(vlc, log_message, &playback.errors);
     Screen screen;
-    screen.picture_bytes = std::size_t(width) * height * bytes_per_pixel;
-    screen.buffer.assign(screen.picture_bytes, 0);
+    screen.buffer.assign(std::size_t(width) * height * bytes_per_pixel, 0);
     libvlc_media_t* media = libvlc_media_new_path(vlc, path.c_str());
     libvlc_media_player_t* player = libvlc_media_player_new_from_media(media);
     libvlc_media_release(media);
