@@ -45,9 +45,10 @@ struct Written {
 };
 
 // Frames of `size` bytes (frame i filled with i, every third not a key
-// frame) under stand-in limits; stops at the first refused frame.
+// frame) under stand-in limits, whole or in parts of `part` bytes; stops at
+// the first refused frame.
 Written write_frames(const std::string& name, int frames, int size, std::uint64_t first_limit = 16384,
-                     std::uint64_t riff_limit = 4096, int compressed = 1)
+                     std::uint64_t riff_limit = 4096, int compressed = 1, int part = 0)
 {
     Written w{test::temp_path(name)};
     AviWriter writer;
@@ -57,7 +58,12 @@ Written write_frames(const std::string& name, int frames, int size, std::uint64_
     Bytes frame(static_cast<std::size_t>(size) + 3);
     for (int i = 0; i < frames; ++i) {
         std::fill(frame.begin(), frame.end(), static_cast<unsigned char>(i));
-        if (writer.write_frame(frame.data(), size, i % 3 == 2 ? 0 : 0x10) != 1) {
+        bool written = part == 0 ? writer.write_frame(frame.data(), size, i % 3 == 2 ? 0 : 0x10) == 1
+                                 : writer.begin_frame(size, i % 3 == 2 ? 0 : 0x10) == 1;
+        for (int at = 0; part != 0 && at < size; at += part) {
+            written = written && writer.write_frame_part(frame.data() + at, std::size_t(std::min(part, size - at))) == 1;
+        }
+        if (!written || (part != 0 && writer.end_frame() != 1)) {
             w.error = writer.error;
             return w;
         }
@@ -240,32 +246,18 @@ TEST(AviWriter, RiffCountPredictsTheWriter)
 
 TEST(AviWriter, AFrameWrittenInPartsIsTheFrameWrittenWhole)
 {
-    const std::string whole = write_frames("whole.avi", 9, 41).path;
-    const std::string path = test::temp_path("parts.avi");
-    AviWriter writer;
-    ASSERT_EQ(writer.init(path.c_str(), 8, 4, 25, 1, 1), 1);
-    writer.first_riff_limit = 16384;
-    writer.riff_limit = 4096;
-    const Bytes frame(41);
-    for (int i = 0; i < 9; ++i) {
-        const Bytes f(41, static_cast<unsigned char>(i));
-        ASSERT_EQ(writer.begin_frame(41, i % 3 == 2 ? 0 : 0x10), 1);
-        for (std::size_t at = 0; at < f.size(); at += 10) {
-            ASSERT_EQ(writer.write_frame_part(f.data() + at, std::min<std::size_t>(10, f.size() - at)), 1);
-        }
-        ASSERT_EQ(writer.end_frame(), 1);
-    }
-    ASSERT_EQ(writer.flush(), 1);
-    EXPECT_EQ(test::read_file(path), test::read_file(whole));
+    EXPECT_EQ(test::read_file(write_frames("parts.avi", 90, 41, 16384, 4096, 1, 10).path),
+              test::read_file(write_frames("whole.avi", 90, 41).path));
     // Parts that do not add up to the frame begun are refused.
-    AviWriter short_frame;
-    ASSERT_EQ(short_frame.init(path.c_str(), 4, 4, 25, 1, 0), 1);
-    ASSERT_EQ(short_frame.begin_frame(8, 0x10), 1);
-    ASSERT_EQ(short_frame.write_frame_part(frame.data(), 5), 1);
-    EXPECT_EQ(short_frame.end_frame(), 0);
-    ASSERT_EQ(short_frame.init(path.c_str(), 4, 4, 25, 1, 0), 1);
-    ASSERT_EQ(short_frame.begin_frame(4, 0x10), 1);
-    EXPECT_EQ(short_frame.write_frame_part(frame.data(), 5), 0);
+    const Bytes frame(8);
+    AviWriter writer;
+    ASSERT_EQ(writer.init(test::temp_path("short.avi").c_str(), 4, 4, 25, 1, 0), 1);
+    ASSERT_EQ(writer.begin_frame(8, 0x10), 1);
+    ASSERT_EQ(writer.write_frame_part(frame.data(), 5), 1);
+    EXPECT_EQ(writer.end_frame(), 0);
+    ASSERT_EQ(writer.init(test::temp_path("short.avi").c_str(), 4, 4, 25, 1, 0), 1);
+    ASSERT_EQ(writer.begin_frame(4, 0x10), 1);
+    EXPECT_EQ(writer.write_frame_part(frame.data(), 5), 0);
 }
 
 // Readers of every RIFF: ffmpeg frame for frame against a plain file of

@@ -10,19 +10,6 @@
 
 namespace {
 
-std::string framemd5(const std::string& path)
-{
-    // The hash column of every frame line; the header lines name the input.
-    return test::run("ffmpeg -v error -i " + path + " -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | cut -d, -f5,6").out;
-}
-
-std::string probe(const std::string& path, const std::string& entries)
-{
-    return test::run("ffprobe -v error -select_streams v:0 -count_frames -show_entries " + entries +
-                     " -of default=noprint_wrappers=1 " + path)
-        .out;
-}
-
 class FfmpegInterop : public testing::Test {
 protected:
     void SetUp() override
@@ -31,74 +18,15 @@ protected:
             GTEST_SKIP() << "ffmpeg is not installed";
         }
     }
-
-    std::string make_movie(const std::string& name, const std::string& size, int frames, const std::string& rate = "25")
-    {
-        const std::string path = test::temp_path(name);
-        const auto r = test::run("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + size + ":rate=" + rate +
-                                 " -frames:v " + std::to_string(frames) +
-                                 " -c:v rawvideo -pix_fmt rgb24 -movflags +faststart " + path + " 2>&1");
-        EXPECT_EQ(r.status, 0) << r.out;
-        return path;
-    }
 };
 
-TEST_F(FfmpegInterop, UncompressedAviHoldsTheMoviesPixels)
-{
-    const std::string movie = make_movie("ff-320.mov", "320x240", 10);
-    const std::string out = test::temp_path("ff-320.avi");
-    const auto r = test::reelpack("-u " + movie + " " + out);
-    ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("Width = 320\nHeight = 240\n"), std::string::npos);
-    EXPECT_NE(r.out.find("Data format = \"raw \"\n"), std::string::npos);
-    EXPECT_NE(r.out.find("10 frames indexed\n"), std::string::npos);
-
-    const std::string source = framemd5(movie);
-    ASSERT_FALSE(source.empty());
-    EXPECT_EQ(framemd5(out), source);
-    EXPECT_EQ(probe(out, "stream=codec_name,width,height,r_frame_rate,nb_read_frames"),
-              "codec_name=rawvideo\nwidth=320\nheight=240\nr_frame_rate=25/1\nnb_read_frames=10\n");
-}
-
-TEST_F(FfmpegInterop, OddRatesAndSizes)
-{
-    // NTSC timing and a width that is a multiple of 4 but not of 8.
-    const std::string movie = make_movie("ff-ntsc.mov", "76x50", 7, "30000/1001");
-    const std::string out = test::temp_path("ff-ntsc.avi");
-    ASSERT_EQ(test::reelpack("-u " + movie + " " + out).status, 0);
-    EXPECT_EQ(framemd5(out), framemd5(movie));
-    EXPECT_EQ(probe(out, "stream=width,height,r_frame_rate,nb_read_frames"),
-              "width=76\nheight=50\nr_frame_rate=30000/1001\nnb_read_frames=7\n");
-}
-
-TEST_F(FfmpegInterop, CompressedAviIsReadableByFfprobe)
-{
-    const std::string movie = make_movie("ff-trvc.mov", "64x48", 6);
-    const std::string out = test::temp_path("ff-trvc.avi");
-    const auto r = test::reelpack(movie + " " + out);
-    ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -count_packets -show_entries "
-                        "stream=codec_tag_string,width,height,nb_read_packets -of default=noprint_wrappers=1 " + out)
-                  .out,
-              "codec_tag_string=TRVC\nwidth=64\nheight=48\nnb_read_packets=6\n");
-
-    // Every packet is where the index puts it, of the chunk's size, and a
-    // key frame.
-    const test::Bytes file = test::read_file(out);
-    AviLayout layout;
-    ASSERT_EQ(read_avi_layout(file.data(), file.size(), layout), AviReadResult::ok);
-    std::string expected;
-    for (const AviFrameRef& f : layout.frames) {
-        expected += std::to_string(f.size) + "," + std::to_string(f.offset) + ",K_\n";
-    }
-    EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -show_entries packet=size,pos,flags -of csv=p=0 " + out).out,
-              expected);
-}
-
 // Movies as ffmpeg writes them, in both modes: reelunpack gives back exactly
-// what ffmpeg decodes from the movie. ffmpeg itself misreads its own "raw "
-// movies at widths of 4k + 3 (it takes the rows for 4-byte ones), so there
-// the frames of the source that made the movie are the reference.
+// what ffmpeg decodes from the movie, and so does ffmpeg from the -u file;
+// ffprobe finds the -u file's stream as the movie's and every coded packet
+// where the index puts it, of the chunk's size, and a key frame. ffmpeg
+// itself misreads its own "raw " movies at widths of 4k + 3 (it takes the
+// rows for 4-byte ones), so there the frames of the source that made the
+// movie are the reference.
 TEST_F(FfmpegInterop, MoviesAsFfmpegWritesThemConvertExactly)
 {
     struct Case {
@@ -108,11 +36,17 @@ TEST_F(FfmpegInterop, MoviesAsFfmpegWritesThemConvertExactly)
         std::string pixels;  // the reference's pixel format
         bool from_source;    // the reference is the source, not the movie
         std::string expect;  // in reelpack's output
+        std::string probe = {};  // width, height, rate and frames of the -u file, when checked
     };
     const std::string small = "-f lavfi -i testsrc=size=37x5:rate=25 -frames:v 3";
     const std::vector<Case> cases = {
         {"moov-last", "-f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v 2", "-pix_fmt rgb24", "bgr24", false,
          "2 frames indexed"},
+        {"faststart", "-f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 10", "-pix_fmt rgb24 -movflags +faststart",
+         "bgr24", false, "Width = 320\nHeight = 240\n", "320,240,25/1,10"},
+        // NTSC timing and a width that is a multiple of 4 but not of 8.
+        {"ntsc", "-f lavfi -i testsrc2=size=76x50:rate=30000/1001 -frames:v 7", "-pix_fmt rgb24", "bgr24", false,
+         "Data format = \"raw \"\n", "76,50,30000/1001,7"},
         {"argb", small + " -vf format=rgba,geq=r='X*7':g='Y*50':b=128:a='X*6+Y*3'", "-pix_fmt argb", "bgra", false,
          "3 frames indexed"},
         {"sound-first", "-f lavfi -i anullsrc=r=8000:cl=mono -f lavfi -i testsrc=size=32x16:rate=25 -map 0:a -map 1:v -t 0.2",
@@ -125,7 +59,8 @@ TEST_F(FfmpegInterop, MoviesAsFfmpegWritesThemConvertExactly)
         {"fragmented", small, "-pix_fmt rgb24 -movflags frag_keyframe+empty_moov", "bgr24", false, "3 frames indexed"},
     };
     for (const Case& c : cases) {
-        const std::string movie = test::temp_path(std::string("ff-") + c.name + ".mov");
+        const std::string name = test::temp_path(std::string("ff-") + c.name);
+        const std::string movie = name + ".mov", coded = name + ".avi", plain = name + "-u.avi";
         const auto made = test::run("ffmpeg -v error -y " + c.source + " -c:v rawvideo " + c.options + " " + movie + " 2>&1");
         ASSERT_EQ(made.status, 0) << c.name << ": " << made.out;
         const std::string reference =
@@ -133,22 +68,35 @@ TEST_F(FfmpegInterop, MoviesAsFfmpegWritesThemConvertExactly)
                       " -f rawvideo -")
                 .out;
         ASSERT_FALSE(reference.empty()) << c.name;
-        for (const std::string mode : {"-u ", ""}) {
-            const std::string out = test::temp_path(std::string("ff-") + c.name + (mode.empty() ? ".avi" : "-u.avi"));
-            const auto r = test::reelpack(mode + movie + " " + out);
+        for (const std::string& out : {plain, coded}) {
+            const auto r = test::reelpack((out == plain ? "-u " : "") + movie + " " + out);
             ASSERT_EQ(r.status, 0) << c.name << ": " << r.out;
             EXPECT_NE(r.out.find(c.expect), std::string::npos) << c.name << ": " << r.out;
-            EXPECT_TRUE(test::reelunpack(out + " - 2>/dev/null").out == reference) << c.name << " " << mode;
+            EXPECT_TRUE(test::reelunpack(out + " - 2>/dev/null").out == reference) << c.name << " " << out;
         }
+        // ffmpeg reads the uncompressed file as the movie (32-bit ones as
+        // bgra, alpha and all).
+        EXPECT_TRUE(test::run("ffmpeg -v error -i " + plain + " -pix_fmt " + c.pixels + " -f rawvideo -").out ==
+                    reference) << c.name;
+        if (!c.probe.empty()) {
+            EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+                                "stream=width,height,r_frame_rate,nb_read_frames -of csv=p=0 " + plain).out,
+                      c.probe + "\n");
+        }
+        const test::Bytes file = test::read_file(coded);
+        AviLayout layout;
+        ASSERT_EQ(read_avi_layout(file.data(), file.size(), layout), AviReadResult::ok);
+        std::string packets;
+        for (const AviFrameRef& f : layout.frames) {
+            packets += std::to_string(f.size) + "," + std::to_string(f.offset) + ",K_\n";
+        }
+        EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -show_entries packet=size,pos,flags -of csv=p=0 " +
+                            coded).out, packets) << c.name;
+        EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -show_entries stream=codec_tag_string -of csv=p=0 " +
+                            coded).out, "TRVC\n");
         // The coded file unpacks to the uncompressed one, byte for byte.
-        const std::string plain = test::temp_path(std::string("ff-") + c.name + "-u.avi");
-        const std::string unpacked = test::temp_path(std::string("ff-") + c.name + "-unpacked.avi");
-        ASSERT_EQ(test::reelunpack(test::temp_path(std::string("ff-") + c.name + ".avi") + " " + unpacked).status, 0);
-        EXPECT_TRUE(test::read_file(unpacked) == test::read_file(plain)) << c.name;
-        if (c.pixels == "bgra") {
-            // ffmpeg reads the uncompressed 32-bit file as bgra, alpha and all.
-            EXPECT_TRUE(test::run("ffmpeg -v error -i " + plain + " -pix_fmt bgra -f rawvideo -").out == reference);
-        }
+        ASSERT_EQ(test::reelunpack(coded + " " + name + "-unpacked.avi").status, 0);
+        EXPECT_TRUE(test::read_file(name + "-unpacked.avi") == test::read_file(plain)) << c.name;
     }
 
     // A title card held for a second: the frames at their times, as ffmpeg
@@ -167,9 +115,11 @@ TEST_F(FfmpegInterop, MoviesAsFfmpegWritesThemConvertExactly)
     }
 
     // A movie cut by an edit list: the frames a player shows, in both modes.
-    const std::string whole = make_movie("ff-whole.mov", "32x16", 30);
+    const std::string whole = test::temp_path("ff-whole.mov");
     const std::string cut = test::temp_path("ff-cut.mov");
-    ASSERT_EQ(test::run("ffmpeg -v error -y -itsoffset -0.4 -i " + whole + " -c copy " + cut).status, 0);
+    ASSERT_EQ(test::run("ffmpeg -v error -y -f lavfi -i testsrc2=size=32x16:rate=25 -frames:v 30 -c:v rawvideo "
+                        "-pix_fmt rgb24 " + whole + " && ffmpeg -v error -y -itsoffset -0.4 -i " + whole +
+                        " -c copy " + cut).status, 0);
     const std::string shown = test::run("ffmpeg -v error -i " + cut + " -pix_fmt bgr24 -f rawvideo -").out;
     ASSERT_EQ(shown.size(), 20u * 32 * 16 * 3);
     for (const std::string mode : {"-u ", ""}) {

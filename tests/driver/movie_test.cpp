@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -82,17 +84,15 @@ Indexed index_bytes(const Bytes& bytes)
     MovieSource source;
     source.bytes = bytes.data();
     source.file_size = bytes.size();
-    std::FILE* report = std::tmpfile();
+    char* text = nullptr;
+    std::size_t length = 0;
+    std::FILE* report = ::open_memstream(&text, &length);
     FrameTable table;
     result.ok = index_movie(source, result.info, table, report);
     result.offsets = offsets_of(table);
-    std::rewind(report);
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, report)) > 0) {
-        result.report.append(buffer, n);
-    }
     std::fclose(report);
+    result.report.assign(text, length);
+    std::free(text);
     return result;
 }
 
@@ -104,30 +104,27 @@ TEST(MovieStructure, TheFramesAPlayerShows)
 {
     struct Case {
         const char* name;
-        test::MovieParams params;
+        std::function<void(test::MovieParams&)> layout;
         std::vector<int> shown;
+        test::MovieParams params = frames_of(6);
     };
-    std::vector<Case> cases;
-    cases.push_back({"moov-last", frames_of(6), {0, 1, 2, 3, 4, 5}});
-    cases.back().params.moov_first = false;
-    cases.push_back({"sound-first", frames_of(6), {0, 1, 2, 3, 4, 5}});
-    cases.back().params.sound_tracks_before = 2;
-    cases.back().params.handler = "vide";
-    cases.push_back({"co64", frames_of(6), {0, 1, 2, 3, 4, 5}});
-    cases.back().params.co64 = true;
-    cases.push_back({"fragments", frames_of(6), {0, 1, 2, 3, 4, 5}});
-    cases.back().params.fragmented = true;
-    cases.back().params.chunk_frames = {2, 3, 1};
-    // Media times count in units of 24 (the sample duration), durations in
-    // the movie's 600: an edit of 48 shows two frames.
-    cases.push_back({"trimmed", frames_of(6), {2, 3}});
-    cases.back().params.edits = {48, 48, 0x10000};
-    cases.push_back({"empty-then-two-edits", frames_of(6), {4, 5, 0, 1}});
-    cases.back().params.edits = {100, -1, 0x10000, 0, 96, 0x10000, 30, 0, 0x10000};
-    cases.push_back({"mid-frame-start", frames_of(6), {1, 2}});
-    cases.back().params.edits = {30, 30, 0x10000};
-    cases.push_back({"whole", frames_of(6), {0, 1, 2, 3, 4, 5}});
-    cases.back().params.edits = {144, 0, 0x10000};
+    const std::vector<int> all = {0, 1, 2, 3, 4, 5};
+    std::vector<Case> cases = {
+        {"moov-last", [](test::MovieParams& p) { p.moov_first = false; }, all},
+        {"sound-first", [](test::MovieParams& p) { p.sound_tracks_before = 2; p.handler = "vide"; }, all},
+        {"co64", [](test::MovieParams& p) { p.co64 = true; }, all},
+        {"fragments", [](test::MovieParams& p) { p.fragmented = true; p.chunk_frames = {2, 3, 1}; }, all},
+        // Media times count in units of 24 (the sample duration), durations
+        // in the movie's 600: an edit of 48 shows two frames.
+        {"trimmed", [](test::MovieParams& p) { p.edits = {48, 48, 0x10000}; }, {2, 3}},
+        {"empty-then-two-edits",
+         [](test::MovieParams& p) { p.edits = {100, -1, 0x10000, 0, 96, 0x10000, 30, 0, 0x10000}; }, {4, 5, 0, 1}},
+        {"mid-frame-start", [](test::MovieParams& p) { p.edits = {30, 30, 0x10000}; }, {1, 2}},
+        {"whole", [](test::MovieParams& p) { p.edits = {144, 0, 0x10000}; }, all},
+    };
+    for (Case& c : cases) {
+        c.layout(c.params);
+    }
     for (const Case& c : cases) {
         const Bytes movie = test::make_movie(c.params);
         const Indexed indexed = index_bytes(movie);
@@ -178,21 +175,17 @@ TEST(MovieStructure, FramePeriods)
 // listed twice, at 8,000 a second beside six frames of 1/25 s.
 TEST(MovieStructure, SoundInStepWithTheFrames)
 {
-    auto chunk = [](int from, int to) {
-        std::vector<int> v;
-        for (int i = from; i < to; ++i) {
-            v.push_back(i + 1);
-        }
-        return v;
-    };
-    auto join = [](std::vector<std::vector<int>> parts) {
+    auto join = [](std::vector<std::vector<int>> parts) {  // {from, to} a chunk's samples, {n, 0}: n silent
         std::vector<int> all;
         for (const auto& part : parts) {
-            all.insert(all.end(), part.begin(), part.end());
+            for (int i = part[0]; i < part[1]; ++i) {
+                all.push_back(i + 1);
+            }
+            all.resize(all.size() + std::size_t(part[1] == 0 ? part[0] : 0));
         }
         return all;
     };
-    const std::vector<int> silence(800, 0);  // 0.1 s
+    const std::vector<int> silence = {800, 0}, whole = {0, 960};  // 0.1 s of silence, the whole chunk
     struct Case {
         const char* name;
         std::vector<std::int64_t> video_edits, sound_edits;
@@ -200,13 +193,12 @@ TEST(MovieStructure, SoundInStepWithTheFrames)
         std::vector<int> heard;
     };
     const std::vector<Case> cases = {
-        {"as-stored", {}, {}, false, join({chunk(0, 960), chunk(0, 960)})},
-        {"sound-late", {}, {60, -1, 0x10000, 0, 0, 0x10000}, false, join({silence, chunk(0, 960), chunk(0, 960)})},
-        {"sound-cut", {}, {60, 480, 0x10000}, false, join({chunk(480, 960), chunk(0, 320)})},
-        {"video-late", {60, -1, 0x10000, 144, 0, 0x10000}, {}, false, join({chunk(800, 960), chunk(0, 960)})},
-        {"both-late", {60, -1, 0x10000, 144, 0, 0x10000}, {60, -1, 0x10000, 0, 0, 0x10000}, false,
-         join({chunk(0, 960), chunk(0, 960)})},
-        {"cut-off", {}, {}, true, join({chunk(0, 960), std::vector<int>(960, 0)})},
+        {"as-stored", {}, {}, false, join({whole, whole})},
+        {"sound-late", {}, {60, -1, 0x10000, 0, 0, 0x10000}, false, join({silence, whole, whole})},
+        {"sound-cut", {}, {60, 480, 0x10000}, false, join({{480, 960}, {0, 320}})},
+        {"video-late", {60, -1, 0x10000, 144, 0, 0x10000}, {}, false, join({{800, 960}, whole})},
+        {"both-late", {60, -1, 0x10000, 144, 0, 0x10000}, {60, -1, 0x10000, 0, 0, 0x10000}, false, join({whole, whole})},
+        {"cut-off", {}, {}, true, join({whole, {960, 0}})},
     };
     for (const Case& c : cases) {
         test::MovieParams p = frames_of(6);

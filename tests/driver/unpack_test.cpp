@@ -44,10 +44,14 @@ struct Pair {
     std::string coded, plain;
 };
 
-Pair make_pair(const std::string& name, const test::MovieParams& p, int status = 0)
+// Both modes' files of the movie with `cut` bytes cut off its end.
+Pair make_pair(const std::string& name, const test::MovieParams& p, std::size_t cut = 0)
 {
     const std::string movie = test::temp_path(name + ".mov");
-    test::write_file(movie, test::make_movie(p));
+    Bytes bytes = test::make_movie(p);
+    bytes.resize(bytes.size() - cut);
+    test::write_file(movie, bytes);
+    const int status = cut == 0 ? 0 : 1;
     Pair pair{test::temp_path(name + ".avi"), test::temp_path(name + "-u.avi")};
     EXPECT_EQ(test::reelpack(movie + " " + pair.coded).status, status);
     EXPECT_EQ(test::reelpack("-u " + movie + " " + pair.plain).status, status);
@@ -79,16 +83,9 @@ TEST(Unpack, GivesBackTheUncompressedFileAndItsPixels)
         const std::string name = "rt-" + std::to_string(m.width) + std::string(m.format).substr(0, 3);
         SCOPED_TRACE(name);
         test::MovieParams p = mixed_movie(m.width, m.height, m.frames, m.format);
-        const std::size_t cut = m.cut;
-        Bytes movie = test::make_movie(p);
-        movie.resize(movie.size() - cut);
-        test::write_file(test::temp_path(name + ".mov"), movie);
-        const std::string mov = test::temp_path(name + ".mov");
-        const Pair pair{test::temp_path(name + ".avi"), test::temp_path(name + "-u.avi")};
-        EXPECT_EQ(test::reelpack(mov + " " + pair.coded).status, cut == 0 ? 0 : 1);
-        EXPECT_EQ(test::reelpack("-u " + mov + " " + pair.plain).status, cut == 0 ? 0 : 1);
+        const Pair pair = make_pair(name, p, m.cut);
         // The -u file holds the movie's frames, the missing bytes black.
-        std::fill(p.frames.back().end() - static_cast<long>(cut), p.frames.back().end(), 0);
+        std::fill(p.frames.back().end() - static_cast<long>(m.cut), p.frames.back().end(), 0);
         const Bytes plain = test::read_file(pair.plain);
         const AviLayout plain_layout = layout_of(plain);
         ASSERT_EQ(plain_layout.frames.size(), p.frames.size());
@@ -125,7 +122,7 @@ TEST(Unpack, GivesBackTheUncompressedFileAndItsPixels)
 
 TEST(Unpack, CommandLines)
 {
-    const Pair pair = make_pair("cli", test::pattern_movie(4, 4, 2), 0);
+    const Pair pair = make_pair("cli", test::pattern_movie(4, 4, 2));
     const std::string empty = test::temp_path("empty.avi");
     test::write_file(empty, {});
     const std::string info = "width: 4\nheight: 4\nframe rate: 600/24 (25.000 frames per second)\nframes: 2\n"

@@ -63,26 +63,13 @@ struct MovWriter {
     Bytes bytes;
 
     void u16(unsigned v) { bytes.insert(bytes.end(), {static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)}); }
-    void u32(std::uint32_t v)
-    {
-        u16(v >> 16);
-        u16(v & 0xFFFF);
-    }
-    void words(std::initializer_list<std::uint32_t> values)
-    {
-        for (std::uint32_t v : values) {
-            u32(v);
-        }
-    }
+    void u32(std::uint32_t v) { u16(v >> 16), u16(v & 0xFFFF); }
+    template <class Words> void all(const Words& values) { for (auto v : values) { u32(static_cast<std::uint32_t>(v)); } }
+    void words(std::initializer_list<std::uint32_t> values) { all(values); }
     void tag(const char* t) { bytes.insert(bytes.end(), t, t + 4); }
     void zeros(std::size_t n) { bytes.insert(bytes.end(), n, 0); }
-    void raw(const Bytes& b) { bytes.insert(bytes.end(), b.begin(), b.end()); }
-    void put32(std::size_t at, std::uint32_t v)
-    {
-        for (int i = 0; i < 4; ++i) {
-            bytes[at + i] = static_cast<unsigned char>(v >> (24 - 8 * i));
-        }
-    }
+    template <class Data> void raw(const Data& b) { bytes.insert(bytes.end(), b.begin(), b.end()); }
+    void put32(std::size_t at, std::uint32_t v) { for (int i = 0; i < 4; ++i) { bytes[at + i] = static_cast<unsigned char>(v >> (24 - 8 * i)); } }
     std::size_t atom(const char* type, const std::function<void()>& body)
     {
         const std::size_t at = bytes.size();
@@ -106,8 +93,7 @@ inline void write_track_header(MovWriter& w, std::uint32_t id, std::uint32_t dur
 inline void write_handler(MovWriter& w, const char* type)
 {
     w.atom("hdlr", [&] {
-        w.zeros(4);
-        w.tag("mhlr");
+        w.words({0, 0x6D686C72});  // "mhlr"
         w.tag(type);
         w.zeros(13);
     });
@@ -118,9 +104,7 @@ inline void write_edits(MovWriter& w, const std::vector<std::int64_t>& edits, st
     w.atom("edts", [&] {
         w.atom("elst", [&] {
             w.words({0, count >= 0 ? static_cast<std::uint32_t>(count) : static_cast<std::uint32_t>(edits.size() / 3)});
-            for (std::int64_t word : edits) {
-                w.u32(static_cast<std::uint32_t>(word));
-            }
+            w.all(edits);
         });
     });
 }
@@ -217,9 +201,7 @@ inline Bytes make_movie(const MovieParams& p, std::size_t* hole_at = nullptr)
                 w.u32(0);
             } else if (!p.durations.empty()) {
                 w.u32(static_cast<std::uint32_t>(p.durations.size() / 2));
-                for (std::uint32_t word : p.durations) {
-                    w.u32(word);
-                }
+                w.all(p.durations);
             } else {
                 w.words({1, listed_frames, p.sample_duration});
             }
@@ -227,17 +209,13 @@ inline Bytes make_movie(const MovieParams& p, std::size_t* hole_at = nullptr)
         w.atom("stsc", [&] {
             w.zeros(4);
             w.u32(p.fragmented ? 0 : p.stsc_count >= 0 ? static_cast<std::uint32_t>(p.stsc_count) : std::uint32_t(stsc.size() / 3));
-            for (std::size_t k = 0; !p.fragmented && k < stsc.size(); ++k) {
-                w.u32(stsc[k]);
-            }
+            w.all(p.fragmented ? std::vector<std::uint32_t>() : stsc);
         });
         w.atom("stsz", [&] {
             w.zeros(4);
             if (!p.sample_sizes.empty() && !p.fragmented) {
                 w.words({0, static_cast<std::uint32_t>(p.sample_sizes.size())});
-                for (std::uint32_t size : p.sample_sizes) {
-                    w.u32(size);
-                }
+                w.all(p.sample_sizes);
             } else {
                 w.words({p.sample_size != 0 ? p.sample_size : frame_bytes, listed_frames});
             }
@@ -270,7 +248,7 @@ inline Bytes make_movie(const MovieParams& p, std::size_t* hole_at = nullptr)
                 w.u32(2);
             });
             if (!p.decoy.empty()) {
-                w.atom("free", [&] { w.bytes.insert(w.bytes.end(), p.decoy.begin(), p.decoy.end()); });
+                w.atom("free", [&] { w.raw(p.decoy); });
             }
             for (int t = 0; t < p.sound_tracks_before; ++t) {
                 write_sound_track(w, static_cast<std::uint32_t>(t + 2));
@@ -338,13 +316,9 @@ inline Bytes make_movie(const MovieParams& p, std::size_t* hole_at = nullptr)
     };
 
     MovWriter w;
-    w.atom("ftyp", [&] {
-        w.tag("qt  ");
-        w.u32(0x200);
-        w.tag("qt  ");
-    });
+    w.atom("ftyp", [&] { w.words({0x71742020, 0x200, 0x71742020}); });  // "qt  "
     if (!p.leading_free.empty()) {
-        w.atom("free", [&] { w.bytes.insert(w.bytes.end(), p.leading_free.begin(), p.leading_free.end()); });
+        w.atom("free", [&] { w.raw(p.leading_free); });
     }
     if (p.fragmented) {
         // Each chunk a fragment: its data counted from the fragment's start.
