@@ -109,21 +109,20 @@ inline void write_edits(MovWriter& w, const std::vector<std::int64_t>& edits, st
     });
 }
 
-// A sound track of no samples, which the converter passes over.
-inline void write_sound_track(MovWriter& w, std::uint32_t id)
+// A sound track of `samples` at `rate` a second: its edits, and the sample
+// tables that `tables` writes.
+inline void write_sound_track(MovWriter& w, std::uint32_t id, std::uint32_t rate, std::uint32_t samples,
+                              const std::vector<std::int64_t>& edits, const std::function<void()>& tables)
 {
     w.atom("trak", [&] {
         write_track_header(w, id, 0, 0, 0);
+        if (!edits.empty()) {
+            write_edits(w, edits, -1);
+        }
         w.atom("mdia", [&] {
-            w.atom("mdhd", [&] { w.words({0, 0, 0, 44100, 0, 0}); });
+            w.atom("mdhd", [&] { w.words({0, 0, 0, rate, samples, 0}); });
             write_handler(w, "soun");
-            w.atom("minf", [&] {
-                w.atom("stbl", [&] {
-                    for (const char* table : {"stts", "stsc", "stco"}) {
-                        w.atom(table, [&] { w.zeros(8); });
-                    }
-                });
-            });
+            w.atom("minf", [&] { w.atom("stbl", tables); });
         });
     });
 }
@@ -251,7 +250,11 @@ inline Bytes make_movie(const MovieParams& p, std::size_t* hole_at = nullptr)
                 w.atom("free", [&] { w.raw(p.decoy); });
             }
             for (int t = 0; t < p.sound_tracks_before; ++t) {
-                write_sound_track(w, static_cast<std::uint32_t>(t + 2));
+                write_sound_track(w, static_cast<std::uint32_t>(t + 2), 44100, 0, {}, [&] {  // passed over
+                    for (const char* table : {"stts", "stsc", "stco"}) {
+                        w.atom(table, [&] { w.zeros(8); });
+                    }
+                });
             }
             w.atom("trak", [&] {
                 write_track_header(w, 1, duration, p.width, p.height);
@@ -268,40 +271,25 @@ inline Bytes make_movie(const MovieParams& p, std::size_t* hole_at = nullptr)
             });
             if (!p.sound_chunk.empty()) {
                 const std::uint32_t samples = static_cast<std::uint32_t>(p.sound_chunk.size() / 2);
-                w.atom("trak", [&] {
-                    write_track_header(w, 3, 0, 0, 0);
-                    if (!p.sound_edits.empty()) {
-                        write_edits(w, p.sound_edits, -1);
-                    }
-                    w.atom("mdia", [&] {
-                        w.atom("mdhd", [&] { w.words({0, 0, 0, p.sound_rate, samples * p.sound_chunks, 0}); });
-                        write_handler(w, "soun");
-                        w.atom("minf", [&] {
-                            w.atom("stbl", [&] {
-                                w.atom("stsd", [&] {
-                                    w.words({0, 1});
-                                    w.atom("twos", [&] {
-                                        w.zeros(6);
-                                        w.u16(1);
-                                        w.zeros(8);  // version, revision, vendor
-                                        w.u16(1);    // channels
-                                        w.u16(16);   // bits
-                                        w.words({0, p.sound_rate << 16});
-                                    });
-                                });
-                                w.atom("stts", [&] { w.words({0, 1, samples * p.sound_chunks, 1}); });
-                                w.atom("stsc", [&] { w.words({0, 1, 1, samples, 1}); });
-                                w.atom("stsz", [&] { w.words({0, 2, samples * p.sound_chunks}); });
-                                w.atom("stco", [&] {
-                                    w.words({0, p.sound_chunks});
-                                    for (std::uint32_t c = 0; c < p.sound_chunks; ++c) {
-                                        const bool past = p.sound_last_missing && c + 1 == p.sound_chunks;
-                                        w.u32(static_cast<std::uint32_t>(mdat_data_start + sound_at) +
-                                              (past ? 0x40000000u : 0u));
-                                    }
-                                });
-                            });
+                write_sound_track(w, 3, p.sound_rate, samples * p.sound_chunks, p.sound_edits, [&] {
+                    w.atom("stsd", [&] {
+                        w.words({0, 1});
+                        w.atom("twos", [&] {
+                            w.zeros(6);
+                            w.u16(1);
+                            w.zeros(8);  // version, revision, vendor
+                            w.words({0x00010010, 0, p.sound_rate << 16});  // 1 channel of 16 bits
                         });
+                    });
+                    w.atom("stts", [&] { w.words({0, 1, samples * p.sound_chunks, 1}); });
+                    w.atom("stsc", [&] { w.words({0, 1, 1, samples, 1}); });
+                    w.atom("stsz", [&] { w.words({0, 2, samples * p.sound_chunks}); });
+                    w.atom("stco", [&] {
+                        w.words({0, p.sound_chunks});
+                        for (std::uint32_t c = 0; c < p.sound_chunks; ++c) {
+                            const bool past = p.sound_last_missing && c + 1 == p.sound_chunks;
+                            w.u32(static_cast<std::uint32_t>(mdat_data_start + sound_at) + (past ? 0x40000000u : 0u));
+                        }
                     });
                 });
             }
