@@ -128,7 +128,7 @@ inline void write_sound_track(MovWriter& w, std::uint32_t id, std::uint32_t rate
 }
 
 // The chunks' frames laid out in mdat, and where each chunk starts. A movie
-// with a hole is returned without it: write it with write_movie().
+// with a hole is returned without it, the hole to be left at *hole_at.
 inline Bytes make_movie(const MovieParams& p, std::size_t* hole_at = nullptr)
 {
     std::vector<std::uint32_t> per_chunk = p.chunk_frames;
@@ -172,12 +172,8 @@ inline Bytes make_movie(const MovieParams& p, std::size_t* hole_at = nullptr)
         w.atom("stsd", [&] {
             w.words({0, 1});
             w.atom(p.format.c_str(), [&] {
-                w.zeros(6);
-                w.u16(1);
-                w.zeros(16);
-                w.u16(static_cast<unsigned>(p.width));
-                w.u16(static_cast<unsigned>(p.height));
-                w.words({0x00480000, 0x00480000, 0});
+                w.words({0, 1, 0, 0, 0, 0});  // data reference 1, versions, vendor, qualities
+                w.words({std::uint32_t(p.width) << 16 | std::uint32_t(p.height), 0x00480000, 0x00480000, 0});
                 w.u16(1);
                 w.zeros(32);
                 w.u16(static_cast<unsigned>(p.depth));
@@ -275,10 +271,7 @@ inline Bytes make_movie(const MovieParams& p, std::size_t* hole_at = nullptr)
                     w.atom("stsd", [&] {
                         w.words({0, 1});
                         w.atom("twos", [&] {
-                            w.zeros(6);
-                            w.u16(1);
-                            w.zeros(8);  // version, revision, vendor
-                            w.words({0x00010010, 0, p.sound_rate << 16});  // 1 channel of 16 bits
+                            w.words({0, 1, 0, 0, 0x00010010, 0, p.sound_rate << 16});  // 1 channel of 16 bits
                         });
                     });
                     w.atom("stts", [&] { w.words({0, 1, samples * p.sound_chunks, 1}); });
