@@ -260,6 +260,7 @@ TEST(Cli, CommandLinesAndMovies)
                              test::write_file(path, Bytes(b.begin(), b.begin() + long(hole_at)));
                              ASSERT_EQ(::truncate(path.c_str(), off_t(hole_at + past.hole)), 0);
                              std::FILE* f = std::fopen(path.c_str(), "ab");
+                             ASSERT_NE(f, nullptr);
                              std::fwrite(b.data() + hole_at, 1, b.size() - hole_at, f);
                              std::fclose(f);
                          },
