@@ -158,6 +158,7 @@ TEST(MovieStructure, FramePeriods)
         {{1, 25, 5, 1}, 1, 30},      // a frame held for a second, then five
         {{2, 40, 4, 60}, 20, 16},
         {{1, 7, 5, 100}, 100, 5},    // the common divisor would make 507 frames
+        {{1, 46, 5, 4}, 2, 33},      // 33 frames for 6: within eight a frame
         {{3, 0, 3, 24}, 24, 3},      // frames of no duration are not shown
     };
     for (const Case& c : cases) {
