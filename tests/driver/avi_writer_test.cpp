@@ -14,6 +14,7 @@
 
 #include "avi/avi_reader.h"
 #include "avi/compact_empty.h"
+#include "entropy/byte_order.h"
 #include "entropy/zero.h"
 #include "support/avi_check.h"
 #include "support/files.h"
@@ -23,10 +24,7 @@ namespace {
 
 using test::Bytes;
 
-std::uint32_t le32(const Bytes& b, std::size_t at)
-{
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (std::uint32_t(b[at + 3]) << 24);
-}
+std::uint32_t le32(const Bytes& b, std::size_t at) { return get_le32(b.data() + at); }
 
 std::string hex(const Bytes& b, std::size_t at, std::size_t n)
 {
@@ -85,9 +83,7 @@ TEST(AviWriter, HeaderTemplateHeaderChunksAndIndexArePinned)
         {0xA0, 0xF00160}, {0xA8, 40}, {0xAC, 40}, {0xB8, 0x180001}, {0xD8, 4120}, {0x10F8, 260}, {0x1104, 248},
         {0x1108, 1},  {0x1204, 3576}};
     for (auto [at, v] : words) {
-        for (int i = 0; i < 4; ++i) {
-            header[at + i] = static_cast<unsigned char>(v >> (8 * i));
-        }
+        put_le32(header.data() + at, v);
     }
     const std::pair<std::size_t, const char*> tags[] = {
         {0x00, "RIFF"}, {0x08, "AVI "}, {0x0C, "LIST"}, {0x14, "hdrl"}, {0x18, "avih"}, {0x58, "LIST"}, {0x60, "strl"},
@@ -120,9 +116,7 @@ TEST(AviWriter, HeaderTemplateHeaderChunksAndIndexArePinned)
     Bytes expected(file.begin(), file.begin() + avi_header_size);
     ASSERT_EQ(zero::deRLE(compact_empty, compact_empty_size, expected.data(), avi_header_size, 1), compact_empty_size);
     for (auto [at, v] : filled) {
-        for (int i = 0; i < 4; ++i) {
-            expected[at + i] = static_cast<unsigned char>(v >> (8 * i));
-        }
+        put_le32(expected.data() + at, v);
     }
     const std::string credit = "reelpack " REELPACK_VERSION;
     std::copy(credit.begin(), credit.end() + 1, expected.begin() + 0x1208);
@@ -352,11 +346,11 @@ TEST(AviWriter, SoundHasItsOwnIndexesInEveryRiff)
     std::size_t chunks = 0;
     for (std::uint32_t r = 0; r < riffs; ++r) {
         const std::uint64_t entry = avi_offset::sound_super_index + 32 + 16 * r;
-        const std::uint64_t ix01 = le32(f, std::size_t(entry)) | (std::uint64_t(u32(entry + 4)) << 32);
+        const std::uint64_t ix01 = get_le64(f.data() + entry);
         ASSERT_EQ(tag(ix01), "ix01") << r;
         EXPECT_EQ(tag(ix01 + 16), "01wb");
         std::uint64_t in_riff = 0;
-        const std::uint64_t base = le32(f, std::size_t(ix01 + 20)) | (std::uint64_t(u32(ix01 + 24)) << 32);
+        const std::uint64_t base = get_le64(f.data() + ix01 + 20);
         for (std::uint32_t k = 0; k < u32(ix01 + 12); ++k) {
             const std::uint64_t data = base + u32(ix01 + 32 + 8 * k);
             const std::uint32_t size = u32(ix01 + 36 + 8 * k);
