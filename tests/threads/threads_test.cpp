@@ -125,6 +125,8 @@ TEST(Threads, ACountThatIsNotOneIsRefusedBeforeTheMovieIsRead)
         }
         EXPECT_FALSE(test::file_exists(out)) << value;
     }
+    // The largest count is taken: the run goes on to the missing movie.
+    EXPECT_EQ(reelpack("1024", missing + " " + out).out, "Unable to open the input file.\n");
     const auto help = test::reelunpack("--help");
     EXPECT_NE(help.out.find("REELPACK_THREADS"), std::string::npos);
 }
