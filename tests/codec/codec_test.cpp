@@ -16,18 +16,13 @@
 #include "codec/decoder.h"
 #include "entropy/cpu.h"
 
+#include "support/files.h"
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-std::uint64_t fnv1a(const Bytes& b)
-{
-    std::uint64_t hash = 0xcbf29ce484222325u;
-    for (unsigned char v : b) {
-        hash = (hash ^ v) * 0x100000001b3u;
-    }
-    return hash;
-}
+using test::fnv1a;
 
 std::uint32_t le32(const Bytes& b, std::size_t at)
 {

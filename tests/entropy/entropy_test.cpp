@@ -13,18 +13,13 @@
 #include "entropy/range_coder.h"
 #include "entropy/zero.h"
 
+#include "support/files.h"
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-std::uint64_t fnv1a(const Bytes& b)
-{
-    std::uint64_t hash = 0xcbf29ce484222325u;
-    for (unsigned char v : b) {
-        hash = (hash ^ v) * 0x100000001b3u;
-    }
-    return hash;
-}
+using test::fnv1a;
 
 // Channels of the kinds the codec and the range coder meet.
 Bytes channel(const std::string& kind, std::size_t length, unsigned seed)

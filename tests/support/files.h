@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +15,16 @@
 namespace test {
 
 using Bytes = std::vector<unsigned char>;
+
+// FNV-1a, 64 bits: the hash that pins coded bytes too long to spell out.
+inline std::uint64_t fnv1a(const Bytes& b)
+{
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    for (unsigned char v : b) {
+        hash = (hash ^ v) * 0x100000001b3u;
+    }
+    return hash;
+}
 
 inline std::string temp_dir()
 {
