@@ -1,6 +1,7 @@
-// The entropy coders. Their bytes are part of the file format: they are
-// pinned, or checked against plain models that take one step at a time.
-// Every stream decodes back, stays within its bound, and damage is refused.
+// The entropy coders. Their bytes are part of the file format: the tokens
+// and channel streams here are pinned, and every frame type's coded bytes
+// are pinned with the frame layer. Every stream decodes back, stays within
+// its bound, and damage is refused.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,92 +46,7 @@ Bytes channel(const std::string& kind, std::size_t length, unsigned seed)
     return b;
 }
 
-// ---- The zero-run coder against a model that takes a byte at a time.
-
-Bytes model_rle(const Bytes& in, int level)
-{
-    const int length = static_cast<int>(in.size());
-    auto at = [&](int k) -> unsigned char { return k < length ? in[static_cast<std::size_t>(k)] : 0; };
-    Bytes out;
-    for (int i = 0; i < length;) {
-        if (at(i) != 0) {
-            out.push_back(at(i++));
-        } else if (level >= 2 && at(i + 1) != 0) {
-            out.insert(out.end(), {0, at(i + 1)});
-            i += 2;
-        } else if (level == 3 && at(i + 1) == 0 && at(i + 2) != 0) {
-            out.insert(out.end(), {0, 0, at(i + 2)});
-            i += 3;
-        } else {
-            int n = level;
-            while (i + n < length && at(i + n) == 0 && n < level + 255) {
-                ++n;
-            }
-            const int extra = n - level;  // zigzagged: even e as e / 2, odd as 256 - (e + 1) / 2
-            out.insert(out.end(), static_cast<std::size_t>(level), 0);
-            out.push_back(static_cast<unsigned char>(extra % 2 == 0 ? extra / 2 : 256 - (extra + 1) / 2));
-            i += n;
-        }
-    }
-    return out;
-}
-
-// Zero runs and stretches of other bytes of lengths up to the given limits.
-Bytes runs(std::size_t length, int longest_zeros, int longest_literal, unsigned seed)
-{
-    std::mt19937 random(seed);
-    Bytes b;
-    for (bool zeros = random() % 2 == 0; b.size() < length; zeros = !zeros) {
-        const unsigned limit = static_cast<unsigned>(zeros ? longest_zeros : longest_literal);
-        const std::size_t n = std::min<std::size_t>(1 + random() % limit, length - b.size());
-        for (std::size_t k = 0; k < n; ++k) {
-            b.push_back(zeros ? 0 : static_cast<unsigned char>(1 + random() % 255));
-        }
-    }
-    return b;
-}
-
-TEST(ZeroRun, CodedBytesAndBlockAreTheModels)
-{
-    // Blocks across the coder's 8- and 64-byte steps, runs longer than one
-    // token, and lone zeros that make the coded form longer than the block
-    // part of the way.
-    std::vector<Bytes> blocks;
-    for (std::size_t length = 1; length <= 140; ++length) {
-        blocks.push_back(runs(length, 3, 3, static_cast<unsigned>(length)));
-        blocks.push_back(runs(length, 9, 2, static_cast<unsigned>(length) + 500));
-    }
-    unsigned seed = 1000;
-    for (std::size_t length : {1000, 65536, 200000}) {
-        for (int longest_zeros : {1, 2, 3, 4, 70, 300, 5000}) {
-            for (int longest_literal : {1, 4, 40}) {
-                blocks.push_back(runs(length, longest_zeros, longest_literal, ++seed));
-            }
-        }
-    }
-    blocks.push_back(Bytes(100000, 0));
-    Bytes doubling;
-    for (int k = 0; k < 32650; ++k) {
-        doubling.insert(doubling.end(), {0, 1});
-    }
-    doubling.insert(doubling.end(), 32768, 0);
-    blocks.push_back(doubling);
-    for (const Bytes& block : blocks) {
-        const int length = static_cast<int>(block.size());
-        for (int level = 1; level <= 3; ++level) {
-            const Bytes expected = model_rle(block, level);
-            // Exactly the room the coder is promised: the sanitizer build
-            // catches a step past it.
-            Bytes coded(std::max(block.size(), expected.size()), 0xEE);
-            const int n = zero::RLE(block.data(), coded.data(), length, level);
-            ASSERT_EQ(Bytes(coded.begin(), coded.begin() + std::max(n, 0)), expected) << length << " level " << level;
-            const Bytes exact(coded.begin(), coded.begin() + n);
-            Bytes back(block.size(), 0xEE);
-            ASSERT_EQ(zero::deRLE(exact.data(), n, back.data(), length, level), n) << length << " level " << level;
-            ASSERT_EQ(back, block) << length << " level " << level;
-        }
-    }
-}
+// ---- The zero-run coder.
 
 TEST(ZeroRun, PinnedTokensAndDamagedStreams)
 {
@@ -269,7 +185,7 @@ TEST(Channel, PinnedStreamsAndShares)
 TEST(Channel, EveryKindAndLevelComesBackWithinItsBound)
 {
     std::vector<Bytes> channels = {{}, Bytes(70000, 0)};
-    for (const char* kind : {"noise", "sparse", "skewed", "high"}) {
+    for (const char* kind : {"noise", "sparse", "skewed", "high", "top", "rare"}) {
         for (std::size_t length : {1, 2, 3, 7, 29, 31, 255, 256, 257, 4097, 65536}) {
             channels.push_back(channel(kind, length, static_cast<unsigned>(length)));
         }
@@ -344,113 +260,6 @@ TEST(Channel, DamagedStreamsAreRefused)
     for (const auto& d : damaged) {
         Bytes out(d.length);
         EXPECT_EQ(uncompact(d.stream, out), d.status);
-    }
-}
-
-// ---- The range coder against a model that holds back its last byte and
-// counts the 0xFF bytes behind it.
-
-Bytes model_encode(const RangeTable& table, const Bytes& in)
-{
-    const std::uint32_t* prob = table.prob;
-    Bytes out;
-    std::uint32_t low = 0;
-    std::uint32_t range = 0x80000000u;
-    unsigned held = 0;
-    std::uint32_t pending = 0;
-    for (const unsigned s : in) {
-        const std::uint32_t r = range >> table.bits;
-        low += r * prob[s];
-        range = s < 255 ? r * (prob[s + 1] - prob[s]) : range - r * prob[255];
-        for (; range <= 0x00800000u; range <<= 8, low = (low << 8) & 0x7FFFFFFFu) {
-            if (low <= 0x7F7FFFFFu) {
-                out.push_back(static_cast<unsigned char>(held));
-                out.insert(out.end(), pending, 0xFF);
-                pending = 0;
-                held = low >> 23;
-            } else if ((low & 0x80000000u) != 0) {
-                out.push_back(static_cast<unsigned char>(held + 1));
-                out.insert(out.end(), pending, 0x00);
-                pending = 0;
-                held = (low >> 23) & 0xFF;
-            } else {
-                ++pending;
-            }
-        }
-    }
-    const bool carry = (low >> 23) > 255;
-    out.push_back(static_cast<unsigned char>(carry ? held + 1 : held));
-    out.insert(out.end(), pending, carry ? 0x00 : 0xFF);
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<unsigned char>((low << 1) >> shift));
-    }
-    return out;
-}
-
-RangeTable table_for(const Bytes& in)
-{
-    unsigned counts[256] = {};
-    for (const unsigned v : in) {
-        ++counts[v];
-    }
-    RangeTable table;
-    build_shares(counts, in.size(), table.prob, table.bits);
-    prepare_table(table, true);
-    return table;
-}
-
-const char* const kinds[] = {"noise", "skewed", "top", "rare", "high"};
-
-TEST(RangeCoder, StreamsAreTheModelsAndDecodeBack)
-{
-    for (const char* kind : kinds) {
-        for (std::size_t length : {1, 2, 3, 5, 8, 9, 15, 100, 1000, 50000, 600000}) {
-            const Bytes in = channel(kind, length, static_cast<unsigned>(length * 7 + 1));
-            const RangeTable table = table_for(in);
-            const Bytes expected = model_encode(table, in);
-            Bytes out(3 * length + 16, 0xA5);
-            const std::size_t emitted = range_encode(table, in.data(), in.size(), out.data());
-            ASSERT_EQ(Bytes(out.begin(), out.begin() + static_cast<long>(emitted)), expected) << kind << " " << length;
-            ASSERT_EQ(out[emitted], 0xA5) << kind << " " << length;
-            Bytes back(length);
-            ASSERT_EQ(range_decode(table, out.data(), emitted, back.data(), length), Status::ok) << kind << length;
-            EXPECT_EQ(back, in) << kind << " " << length;
-        }
-    }
-}
-
-TEST(RangeCoder, SideBySideIsOneByOne)
-{
-    // Three and four channels of different kinds and lengths, so that they
-    // end one after another and the last ones go on alone.
-    for (unsigned seed = 0; seed < 4; ++seed) {
-        const int count = seed % 2 == 0 ? 3 : 4;
-        Bytes in[max_side_by_side], out[max_side_by_side], back[max_side_by_side];
-        RangeTable tables[max_side_by_side];
-        const RangeTable* table_of[max_side_by_side];
-        const unsigned char* in_of[max_side_by_side];
-        unsigned char *out_of[max_side_by_side], *back_of[max_side_by_side];
-        std::size_t length[max_side_by_side], emitted[max_side_by_side];
-        for (int c = 0; c < count; ++c) {
-            length[c] = seed == 0 ? 70000 : 20000 + 37000 * ((seed + 3 * c) % 5) + c;
-            in[c] = channel(kinds[(seed + c) % 5], length[c], seed * 10 + c);
-            tables[c] = table_for(in[c]);
-            out[c].assign(3 * length[c] + 16, 0);
-            back[c].assign(length[c], 0);
-            table_of[c] = &tables[c];
-            in_of[c] = in[c].data();
-            out_of[c] = out[c].data();
-            back_of[c] = back[c].data();
-        }
-        range_encode_side_by_side(count, table_of, in_of, length, out_of, emitted);
-        for (int c = 0; c < count; ++c) {
-            out[c].resize(emitted[c]);
-            ASSERT_EQ(out[c], model_encode(tables[c], in[c])) << seed << " " << c;
-        }
-        ASSERT_EQ(range_decode_side_by_side(count, table_of, out_of, emitted, back_of, length), Status::ok);
-        for (int c = 0; c < count; ++c) {
-            EXPECT_EQ(back[c], in[c]) << seed << " " << c;
-        }
     }
 }
 
