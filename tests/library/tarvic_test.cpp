@@ -1,6 +1,6 @@
-// The library's interface: pictures in every row layout come back exactly
-// and code to the same bytes, damaged frames leave the last good picture,
-// and calls it cannot carry out are refused by name.
+// The library's interface (pictures in every row layout are the frame
+// layer's round trip): damaged frames leave the last good picture, and
+// calls it cannot carry out are refused by name.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -31,14 +31,6 @@ Bytes make_picture(int width, int height, int bytes_per_pixel, int kind, unsigne
     return picture;
 }
 
-// A buffer of `height` rows `stride` bytes apart (negative: bottom-up),
-// filled with 0xEE; rows() is where its top row starts.
-struct Laid {
-    Bytes buffer;
-    Laid(int height, std::ptrdiff_t stride) : buffer(std::size_t(std::abs(stride)) * height, 0xEE) {}
-    unsigned char* rows(std::ptrdiff_t stride) { return &buffer[stride < 0 ? buffer.size() + stride : 0]; }
-};
-
 struct Encoder {
     tarvic_encoder* handle = nullptr;
     ~Encoder() { tarvic_encoder_destroy(handle); }
@@ -49,53 +41,8 @@ struct Decoder {
     ~Decoder() { tarvic_decoder_destroy(handle); }
 };
 
-TEST(Tarvic, EveryRowLayoutComesBackAndCodesAlike)
-{
-    // Noise, a repeat (a null frame), one colour, a gradient.
-    const int kinds[] = {0, -1, 2, 1};
-    for (int bits : {24, 32}) {
-        for (auto [width, height] : {std::pair{1, 1}, {3, 2}, {7, 5}, {64, 33}}) {
-            const std::size_t row = std::size_t(width) * (bits / 8);
-            std::vector<Bytes> first_coded;  // by the first layout
-            // Bottom-up and top-down, packed and with padding after each row.
-            for (std::ptrdiff_t stride : {-std::ptrdiff_t(row), std::ptrdiff_t(row), -std::ptrdiff_t(row + 5),
-                                          std::ptrdiff_t(row + 13)}) {
-                SCOPED_TRACE(testing::Message() << bits << " bits " << width << "x" << height << " stride " << stride);
-                Encoder encoder;
-                Decoder decoder;
-                ASSERT_EQ(tarvic_encoder_create(width, height, bits, TARVIC_NULL_FRAMES, &encoder.handle), TARVIC_OK);
-                ASSERT_EQ(tarvic_decoder_create(width, height, bits, &decoder.handle), TARVIC_OK);
-                Bytes coded(tarvic_bound(width, height, bits));
-                Bytes picture;
-                for (std::size_t f = 0; f < std::size(kinds); ++f) {
-                    if (kinds[f] >= 0) {
-                        picture = make_picture(width, height, bits / 8, kinds[f], unsigned(f));
-                    }
-                    Laid in(height, stride), out(height, stride);
-                    for (int y = 0; y < height; ++y) {
-                        std::memcpy(in.rows(stride) + y * stride, &picture[y * row], row);
-                    }
-                    std::size_t coded_size = 99;
-                    ASSERT_EQ(tarvic_encode(encoder.handle, in.rows(stride), stride, coded.data(), coded.size(), &coded_size),
-                              TARVIC_OK);
-                    EXPECT_EQ(coded_size == 0, kinds[f] < 0) << "frame " << f;
-                    const Bytes frame(coded.begin(), coded.begin() + std::ptrdiff_t(coded_size));
-                    if (first_coded.size() < std::size(kinds)) {
-                        first_coded.push_back(frame);
-                    } else {
-                        EXPECT_EQ(frame, first_coded[f]) << "frame " << f;
-                    }
-                    ASSERT_EQ(tarvic_decode(decoder.handle, frame.data(), frame.size(), out.rows(stride), stride), TARVIC_OK);
-                    // The picture in its rows, and the padding, the caller's, never written.
-                    EXPECT_EQ(out.buffer, in.buffer) << "frame " << f;
-                }
-            }
-        }
-    }
-}
-
-// Damaged and hostile frames are refused and leave the last good picture
-// (the sanitizer build checks every access); the stream goes on after them.
+// Damaged frames are refused and leave the last good picture; the stream
+// goes on after them. (Frames cut short are the frame fuzz target's.)
 TEST(Tarvic, DamagedFramesLeaveTheLastGoodPicture)
 {
     const int width = 37;
@@ -119,18 +66,12 @@ TEST(Tarvic, DamagedFramesLeaveTheLastGoodPicture)
         ASSERT_EQ(tarvic_decode(decoder.handle, coded.data(), size, picture.data(), row), TARVIC_OK);
         ASSERT_EQ(tarvic_encode(encoder.handle, other.data(), row, coded.data(), coded.size(), &size), TARVIC_OK);
         const Bytes frame(coded.begin(), coded.begin() + std::ptrdiff_t(size));
-        std::vector<Bytes> damaged;
-        for (std::size_t at = 1; at + 3 < frame.size(); at += 1 + at / 3) {
-            damaged.emplace_back(frame.begin(), frame.begin() + std::ptrdiff_t(at));  // cut short
-        }
         for (unsigned type : {0u, 4u, 5u, 6u, 7u, 8u, 9u, 255u}) {
-            damaged.push_back(Bytes(40, 0xA5));
-            damaged.back()[0] = static_cast<unsigned char>(type);  // a type byte before rubbish
-        }
-        for (const Bytes& bad : damaged) {
+            Bytes bad(40, 0xA5);
+            bad[0] = static_cast<unsigned char>(type);  // a type byte before rubbish
             Bytes out(good.size(), 0x77);
-            EXPECT_NE(tarvic_decode(decoder.handle, bad.data(), bad.size(), out.data(), row), TARVIC_OK) << bad.size();
-            ASSERT_TRUE(out == good) << bad.size();
+            EXPECT_NE(tarvic_decode(decoder.handle, bad.data(), bad.size(), out.data(), row), TARVIC_OK) << type;
+            ASSERT_TRUE(out == good) << type;
         }
         ASSERT_EQ(tarvic_decode(decoder.handle, frame.data(), frame.size(), picture.data(), row), TARVIC_OK);
         EXPECT_EQ(picture, other);
