@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "avi/avi_reader.h"
 #include "driver/pixels.h"
+#include "support/avi_check.h"
 #include "support/files.h"
 #include "support/mov_builder.h"
 
@@ -60,20 +60,6 @@ std::vector<Bytes> avi_order(const MovieParams& p)
     return frames;
 }
 
-// The frames of an uncompressed AVI file, every one indexed as a key frame.
-std::vector<Bytes> avi_frames(const Bytes& file)
-{
-    AviLayout layout;
-    EXPECT_EQ(read_avi_layout(file.data(), file.size(), layout), AviReadResult::ok);
-    EXPECT_TRUE(layout.has_index);
-    std::vector<Bytes> frames;
-    for (const AviFrameRef& f : layout.frames) {
-        EXPECT_EQ(f.flags, 0x10u);
-        frames.emplace_back(file.begin() + static_cast<long>(f.offset), file.begin() + static_cast<long>(f.offset + f.size));
-    }
-    return frames;
-}
-
 void set_atom_size(Bytes& movie, const char* type, std::uint32_t size)
 {
     const auto at = std::search(movie.begin(), movie.end(), type, type + 4) - movie.begin();
@@ -95,6 +81,17 @@ struct Case {
     std::string unpacks_to = {};  // a case whose output reelunpack makes of this one's
 };
 
+// `text` with "{movie}" and "{out}" standing for the paths.
+std::string with_paths(std::string text, const std::string& movie, const std::string& out)
+{
+    for (const auto& [key, value] : {std::pair{std::string("{movie}"), movie}, {std::string("{out}"), out}}) {
+        for (std::size_t at; (at = text.find(key)) != std::string::npos;) {
+            text.replace(at, key.size(), value);
+        }
+    }
+    return text;
+}
+
 void run_case(const Case& c)
 {
     SCOPED_TRACE(c.name);
@@ -107,13 +104,7 @@ void run_case(const Case& c)
     } else {
         test::write_file(movie, bytes);
     }
-    std::string args = c.args;
-    const std::pair<std::string, std::string> paths[] = {{"{movie}", movie}, {"{out}", out}};
-    for (const auto& [key, value] : paths) {
-        for (std::size_t at; (at = args.find(key)) != std::string::npos;) {
-            args.replace(at, key.size(), value);
-        }
-    }
+    const std::string args = with_paths(c.args, movie, out);
     // The movie is never harmed, whatever the run makes of it (the sparse
     // ones of gigabytes are left unread).
     struct stat st;
@@ -125,10 +116,7 @@ void run_case(const Case& c)
     }
     ::unlink(movie.c_str());
     EXPECT_EQ(r.status, c.status) << r.out;
-    std::string expected = c.out;
-    for (std::size_t at; (at = expected.find("{out}")) != std::string::npos;) {
-        expected.replace(at, 5, out);
-    }
+    std::string expected = with_paths(c.out, movie, out);
     if (expected.rfind("...", 0) == 0) {
         expected = expected.substr(3);
         ASSERT_GE(r.out.size(), expected.size()) << r.out;
@@ -138,7 +126,7 @@ void run_case(const Case& c)
     }
     EXPECT_EQ(test::file_exists(out), c.output_left);
     if (!c.frames.empty()) {
-        EXPECT_TRUE(avi_frames(test::read_file(out)) == c.frames);
+        EXPECT_TRUE(test::frames_of(test::read_file(out)) == c.frames);
     }
     if (c.output_size != 0) {
         EXPECT_EQ(test::read_file(out).size(), c.output_size);
@@ -172,13 +160,14 @@ TEST(Cli, CommandLinesAndMovies)
                          ASSERT_EQ(::symlink(path.c_str(), test::temp_path("self-link.avi").c_str()), 0);
                      }});
 
-    // Raw and WRLE movies of chunks of several frames with gaps between them;
-    // the option's other spellings.
+    // Raw and WRLE movies of chunks of several frames with gaps between them,
+    // one sample size for all or a table of them; the option's other spellings.
     for (const std::string format : {"raw ", "WRLE"}) {
         for (const std::string option : {"-u", "-U", "-uncompressed"}) {
             MovieParams p = movie_of(5, 3, 4, format);
             p.chunk_frames = {2, 1, 1};
             p.gaps = {0, 17, 3};
+            p.sample_sizes.assign(format == "WRLE" ? 4 : 0, 45);  // a size for each frame
             cases.push_back({"plain" + option + format.substr(0, 3), option + " {movie} {out}",
                              indexing_text(p, 2, 3, 4) + writing_text("{out}"), 0, true, p, nullptr, avi_order(p)});
         }
@@ -334,6 +323,8 @@ TEST(Cli, CommandLinesAndMovies)
         [](MovieParams& p) { p.depth = 8; });
     add("sample-size", "The movie's frames of 13 bytes fit no 2x2 picture of depth 24\n",
         [](MovieParams& p) { p.sample_size = 13; });
+    add("stsz-count", "The \"stsz\" atom lists 1 sample sizes for 2 frames.\n",
+        [](MovieParams& p) { p.sample_sizes = {12}; });
     add("no-video", "The movie has no video track.\n", [](MovieParams& p) { p.handler = "soun"; });
     add("width-0", "Unsupported picture size 0x2\n", [](MovieParams& p) { p.width = 0; });
     add("huge", "Unsupported picture size 65535x65535\n", [](MovieParams& p) { p = movie_of(65535, 65535, 0); });

@@ -2,14 +2,36 @@
 // seeking so that files of gigabytes can be checked: every RIFF with its
 // frame chunks, its "ix00", the first RIFF's "idx1", the "indx" super index
 // and the header's counts. `errors` lists every place where they disagree.
+// Beside it, the frames of a small file as the converter's own reader finds
+// them.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "avi/avi_reader.h"
+
 namespace test {
+
+inline AviLayout layout_of(const std::vector<unsigned char>& file)
+{
+    AviLayout layout;
+    EXPECT_EQ(read_avi_layout(file.data(), file.size(), layout), AviReadResult::ok);
+    return layout;
+}
+
+inline std::vector<std::vector<unsigned char>> frames_of(const std::vector<unsigned char>& file)
+{
+    std::vector<std::vector<unsigned char>> frames;
+    for (const AviFrameRef& f : layout_of(file).frames) {
+        frames.emplace_back(file.begin() + long(f.offset), file.begin() + long(f.offset + f.size));
+    }
+    return frames;
+}
 
 struct RiffInfo {
     std::uint64_t start = 0, movi_code = 0, ix00 = 0;  // ix00: 0 when there is none

@@ -1,7 +1,9 @@
-// Frames worked on by several threads: the files and messages are those of
-// one thread, whatever the number; the queue writes in order with a bounded
-// number of frames in flight; failures end every thread; a movie cut short
-// while a worker reads its mapping is read instead.
+// Both modes end to end, on one thread and on several: reelunpack gives
+// back byte for byte the file that `reelpack -u` writes, and its pixels; the
+// files and messages are those of one thread, whatever the number; the queue
+// writes in order with a bounded number of frames in flight; failures end
+// every thread; a movie cut short while a worker reads its mapping is read
+// instead.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "avi/avi_reader.h"
 #include "driver/frame_queue.h"
 #include "driver/frames.h"
+#include "support/avi_check.h"
 #include "support/files.h"
 #include "support/mov_builder.h"
 
@@ -24,14 +26,11 @@ using test::Bytes;
 
 std::string with_threads(const std::string& threads) { return "REELPACK_THREADS='" + threads + "' "; }
 
-test::RunResult reelpack(const std::string& threads, const std::string& arguments)
+// A run of reelpack (or reelunpack) on `threads` threads, its messages in `out`.
+test::RunResult run(const std::string& threads, const std::string& arguments, bool unpack = false)
 {
-    return test::run(with_threads(threads) + test::quoted(test::reelpack_bin()) + " " + arguments + " 2>&1");
-}
-
-test::RunResult reelunpack(const std::string& threads, const std::string& arguments)
-{
-    return test::run(with_threads(threads) + test::quoted(test::reelunpack_bin()) + " " + arguments + " 2>&1");
+    const std::string tool = unpack ? test::reelunpack_bin() : test::reelpack_bin();
+    return test::run(with_threads(threads) + test::quoted(tool) + " " + arguments + " 2>&1");
 }
 
 // What a run of a tool leaves: its messages, exit status and output file.
@@ -45,8 +44,10 @@ struct Outcome {
     }
 };
 
-std::string movie_path(const std::string& name) { return test::temp_path("threads-" + name + ".mov"); }
-
+// Every frame type (noise, smooth, grey, a repeat, one colour) in movies of
+// every pixel kind, some cut short: the coded file unpacks to the
+// uncompressed one byte for byte, both give the movie's pixels, and what
+// every tool leaves is that of one thread, whatever the number.
 TEST(Threads, FilesAndMessagesAreThoseOfOneThread)
 {
     struct Movie {
@@ -58,8 +59,11 @@ TEST(Threads, FilesAndMessagesAreThoseOfOneThread)
         bool sound = false;  // with a sound track between the frames
     };
     const Movie movies[] = {
-        {"photo", 33, 17, 9, "raw ", 0, 24},  {"wrle", 7, 5, 4, "WRLE", 0, 24},   {"one", 64, 48, 1, "raw ", 0, 24},
-        {"cut", 31, 9, 6, "raw ", 100, 24},   {"alpha", 19, 11, 5, "raw ", 0, 32}, {"rgb555", 21, 7, 5, "raw ", 0, 16},
+        {"photo", 33, 17, 9, "raw ", 0, 24},     {"wrle", 40, 30, 6, "WRLE", 0, 24},
+        {"one", 64, 48, 1, "raw ", 0, 24},       {"pixel", 1, 1, 5, "raw ", 0, 24},
+        {"tiny", 2, 3, 5, "WRLE", 0, 24},        {"cut", 31, 9, 6, "raw ", 100, 24},
+        {"large", 640, 400, 3, "raw ", 5000, 24}, {"large-wrle", 640, 400, 3, "WRLE", 5000, 24},
+        {"alpha", 19, 11, 5, "raw ", 0, 32},     {"rgb555", 21, 7, 5, "raw ", 0, 16},
         {"sound", 24, 10, 7, "raw ", 0, 24, true},
     };
     for (const Movie& m : movies) {
@@ -68,47 +72,73 @@ TEST(Threads, FilesAndMessagesAreThoseOfOneThread)
         p.width = m.width;
         p.depth = m.depth;
         p.sample_size = static_cast<std::uint32_t>(frame_bytes);
-        for (Bytes& f : p.frames) {
-            f.resize(frame_bytes);
+        for (std::size_t i = 0; i < p.frames.size(); ++i) {
+            p.frames[i].resize(frame_bytes);
+            for (std::size_t k = 0; i % 2 == 1 && k < frame_bytes; ++k) {
+                p.frames[i][k] = static_cast<unsigned char>(k / 3 % std::size_t(m.width) + i);
+            }
         }
         if (m.sound) {
             p.sound_chunk.assign(1100, 0x21);
             p.sound_chunks = 3;
         }
-        if (m.frames > 3) {
-            p.frames[2] = Bytes(p.frames[2].size(), 77);  // one colour
+        if (m.frames > 4) {
+            p.frames[2] = Bytes(frame_bytes, 77);
             p.frames[3] = p.frames[1];
+            for (std::size_t k = 0; k < frame_bytes; ++k) {
+                p.frames[4][k] = static_cast<unsigned char>(k % 3 + 1);
+            }
         }
         Bytes bytes = test::make_movie(p);
         bytes.resize(bytes.size() - m.cut);
-        const std::string movie = movie_path(m.name);
+        const std::string movie = test::temp_path(std::string("threads-") + m.name + ".mov");
         test::write_file(movie, bytes);
         const std::string avi = test::temp_path(std::string("threads-") + m.name + ".avi");
         const std::string coded = avi + ".coded";
+        const std::string plain_file = avi + ".plain";
         ASSERT_EQ(test::reelpack(movie + " " + coded).status, m.cut == 0 ? 0 : 1) << m.name;
+        ASSERT_EQ(test::reelpack("-u " + movie + " " + plain_file).status, m.cut == 0 ? 0 : 1) << m.name;
 
         // Each run's output under one name, so that the messages match too.
         auto pack = [&](const std::string& threads, const std::string& mode) {
-            const auto r = reelpack(threads, mode + movie + " " + avi);
+            const auto r = run(threads, mode + movie + " " + avi);
             return Outcome{r.status, r.out, test::read_file(avi)};
         };
-        auto unpack = [&](const std::string& threads, const std::string& to) {
+        auto unpack = [&](const std::string& threads, const std::string& from, const std::string& to) {
             const std::string pipe = to == "-" ? " > " + avi : "";
-            const auto r = reelunpack(threads, coded + " " + to + pipe);
+            const auto r = run(threads, from + " " + to + pipe, true);
             return Outcome{r.status, r.out, test::read_file(avi)};
         };
         const Outcome packed = pack("1", "");
         const Outcome plain = pack("1", "-u ");
-        const Outcome unpacked = unpack("1", avi);
-        const Outcome piped = unpack("1", "-");
+        const Outcome unpacked = unpack("1", coded, avi);
+        const Outcome piped = unpack("1", coded, "-");
         ASSERT_EQ(packed.file, test::read_file(coded)) << m.name;
-        ASSERT_FALSE(piped.file.empty()) << m.name;
+        EXPECT_TRUE(unpacked == (Outcome{0, "", plain.file})) << m.name << ": " << unpacked.messages;
+        EXPECT_TRUE(unpack("1", plain_file, avi) == unpacked) << m.name;  // passed through
+        EXPECT_TRUE(unpack("1", plain_file, "-").file == piped.file) << m.name;
+        // Raw frames: the movie's, top down, blue first, its missing bytes
+        // black. "raw " rows are stored top down in red, green, blue order,
+        // the others bottom up in blue, green, red order.
+        std::fill(p.frames.back().end() - static_cast<long>(m.cut), p.frames.back().end(), 0);
+        const bool raw = p.format == "raw ";
+        const std::size_t row = std::size_t(m.width) * 3;
+        Bytes expected;
+        for (const Bytes& f : p.frames) {
+            for (int y = 0; y < m.height; ++y) {
+                const unsigned char* from = f.data() + std::size_t(raw ? y : m.height - 1 - y) * row;
+                for (std::size_t x = 0; x < row; x += 3) {
+                    expected.insert(expected.end(), {from[x + (raw ? 2 : 0)], from[x + 1], from[x + (raw ? 0 : 2)]});
+                }
+            }
+        }
+        EXPECT_TRUE(m.depth != 24 || piped.file == expected) << m.name;
         for (const std::string threads : {"2", "3", "8", "40", "0"}) {
             const std::string what = std::string(m.name) + " on " + threads + " threads";
             EXPECT_TRUE(pack(threads, "") == packed) << what;
             EXPECT_TRUE(pack(threads, "-u ") == plain) << what;
-            EXPECT_TRUE(unpack(threads, avi) == unpacked) << what;
-            EXPECT_TRUE(unpack(threads, "-") == piped) << what;
+            EXPECT_TRUE(unpack(threads, coded, avi) == unpacked) << what;
+            EXPECT_TRUE(unpack(threads, coded, "-") == piped) << what;
         }
     }
 }
@@ -118,15 +148,15 @@ TEST(Threads, ACountThatIsNotOneIsRefusedBeforeTheMovieIsRead)
     const std::string missing = test::temp_path("threads-missing.mov");
     const std::string out = test::temp_path("threads-refused.avi");
     for (const char* value : {"-1", "two", "1025", "99999999999999999999", "2 ", "+2", "0x4", "1.5"}) {
-        for (const auto& r : {reelpack(value, missing + " " + out), reelpack(value, "-u " + missing + " " + out),
-                              reelunpack(value, missing + " " + out), reelunpack(value, "--info " + missing)}) {
+        for (const auto& r : {run(value, missing + " " + out), run(value, "-u " + missing + " " + out),
+                              run(value, missing + " " + out, true), run(value, "--info " + missing, true)}) {
             EXPECT_EQ(r.status, 2) << value << ": " << r.out;
             EXPECT_NE(r.out.find("REELPACK_THREADS is \"" + std::string(value) + "\""), std::string::npos) << r.out;
         }
         EXPECT_FALSE(test::file_exists(out)) << value;
     }
     // The largest count is taken: the run goes on to the missing movie.
-    EXPECT_EQ(reelpack("1024", missing + " " + out).out, "Unable to open the input file.\n");
+    EXPECT_EQ(run("1024", missing + " " + out).out, "Unable to open the input file.\n");
     const auto help = test::reelunpack("--help");
     EXPECT_NE(help.out.find("REELPACK_THREADS"), std::string::npos);
 }
@@ -134,7 +164,7 @@ TEST(Threads, ACountThatIsNotOneIsRefusedBeforeTheMovieIsRead)
 TEST(Threads, FailuresEndTheRunCleanly)
 {
     const test::MovieParams p = test::pattern_movie(96, 64, 40);
-    const std::string movie = movie_path("failures");
+    const std::string movie = test::temp_path("threads-failures.mov");
     test::write_file(movie, test::make_movie(p));
     const std::string coded = test::temp_path("threads-failures.avi");
     ASSERT_EQ(test::reelpack(movie + " " + coded).status, 0);
@@ -166,19 +196,18 @@ TEST(Threads, FailuresEndTheRunCleanly)
 
     // Damaged frames are told in order and stood in for as on one thread.
     Bytes damaged = test::read_file(coded);
-    AviLayout layout;
-    ASSERT_EQ(read_avi_layout(damaged.data(), damaged.size(), layout), AviReadResult::ok);
+    const AviLayout layout = test::layout_of(damaged);
     for (const std::size_t f : {1, 2, 17, 39}) {
         damaged[layout.frames[f].offset] = 99;  // no frame type
     }
     const std::string bad = test::temp_path("threads-damaged.avi");
     test::write_file(bad, damaged);
-    const auto one = reelunpack("1", bad + " " + out);
+    const auto one = run("1", bad + " " + out, true);
     const Bytes one_file = test::read_file(out);
     EXPECT_EQ(one.status, 1);
     EXPECT_NE(one.out.find("frame 17 is damaged"), std::string::npos) << one.out;
     for (const char* threads : {"2", "3", "8"}) {
-        const auto several = reelunpack(threads, bad + " " + out);
+        const auto several = run(threads, bad + " " + out, true);
         EXPECT_EQ(several.status, 1);
         EXPECT_EQ(several.out, one.out);
         EXPECT_EQ(test::read_file(out), one_file) << threads;

@@ -1,9 +1,7 @@
-// VLC plays Tarvic AVI files through the plug-in: files that reelpack
-// writes, 24- and 32-bit with null frames, and one with a damaged frame,
-// each played through libvlc with video callbacks that keep every
-// picture, which must be exactly the decoded frames in order. VLC is told to
-// go a frame at a time, so that no picture is dropped for being late on a
-// busy machine and the last one is shown before the file ends.
+// VLC plays Tarvic AVI files through the plug-in, a frame at a time so that
+// no picture is dropped for being late on a busy machine: 24- and 32-bit
+// files with null frames, and one with a damaged frame, each picture exactly
+// the one reelunpack decodes.
 #include <gtest/gtest.h>
 
 #include <cstdarg>
@@ -12,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "avi/avi_reader.h"
+#include "support/avi_check.h"
 #include "support/files.h"
 #include "support/mov_builder.h"
 
@@ -56,8 +54,7 @@ void display_picture(void* opaque, void*)
     Screen* screen = static_cast<Screen*>(opaque);
     std::lock_guard<std::mutex> hold(screen->lock);
     ++screen->displays;
-    // VLC shows a picture again when no new one comes for a while: a
-    // picture is kept when it differs from the one before.
+    // VLC shows a picture again when no new one comes for a while.
     if (screen->shown.empty() || screen->buffer != screen->shown.back()) {
         screen->shown.push_back(screen->buffer);
     }
@@ -87,16 +84,13 @@ bool wait_for(Done done, int seconds)
     return done();
 }
 
-// Plays `path` with the plug-in of this build a frame at a time, receiving
-// each picture top row first in `chroma` ("RV24": blue, green, red;
-// "BGRA"), until `pictures` different ones have been shown, or a few steps
-// past the file's `frames` have not brought them.
+// Plays `path` with the plug-in of this build a frame at a time, each
+// picture top row first in `chroma`, until `pictures` different ones have
+// been shown, or a few steps past the file's `frames` have not brought them.
 Playback play(const std::string& path, const char* chroma, int bytes_per_pixel, std::size_t frames,
               std::size_t pictures)
 {
     ::setenv("VLC_PLUGIN_PATH", TARVIC_VLC_PLUGIN_DIR, 1);
-    // Paused from the start and never a picture dropped for being late: the
-    // steps below show every one.
     const char* const arguments[] = {"--intf=dummy",          "--no-audio",       "--aout=adummy",
                                      "--no-plugins-cache",    "--start-paused",   "--no-drop-late-frames",
                                      "--no-skip-frames",      "--no-video-title-show"};
@@ -121,8 +115,7 @@ Playback play(const std::string& path, const char* chroma, int bytes_per_pixel, 
         std::lock_guard<std::mutex> hold(screen.lock);
         return std::make_pair(screen.displays, screen.shown.size());
     };
-    // A step can be taken before VLC has the next picture, and VLC shows the
-    // picture it has again now and then: each step waits for a display.
+    // Each step waits for a display: VLC may not have the next picture yet.
     for (std::size_t step = 0; step < frames + 4 && counts().second < pictures; ++step) {
         const std::size_t before = counts().first;
         libvlc_media_player_next_frame(player);
@@ -160,9 +153,8 @@ TEST(VlcPlayback, ShowsEveryFrameOfTarvicFiles)
     GTEST_SKIP() << "VLC is not installed (libvlc-dev, libvlccore-dev, vlc-bin, vlc-plugin-base): the plug-in "
                     "was not built and cannot be played";
 #else
-    // Movies of 24-bit (with sound) and 32-bit pixels with repeated frames
-    // (null frames in the file), and one whose fourth frame is then damaged:
-    // VLC reports it and shows the last good picture instead, as reelunpack does.
+    // The damaged file's fourth frame is reported and the last good picture
+    // shown instead, as reelunpack does.
     struct Case {
         const char* name;
         int depth;
@@ -176,8 +168,8 @@ TEST(VlcPlayback, ShowsEveryFrameOfTarvicFiles)
         movie.width = width;
         movie.height = height;
         movie.depth = c.depth;
-        // 5 frames a second: VLC 3 steps through a file this slow one
-        // picture a step; through a short file at 25 it can end after the first.
+        // 5 frames a second: through a short file at 25 VLC 3 can end after
+        // one step.
         movie.sample_duration = 120;
         movie.sample_size = std::uint32_t(width) * height * bytes_per_pixel;
         for (unsigned i = 0; i < 9; ++i) {
@@ -186,8 +178,7 @@ TEST(VlcPlayback, ShowsEveryFrameOfTarvicFiles)
             movie.frames.push_back(i == 1 || i == 2 || i == 5 ? movie.frames.back() : frame);
         }
         if (c.depth == 24 && !c.damaged) {
-            // With sound (1.8 s at 8,000 a second): VLC reads the
-            // interleaved file and shows every frame.
+            // Interleaved with sound (1.8 s at 8,000 a second).
             movie.sound_chunk.assign(3200, 0x40);
             movie.sound_chunks = 9;
         }
@@ -197,9 +188,7 @@ TEST(VlcPlayback, ShowsEveryFrameOfTarvicFiles)
         ASSERT_EQ(test::reelpack(test::quoted(movie_path) + " " + test::quoted(path) + " >/dev/null").status, 0);
         if (c.damaged) {
             Bytes file = test::read_file(path);
-            AviLayout layout;
-            ASSERT_EQ(read_avi_layout(file.data(), file.size(), layout), AviReadResult::ok);
-            file[layout.frames[3].offset + 4] ^= 0x40;  // a channel offset
+            file[test::layout_of(file).frames[3].offset + 4] ^= 0x40;  // a channel offset
             test::write_file(path, file);
         }
         const std::vector<Bytes> expected = unpacked_pictures(path, bytes_per_pixel);
