@@ -25,52 +25,6 @@ Offsets offsets_of(const FrameTable& table)
     return offsets;
 }
 
-TEST(FrameOffsets, FollowTheSampleTablesAndRefuseWhatAnAviCannotCount)
-{
-    const struct {
-        std::vector<sample_to_chunk> records;
-        std::vector<std::uint64_t> chunks;
-        std::uint32_t frame_size;
-        std::vector<std::uint32_t> sizes;
-        Offsets offsets;
-    } cases[] = {
-        {{{1, 1, 1}}, {100, 200, 300}, 10, {}, {100, 200, 300}},
-        {{{1, 2, 1}, {3, 1, 1}}, {1000, 2000, 3000, 4000}, 7, {}, {1000, 1007, 2000, 2007, 3000, 4000}},
-        {{}, {1, 2}, 5, {}, {}},
-        {{{1, 3, 1}}, {}, 5, {}, {}},
-        // The first record applies from the first chunk whatever its number
-        // says; chunks of no frames are passed over.
-        {{{5, 2, 1}}, {10}, 1, {}, {10, 11}},
-        {{{1, 2, 1}, {2, 0, 1}, {4, 1, 1}}, {10, 20, 30, 40}, 1, {}, {10, 11, 40}},
-        // Offsets past 4 GiB, and a size per sample placing frames in a chunk.
-        {{{1, 3, 1}}, {0x1F0000000u}, 0x10000000u, {}, {0x1F0000000u, 0x200000000u, 0x210000000u}},
-        {{{1, 3, 1}}, {100}, 0, {4, 4, 9}, {100, 104, 108}},
-    };
-    for (const auto& c : cases) {
-        FrameTable table;
-        const SampleSizes sizes{c.sizes.empty() ? c.frame_size : 0, c.sizes.data(), std::uint32_t(c.sizes.size())};
-        ASSERT_EQ(calc_frame_offsets(c.records.data(), std::uint32_t(c.records.size()), c.chunks.data(),
-                                     std::uint32_t(c.chunks.size()), sizes, SampleTimes{}, table),
-                  IndexResult::ok);
-        EXPECT_EQ(offsets_of(table), c.offsets);
-    }
-    // Room is taken by runs, not by frames.
-    const sample_to_chunk many = {1, 2000000000u, 1};
-    const std::uint64_t chunks[2] = {0, 0};
-    FrameTable table;
-    ASSERT_EQ(calc_frame_offsets(&many, 1, chunks, 1, SampleSizes{3}, SampleTimes{}, table), IndexResult::ok);
-    EXPECT_EQ(table.total_frames, 2000000000);
-    EXPECT_EQ(table.runs.size(), 1u);
-    const sample_to_chunk half = {1, 0x40000000u, 1};
-    FrameTable refused;
-    EXPECT_EQ(calc_frame_offsets(&half, 1, chunks, 2, SampleSizes{3}, SampleTimes{}, refused),
-              IndexResult::too_many_frames);
-    const std::uint32_t sizes[2] = {3, 3};
-    EXPECT_EQ(calc_frame_offsets(&many, 1, chunks, 1, SampleSizes{0, sizes, 2}, SampleTimes{}, refused),
-              IndexResult::too_few_sizes);
-    EXPECT_EQ(refused.total_frames, 0);
-}
-
 struct Indexed {
     bool ok = false;
     std::string report;
