@@ -1,9 +1,9 @@
 // Outputs past 2 GiB, end to end: a movie of a few megabytes whose chunk
 // offset table lists three stored 1920 x 1080 noise frames over and over
 // describes 440 frames (2.7 GB). Both modes must write files that ffprobe
-// and ffmpeg read in full and that reelunpack gives back frame for frame.
-// These tests write gigabytes; they run once per suite and delete what they
-// write.
+// and ffmpeg read in full and that reelunpack gives back frame for frame,
+// with sound too. This test writes gigabytes; it runs once per suite and
+// deletes what it writes.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -19,89 +19,84 @@ namespace {
 
 using test::Bytes;
 
-constexpr int width = 1920;
-constexpr int height = 1080;
-constexpr int stored_frames = 3;
 constexpr int frames = 440;
 
-// Three stored noise frames listed over and over.
-test::MovieParams long_movie()
+std::vector<std::string> lines(const std::string& text)
 {
-    test::MovieParams p;
-    p.width = width;
-    p.height = height;
-    for (int k = 0; k < stored_frames; ++k) {
-        p.frames.push_back(test::pattern_frame(width, height, static_cast<unsigned>(k + 100)));
+    std::vector<std::string> result;
+    for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
+        end = text.find('\n', at);
+        result.push_back(text.substr(at, end - at));
     }
-    for (int i = 0; i < frames; ++i) {
-        p.chunk_order.push_back(static_cast<std::uint32_t>(i % stored_frames));
-    }
-    return p;
+    return result;
 }
 
-class LongFile : public testing::Test {
-protected:
-    static std::string movie;
-    static std::vector<std::string> expected;  // "size,md5" of each frame, bgr24 top down
-
-    static void SetUpTestSuite()
-    {
-        const test::MovieParams p = long_movie();
-        movie = test::temp_path("long.mov");
-        test::write_file(movie, test::make_movie(p));
-
-        // The stored frames as ffmpeg sees them: "raw " rows are RGB, top down.
-        const std::string raw = test::temp_path("long.rgb");
-        Bytes all;
-        for (const Bytes& f : p.frames) {
-            all.insert(all.end(), f.begin(), f.end());
-        }
-        test::write_file(raw, all);
-        const std::vector<std::string> stored =
-            lines(test::run("ffmpeg -v error -f rawvideo -pix_fmt rgb24 -video_size 1920x1080 -i " + raw +
-                            " -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | cut -d, -f5,6")
-                      .out);
-        std::remove(raw.c_str());
-        expected.clear();
-        for (int i = 0; i < frames && stored.size() == stored_frames; ++i) {
-            expected.push_back(stored[static_cast<std::size_t>(i % stored_frames)]);
-        }
-    }
-
-    static void TearDownTestSuite() { std::remove(movie.c_str()); }
-
-    void SetUp() override
-    {
-        if (!test::have_program("ffmpeg") || !test::have_program("ffprobe")) {
-            GTEST_SKIP() << "ffmpeg is not installed";
-        }
-        ASSERT_EQ(expected.size(), std::size_t(frames));
-    }
-
-    static std::vector<std::string> lines(const std::string& text)
-    {
-        std::vector<std::string> result;
-        for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
-            end = text.find('\n', at);
-            result.push_back(text.substr(at, end - at));
-        }
-        return result;
-    }
-};
-
-std::string LongFile::movie;
-std::vector<std::string> LongFile::expected;
-
-TEST_F(LongFile, BothModesPassTwoGibibytes)
+// Both modes, and -u again with a sound track (one stored 0.4 s chunk
+// listed 44 times, 17.6 s at 8,000 a second), read past 2 GiB through the
+// streams' own indexes.
+TEST(LongFile, EveryFrameAndSampleBeyondTwoGibibytes)
 {
-    for (const std::string mode : {"-u ", ""}) {
+    if (!test::have_program("ffmpeg") || !test::have_program("ffprobe")) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    test::MovieParams p = test::pattern_movie(1920, 1080, 3, "raw ", 100);
+    for (int i = 0; i < frames; ++i) {
+        p.chunk_order.push_back(static_cast<std::uint32_t>(i % 3));
+    }
+    const std::string movie = test::temp_path("long.mov");
+    test::write_file(movie, test::make_movie(p));
+    // The stored frames as ffmpeg sees them: "raw " rows are RGB, top down.
+    const std::string raw = test::temp_path("long.rgb");
+    Bytes all;
+    for (const Bytes& f : p.frames) {
+        all.insert(all.end(), f.begin(), f.end());
+    }
+    test::write_file(raw, all);
+    const std::vector<std::string> stored =
+        lines(test::run("ffmpeg -v error -f rawvideo -pix_fmt rgb24 -video_size 1920x1080 -i " + raw +
+                        " -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | cut -d, -f5,6")
+                  .out);
+    std::remove(raw.c_str());
+    ASSERT_EQ(stored.size(), 3u);
+    std::vector<std::string> expected;  // "size,md5" of each frame, bgr24 top down
+    for (int i = 0; i < frames; ++i) {
+        expected.push_back(stored[static_cast<std::size_t>(i % 3)]);
+    }
+
+    Bytes heard;  // as the AVI holds it: little-endian
+    for (int i = 0; i < 3200; ++i) {
+        const unsigned v = static_cast<unsigned>(i * 37) & 0xFFFF;
+        p.sound_chunk.push_back(static_cast<unsigned char>(v >> 8));
+        p.sound_chunk.push_back(static_cast<unsigned char>(v));
+    }
+    p.sound_chunks = 44;
+    for (std::uint32_t c = 0; c < p.sound_chunks; ++c) {
+        for (std::size_t i = 0; i < p.sound_chunk.size(); i += 2) {
+            heard.insert(heard.end(), {p.sound_chunk[i + 1], p.sound_chunk[i]});
+        }
+    }
+    const std::string with_sound = test::temp_path("long-sound.mov");
+    test::write_file(with_sound, test::make_movie(p));
+
+    for (const std::string mode : {"-u ", "", "sound"}) {
+        const bool sound = mode == "sound";
         const std::string out = test::temp_path("long.avi");
-        const auto r = test::reelpack(mode + movie + " " + out);
+        const auto r = test::reelpack(sound ? "-u " + with_sound + " " + out : mode + movie + " " + out);
         EXPECT_EQ(r.status, 0) << r.out;
+        // ffprobe counts every packet, 440 frames at 25 a second.
+        EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -count_packets -show_entries "
+                            "stream=duration,nb_read_packets -of csv=p=0 " + out)
+                      .out,
+                  "17.600000,440\n");
+        if (sound) {
+            EXPECT_GT(std::stoull("0" + test::run("stat -c %s " + out).out), avi_first_riff_limit);
+            const std::string decoded = test::run("ffmpeg -v error -i " + out + " -map 0:a -f s16le -").out;
+            EXPECT_TRUE(decoded == std::string(heard.begin(), heard.end())) << decoded.size() << " of " << heard.size();
+            std::remove(out.c_str());
+            continue;
+        }
         // The structure is consistent and holds every frame, past 2 GiB with
-        // a first RIFF below it and AVIX RIFFs of at most 1 GiB; ffprobe
-        // counts every packet, 440 frames at 25 a second; reelunpack (and
-        // ffmpeg, for plain frames) gives back every frame.
+        // a first RIFF below it and AVIX RIFFs of at most 1 GiB.
         const test::AviStructure s = test::read_avi_structure(out);
         ASSERT_TRUE(s.errors.empty()) << s.errors.front();
         EXPECT_GT(s.file_size, avi_first_riff_limit);
@@ -111,10 +106,7 @@ TEST_F(LongFile, BothModesPassTwoGibibytes)
             EXPECT_LE(s.riffs[i].size + 8u, avi_riff_limit);
         }
         EXPECT_EQ(s.dmlh_total, std::uint32_t(frames));
-        EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -count_packets -show_entries "
-                            "stream=duration,nb_read_packets -of csv=p=0 " + out)
-                      .out,
-                  "17.600000,440\n");
+        // reelunpack (and ffmpeg, for plain frames) gives back every frame.
         EXPECT_EQ(lines(test::run(test::quoted(test::reelunpack_bin()) + " " + out +
                                   " - | ffmpeg -v error -f rawvideo -pix_fmt bgr24 -video_size 1920x1080 -framerate 25"
                                   " -i - -f framemd5 - | grep -v '^#' | cut -d, -f5,6")
@@ -127,40 +119,7 @@ TEST_F(LongFile, BothModesPassTwoGibibytes)
         }
         std::remove(out.c_str());
     }
-}
-
-// The same movie with a sound track (one stored 0.4 s chunk listed 44
-// times, 17.6 s at 8,000 a second): ffmpeg reads every sample of it past
-// 2 GiB through the sound's own indexes, and every frame.
-TEST_F(LongFile, SoundPassesTwoGibibytes)
-{
-    test::MovieParams p = long_movie();
-    Bytes heard;  // as the AVI holds it: little-endian
-    for (int i = 0; i < 3200; ++i) {
-        const unsigned v = static_cast<unsigned>(i * 37) & 0xFFFF;
-        p.sound_chunk.push_back(static_cast<unsigned char>(v >> 8));
-        p.sound_chunk.push_back(static_cast<unsigned char>(v));
-    }
-    p.sound_chunks = 44;
-    for (std::uint32_t c = 0; c < p.sound_chunks; ++c) {
-        for (std::size_t i = 0; i < p.sound_chunk.size(); i += 2) {
-            heard.push_back(p.sound_chunk[i + 1]);
-            heard.push_back(p.sound_chunk[i]);
-        }
-    }
-    const std::string with_sound = test::temp_path("long-sound.mov");
-    test::write_file(with_sound, test::make_movie(p));
-    const std::string out = test::temp_path("long-sound.avi");
-    const auto r = test::reelpack("-u " + with_sound + " " + out);
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_GT(std::stoull("0" + test::run("stat -c %s " + out).out), avi_first_riff_limit);
-    const std::string decoded = test::run("ffmpeg -v error -i " + out + " -map 0:a -f s16le -").out;
-    EXPECT_TRUE(decoded == std::string(heard.begin(), heard.end())) << decoded.size() << " of " << heard.size();
-    EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -count_packets -show_entries "
-                        "stream=nb_read_packets -of csv=p=0 " + out)
-                  .out,
-              "440\n");
-    std::remove(out.c_str());
+    std::remove(movie.c_str());
     std::remove(with_sound.c_str());
 }
 
