@@ -125,7 +125,8 @@ TEST(Unpack, DamagedFilesDecodeAsFarAsTheyCan)
         c.damage(b);
         const std::string path = test::temp_path(std::string("hostile-") + c.name + ".avi");
         test::write_file(path, b);
-        const auto r = test::reelunpack(path + " " + path + ".out.avi");
+        const std::string unpack = "REELPACK_THREADS=8 " + test::quoted(test::reelunpack_bin()) + " ";
+        const auto r = test::run(unpack + path + " " + path + ".out.avi 2>&1");
         EXPECT_EQ(r.status, c.status) << c.name << ": " << r.out;
         EXPECT_NE(r.out.find(c.message), std::string::npos) << c.name << ": " << r.out;
         const std::vector<Bytes> back = test::frames_of(test::read_file(path + ".out.avi"));
@@ -135,6 +136,10 @@ TEST(Unpack, DamagedFilesDecodeAsFarAsTheyCan)
         EXPECT_EQ(back[0], plain[0]) << c.name;
         EXPECT_EQ(back[1], plain[frame1_damaged ? 0 : 1]) << c.name;
         EXPECT_EQ(back[3], plain[3]) << c.name;
+        // Told and stood in for on eight threads as on one.
+        const auto one = test::run("REELPACK_THREADS=1 " + test::quoted(test::reelunpack_bin()) + " " + path + " " + path + ".1.avi 2>&1");
+        EXPECT_EQ(one.out, r.out) << c.name;
+        EXPECT_TRUE(test::read_file(path + ".1.avi") == test::read_file(path + ".out.avi")) << c.name;
     }
 }
 

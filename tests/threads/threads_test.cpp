@@ -16,7 +16,6 @@
 
 #include "driver/frame_queue.h"
 #include "driver/frames.h"
-#include "support/avi_check.h"
 #include "support/files.h"
 #include "support/mov_builder.h"
 
@@ -192,25 +191,6 @@ TEST(Threads, FailuresEndTheRunCleanly)
             }
             std::remove(out.c_str());
         }
-    }
-
-    // Damaged frames are told in order and stood in for as on one thread.
-    Bytes damaged = test::read_file(coded);
-    const AviLayout layout = test::layout_of(damaged);
-    for (const std::size_t f : {1, 2, 17, 39}) {
-        damaged[layout.frames[f].offset] = 99;  // no frame type
-    }
-    const std::string bad = test::temp_path("threads-damaged.avi");
-    test::write_file(bad, damaged);
-    const auto one = run("1", bad + " " + out, true);
-    const Bytes one_file = test::read_file(out);
-    EXPECT_EQ(one.status, 1);
-    EXPECT_NE(one.out.find("frame 17 is damaged"), std::string::npos) << one.out;
-    for (const char* threads : {"2", "3", "8"}) {
-        const auto several = run(threads, bad + " " + out, true);
-        EXPECT_EQ(several.status, 1);
-        EXPECT_EQ(several.out, one.out);
-        EXPECT_EQ(test::read_file(out), one_file) << threads;
     }
 }
 
