@@ -254,20 +254,14 @@ TEST(TarvicFrames, TheCodecChoosesTheFrameType)
     raw.codec.input_order = PixelOrder::movie;
     EXPECT_EQ(raw.code(solid(32, {9, 8, 7})), (Bytes{6, 7, 8, 9}));
 
-    // Null frames: off, a repeat is coded in full and not kept, so turned on
+    // Null frames off: a repeat is coded in full and not kept, so turned on
     // again it is compared only once it has been kept.
-    Coder n(8, 8, 24, false, true);
+    Coder n(8, 8);
     const Bytes frame = picture("noise", 8, 8, 3, 3);
-    EXPECT_EQ(n.code(frame)[0], FRAME_RGB24);
-    EXPECT_TRUE(n.code(frame).empty());
-    Bytes last = frame;
-    last.back() ^= 1;
-    EXPECT_FALSE(n.code(last).empty());
-    n.codec.detect_null_frames = 0;
-    EXPECT_FALSE(n.code(last).empty());
+    EXPECT_FALSE(n.code(frame).empty());
     n.codec.detect_null_frames = 1;
-    EXPECT_FALSE(n.code(last).empty());
-    EXPECT_TRUE(n.code(last).empty());
+    EXPECT_FALSE(n.code(frame).empty());
+    EXPECT_TRUE(n.code(frame).empty());
 }
 
 TEST(TarvicFrames, DamagedFramesAreRefusedAndLeaveThePicture)

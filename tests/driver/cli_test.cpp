@@ -357,49 +357,6 @@ TEST(Cli, CommandLinesAndMovies)
     for (const char* topic : {"\n  -u ", "--version", "REELPACK_THREADS", "Exit status"}) {
         EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
     }
-    struct stat device;  // the runs onto /dev/full leave it a device
-    ASSERT_EQ(::stat("/dev/full", &device), 0);
-    EXPECT_TRUE(S_ISCHR(device.st_mode));
-}
-
-// The progress line of both tools: drawn on a terminal (a pseudo-terminal
-// made by script), up to the last frame, and cleared before the closing
-// lines; nothing on standard error in a pipe.
-TEST(Cli, ProgressOnlyOnATerminal)
-{
-    if (!test::have_program("script")) {
-        GTEST_SKIP() << "script (util-linux) is not installed";
-    }
-    const std::string movie = test::temp_path("progress.mov");
-    test::write_file(movie, test::make_movie(movie_of(16, 8, 5)));
-    const std::string packed = test::temp_path("progress.avi");
-    const std::string plain = test::temp_path("progress-u.avi");
-    const struct {
-        std::string command;
-        std::string line;     // the progress line at the end
-        std::string closing;  // what follows it on standard output
-    } cases[] = {
-        {test::reelpack_bin() + " " + movie + " " + packed, "reelpack: frame 5 of 5 (100%)",
-         "Finished writing file " + packed},
-        {test::reelpack_bin() + " -u " + movie + " " + plain, "reelpack: frame 5 of 5 (100%)",
-         "Finished writing file " + plain},
-        {test::reelunpack_bin() + " " + packed + " " + plain, "reelunpack: frame 5 of 5 (100%)", ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.command);
-        const auto piped = test::run(c.command + " 2>&1 >/dev/null");
-        EXPECT_EQ(piped.status, 0);
-        EXPECT_EQ(piped.out, "");
-        const auto shown = test::run("script -qec '" + c.command + "' /dev/null </dev/null");
-        EXPECT_EQ(shown.status, 0);
-        const std::size_t line = shown.out.rfind(c.line);
-        ASSERT_NE(line, std::string::npos) << shown.out;
-        EXPECT_EQ(shown.out.substr(line - 1, 1), "\r");
-        const std::size_t cleared = shown.out.find("\r\033[K", line);
-        ASSERT_NE(cleared, std::string::npos);
-        EXPECT_EQ(shown.out.substr(cleared + 4, c.closing.size()), c.closing);
-        EXPECT_EQ(shown.out.find("frame", cleared), std::string::npos);
-    }
 }
 
 }  // namespace

@@ -1,21 +1,12 @@
 // Both modes end to end, on one thread and on several: reelunpack gives
 // back byte for byte the file that `reelpack -u` writes, and its pixels; the
-// files and messages are those of one thread, whatever the number; the queue
-// writes in order with a bounded number of frames in flight; failures end
-// every thread; a movie cut short while a worker reads its mapping is read
-// instead.
+// files and messages are those of one thread, whatever the number (the
+// frame queue's order and slots held to); failures end every thread.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "driver/frame_queue.h"
-#include "driver/frames.h"
 #include "support/files.h"
 #include "support/mov_builder.h"
 
@@ -192,74 +183,6 @@ TEST(Threads, FailuresEndTheRunCleanly)
             std::remove(out.c_str());
         }
     }
-}
-
-TEST(FrameQueue, WritesInOrderWithFramesInFlightBounded)
-{
-    struct Case {
-        int threads;
-        std::size_t frames, slots, fail_at;  // fail_at: the write that fails, or frames
-    };
-    const Case cases[] = {{2, 1, 3, 1}, {3, 60, 4, 60}, {8, 30, 12, 30}, {4, 3, 6, 3}, {3, 60, 5, 20}, {2, 9, 2, 0}};
-    for (const Case& c : cases) {
-        std::vector<std::atomic<long>> owner(c.slots);
-        for (auto& o : owner) {
-            o = -1;
-        }
-        std::vector<std::atomic<int>> busy(std::size_t(c.threads));
-        std::atomic<bool> fault{false};
-        std::size_t next_take = 0;
-        std::size_t next_write = 0;
-        const bool complete = run_in_order(
-            c.threads, c.frames, c.slots,
-            [&](std::size_t i) { fault = fault || i != next_take++; },
-            [&](std::size_t w, std::size_t i) {
-                // Each worker alone on its own things, each slot held by one frame.
-                fault = fault || busy[w]++ != 0 || owner[i % c.slots].exchange(long(i)) != -1;
-                std::this_thread::sleep_for(std::chrono::microseconds((i * 7919) % 13 * 100));
-                --busy[w];
-            },
-            [&](std::size_t i) {
-                fault = fault || i != next_write++ || owner[i % c.slots].exchange(-1) != long(i);
-                return i != c.fail_at;
-            });
-        EXPECT_EQ(complete, c.fail_at >= c.frames) << c.frames;
-        EXPECT_EQ(next_write, std::min(c.fail_at + 1, c.frames)) << c.frames;
-        EXPECT_FALSE(fault) << c.threads << " threads, " << c.frames << " frames";
-    }
-}
-
-TEST(MovieFrames, AMovieCutShortIsReadInsteadByTheWorkersThatFault)
-{
-    // Two workers at once on the lost end, each with its own buffer.
-    const std::size_t frame = 3 * 4096 * 4;
-    const std::string path = test::temp_path("threads-cut.bin");
-    const Bytes movie = test::pattern_frame(4 * 4096, 4, 9);
-    test::write_file(path, movie);
-    MovieFrames frames;
-    ASSERT_TRUE(frames.open(path.c_str(), frame, nullptr));
-    ASSERT_NE(frames.mapped(3 * frame), nullptr);
-    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(2 * frame + 4096)), 0);
-    Bytes seen[2] = {Bytes(frame), Bytes(frame)};
-    Bytes buffers[2] = {Bytes(frame), Bytes(frame)};
-    bool complete[2] = {true, true};
-    std::vector<std::thread> workers;
-    for (int w = 0; w < 2; ++w) {
-        workers.emplace_back([&, w] {
-            complete[w] = frames.use_frame((2 + std::size_t(w)) * frame, buffers[w].data(),
-                                           [&](const unsigned char* pixels) { std::memcpy(seen[w].data(), pixels, frame); });
-        });
-    }
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
-    Bytes expected(movie.begin() + static_cast<long>(2 * frame), movie.begin() + static_cast<long>(2 * frame + 4096));
-    expected.resize(frame, 0);
-    EXPECT_FALSE(complete[0] || complete[1]);
-    EXPECT_EQ(seen[0], expected);
-    EXPECT_EQ(seen[1], Bytes(frame, 0));
-    EXPECT_EQ(frames.mapped(0), nullptr);  // the mapping is given up
-    std::remove(path.c_str());
 }
 
 }  // namespace
