@@ -41,13 +41,6 @@ if [[ $exported != "$declared" ]]; then
     fail "the shared library exports other symbols than tarvic.h declares"
 fi
 
-# The header serves C++ as well as C.
-echo '#include <tarvic.h>
-int main() { tarvic_decoder* d = nullptr; return tarvic_decoder_create(2, 2, 24, &d) == TARVIC_OK ? 0 : 1; }' \
-    >"$work/use.cpp"
-c++ -std=c++17 -Wall -Wextra -Werror -I"$prefix/include" "$work/use.cpp" -L"$libdir" -ltarvic -o "$work/use"
-LD_LIBRARY_PATH=$libdir "$work/use" || fail "a C++ program cannot use the library"
-
 # The example through pkg-config, with the shared library and with the
 # static one.
 export PKG_CONFIG_PATH=$libdir/pkgconfig
