@@ -223,7 +223,8 @@ TEST_P(TarvicRoundTrip, EveryPictureComesBackExactly)
             Bytes library_coded(tarvic_bound(w, h, bits));
             std::size_t sizes[2] = {};
             for (std::size_t& size : sizes) {  // the second a repeat: a null frame
-                ASSERT_EQ(tarvic_encode(encoder, top, stride, library_coded.data(), library_coded.size(), &size), TARVIC_OK);
+                ASSERT_EQ(tarvic_encode(encoder, top, stride, library_coded.data(), library_coded.size(), &size),
+                          TARVIC_OK);
             }
             EXPECT_TRUE(Bytes(library_coded.begin(), library_coded.begin() + long(sizes[0])) == expected);
             EXPECT_EQ(sizes[1], 0u);

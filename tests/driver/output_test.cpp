@@ -68,11 +68,11 @@ TEST(Output, InterruptedOrKilledRunsLeaveTheEarlierFile)
     for (const auto& c : cases) {
         const std::string folder = test::quoted(test::temp_path(c.name));
         const std::string script =
-            "export LC_ALL=C; rm -rf " + folder + "; mkdir " + folder + " && cd " + folder + " && echo earlier >out.avi && " +
-            "{ REELPACK_THREADS=" + c.threads + " " + c.command + " out.avi >/dev/null 2>&1 & pid=$!; } && " +
-            "until [ \"$(stat -c %s .out.avi.*.part 2>/dev/null)\" -ge " + std::to_string(c.bytes) + " ] 2>/dev/null; " +
-            "do kill -0 $pid || break; sleep 0.001; done; kill -" + c.signal + " $pid; wait $pid; " +
-            "echo $? $(ls -A | sed 's/^[.]out[.]avi[.].*[.]part$/part/') $(cat out.avi)";
+            "export LC_ALL=C; rm -rf " + folder + "; mkdir " + folder + " && cd " + folder +
+            " && echo earlier >out.avi && { REELPACK_THREADS=" + c.threads + " " + c.command +
+            " out.avi >/dev/null 2>&1 & pid=$!; } && until [ \"$(stat -c %s .out.avi.*.part 2>/dev/null)\" -ge " +
+            std::to_string(c.bytes) + " ] 2>/dev/null; do kill -0 $pid || break; sleep 0.001; done; kill -" +
+            c.signal + " $pid; wait $pid; echo $? $(ls -A | sed 's/^[.]out[.]avi[.].*[.]part$/part/') $(cat out.avi)";
         const int status = std::string(c.signal) == "KILL" ? 137 : std::string(c.signal) == "INT" ? 130
                            : std::string(c.signal) == "TERM" ? 143 : 129;
         const std::string left = std::string(c.signal) == "KILL" ? " part" : "";
@@ -109,16 +109,18 @@ TEST(OutputKinds, ModesLinksAndDevices)
     for (const auto& c : cases) {
         const std::string folder = test::quoted(test::temp_path(std::string("kinds-") + c.name));
         const std::string file = std::string(c.left).substr(0, std::string(c.left).find(' '));
-        const auto r = test::run("rm -rf " + folder + "; mkdir " + folder + " && cd " + folder + " && umask " + c.umask +
-                                 " && " + c.prepare + " && " + test::quoted(test::reelpack_bin()) + " -u " + movie + " " +
-                                 c.output + " >/dev/null && cmp " + file + " " + reference + " && echo " + file +
-                                 " $(stat -c %A " + file + ") $(find . \\( -name '*.part' -o -type l \\) -print)");
+        const auto r = test::run("rm -rf " + folder + "; mkdir " + folder + " && cd " + folder + " && umask " +
+                                 c.umask + " && " + c.prepare + " && " + test::quoted(test::reelpack_bin()) + " -u " +
+                                 movie + " " + c.output + " >/dev/null && cmp " + file + " " + reference +
+                                 " && echo " + file + " $(stat -c %A " + file +
+                                 ") $(find . \\( -name '*.part' -o -type l \\) -print)");
         EXPECT_EQ(r.out, std::string(c.left) + "\n") << c.name;
         test::run("rm -rf " + folder);
     }
     // A device is written in place, never replaced.
     EXPECT_EQ(test::run(test::quoted(test::reelpack_bin()) + " -u " + movie + " /dev/null >/dev/null && " +
-                        test::quoted(test::reelunpack_bin()) + " " + reference + " /dev/null && test -c /dev/null && echo device")
+                        test::quoted(test::reelunpack_bin()) + " " + reference +
+                        " /dev/null && test -c /dev/null && echo device")
                   .out,
               "device\n");
 }

@@ -44,14 +44,6 @@ struct AviStructure {
     std::vector<RiffInfo> riffs;
     std::uint32_t avih_total = 0, strh_length = 0, dmlh_total = 0;
     std::vector<std::string> errors;
-    std::vector<std::size_t> frames_per_riff() const
-    {
-        std::vector<std::size_t> counts;
-        for (const RiffInfo& r : riffs) {
-            counts.push_back(r.frames.size());
-        }
-        return counts;
-    }
 };
 
 inline AviStructure read_avi_structure(const std::string& path)
