@@ -1,12 +1,17 @@
 // Both modes end to end, on one thread and on several: reelunpack gives
 // back byte for byte the file that `reelpack -u` writes, and its pixels; the
 // files and messages are those of one thread, whatever the number (the
-// frame queue's order and slots held to); failures end every thread.
+// frame queue's order and slots held to); failures end every thread; a
+// movie cut short while workers read its mapping is read instead.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "driver/frames.h"
 #include "support/avi_check.h"
 #include "support/files.h"
 #include "support/mov_builder.h"
@@ -178,6 +183,39 @@ TEST(Threads, FailuresEndTheRunCleanly)
             std::remove(out.c_str());
         }
     }
+}
+
+TEST(MovieFrames, AMovieCutShortIsReadInsteadByTheWorkersThatFault)
+{
+    // Two workers at once on the lost end, each with its own buffer.
+    const std::size_t frame = 3 * 4096 * 4;
+    const std::string path = test::temp_path("threads-cut.bin");
+    const Bytes movie = test::pattern_frame(4 * 4096, 4, 9);
+    test::write_file(path, movie);
+    MovieFrames frames;
+    ASSERT_TRUE(frames.open(path.c_str(), frame, nullptr));
+    ASSERT_NE(frames.mapped(3 * frame), nullptr);
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(2 * frame + 4096)), 0);
+    Bytes seen[2] = {Bytes(frame), Bytes(frame)};
+    Bytes buffers[2] = {Bytes(frame), Bytes(frame)};
+    bool complete[2] = {true, true};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 2; ++w) {
+        workers.emplace_back([&, w] {
+            complete[w] = frames.use_frame((2 + std::size_t(w)) * frame, buffers[w].data(),
+                                           [&](const unsigned char* pixels) { std::memcpy(seen[w].data(), pixels, frame); });
+        });
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    Bytes expected(movie.begin() + static_cast<long>(2 * frame), movie.begin() + static_cast<long>(2 * frame + 4096));
+    expected.resize(frame, 0);
+    EXPECT_FALSE(complete[0] || complete[1]);
+    EXPECT_EQ(seen[0], expected);
+    EXPECT_EQ(seen[1], Bytes(frame, 0));
+    EXPECT_EQ(frames.mapped(0), nullptr);  // the mapping is given up
+    std::remove(path.c_str());
 }
 
 }  // namespace
