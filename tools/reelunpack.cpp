@@ -34,6 +34,7 @@
 #include "codec/codec.h"
 #include "codec/decoder.h"
 #include "driver/frame_queue.h"
+#include "driver/frames.h"
 #include "driver/pages.h"
 #include "driver/progress.h"
 #include "driver/threads.h"
@@ -228,24 +229,6 @@ struct UnpackedFrame {
     bool repeat = false;  // a frame of no bytes: the picture before it again
 };
 
-// Reads `size` bytes at `offset`; false when the file does not hold them.
-bool read_at(int fd, unsigned char* into, std::size_t size, std::uint64_t offset)
-{
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, into, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        into += n;
-        offset += static_cast<std::uint64_t>(n);
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Decodes frame i of the file into the slot's picture, which is written
 // only when the frame decodes. Any number of frames may be decoded at once,
 // each with a decoder and a buffer (`room` bytes) of its own. A frame that
@@ -260,7 +243,7 @@ void unpack_frame(const MappedFile& input, const AviLayout& layout, const Stream
     out.status = Status::ok;
     out.repeat = stream.tarvic && frame.size == 0;
     if (frame.size <= room) {
-        if (!read_at(input.fd, buffer, frame.size, frame.offset)) {
+        if (read_at(input.fd, buffer, frame.size, frame.offset) != frame.size) {
             out.status = Status::truncated;  // the file was cut short since its index was read
             return;
         }
@@ -346,9 +329,12 @@ int main(int argc, char** argv)
     const std::size_t slots = workers == 1 ? 1 : std::size_t(workers) + 1;
     std::unique_ptr<TarvicDecoder[]> decoders(new (std::nothrow) TarvicDecoder[std::size_t(workers)]);
     std::unique_ptr<UnpackedFrame[]> unpacked(new (std::nothrow) UnpackedFrame[slots]);
-    if (decoders == nullptr || unpacked == nullptr) {
+    const auto out_of_memory = [&] {
         std::fprintf(stderr, "reelunpack: not enough memory for %dx%d frames\n", layout.width, layout.height);
         return exit_failure;
+    };
+    if (decoders == nullptr || unpacked == nullptr) {
+        return out_of_memory();
     }
     // Each worker's buffer holds the largest frame of the file, up to a
     // decoded frame's size; larger ones are decoded in the mapping.
@@ -388,8 +374,7 @@ int main(int argc, char** argv)
     for (std::size_t slot = 0; slot < slots + (workers == 1 ? 0 : 1); ++slot) {
         pictures.held.push_back(acquire_block(stream.frame_bytes + 3));
         if (pictures.held.back() == nullptr) {
-            std::fprintf(stderr, "reelunpack: not enough memory for %dx%d frames\n", layout.width, layout.height);
-            return exit_failure;
+            return out_of_memory();
         }
         std::memset(pictures.held.back(), 0, stream.frame_bytes + 3);
     }
@@ -400,8 +385,7 @@ int main(int argc, char** argv)
     for (int w = 0; w < workers; ++w) {
         pictures.held.push_back(acquire_block(room));
         if (pictures.held.back() == nullptr) {
-            std::fprintf(stderr, "reelunpack: not enough memory for %dx%d frames\n", layout.width, layout.height);
-            return exit_failure;
+            return out_of_memory();
         }
     }
     unsigned char* const* frame_buffers = pictures.held.data() + pictures.held.size() - std::size_t(workers);
