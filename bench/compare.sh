@@ -15,9 +15,7 @@ set -euo pipefail
 
 build=${1:-build}
 runs=${RUNS:-3}
-frames=${FRAMES:-60}
-sizes=${SIZES:-"1280x720 1920x1080"}
-kinds=${KINDS:-"testsrc2 noise smooth"}
+source "$(dirname "$0")/movies.sh"
 reelpack=$build/reelpack
 reelunpack=$build/reelunpack
 entropy=${ENTROPY_TOOL:-$build/bench/residual_entropy}
@@ -27,15 +25,6 @@ done
 
 work=$(mktemp -d /tmp/reelpack-compare-XXXXXX)
 trap 'rm -rf "$work"' EXIT
-
-source_filter() {  # kind size
-    case $1 in
-    testsrc2) echo "testsrc2=size=$2:rate=25" ;;
-    noise) echo "nullsrc=size=$2:rate=25,geq=random(1)*255:128:128" ;;
-    # A slow zoom into the set: smooth gradients that move every frame.
-    smooth) echo "mandelbrot=size=$2:rate=25:start_scale=0.5:end_scale=0.3:end_pts=400" ;;
-    esac
-}
 
 # Runs a command once and prints "seconds peak_kB": the wall time measured
 # around it to the millisecond, the peak memory as GNU time reports it.
@@ -50,8 +39,6 @@ timed() {
     end=$(date +%s%N)
     echo "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) / 1e9 }') $(cat "$work/time")"
 }
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 peer_args() {
     case $1 in
@@ -69,8 +56,7 @@ entropy_lines=()
 for size in $sizes; do
     for kind in $kinds; do
         movie=$work/$kind-$size.mov
-        ffmpeg -v error -y -f lavfi -i "$(source_filter "$kind" "$size")" -frames:v "$frames" \
-            -c:v rawvideo -pix_fmt rgb24 -movflags +faststart "$movie"
+        make_movie "$kind" "$size" "$movie"
         raw_bytes=$(( $(echo "$size" | tr x '*') * 3 * frames ))
         entropy_lines+=("$kind $size: $(ffmpeg -v error -i "$movie" -f rawvideo -pix_fmt bgr24 - |
             "$entropy" "${size%x*}" "${size#*x}")")

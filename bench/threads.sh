@@ -15,9 +15,7 @@ set -euo pipefail
 
 build=${1:-build}
 runs=${RUNS:-15}
-frames=${FRAMES:-60}
-sizes=${SIZES:-"1280x720 1920x1080"}
-kinds=${KINDS:-"testsrc2 noise smooth"}
+source "$(dirname "$0")/movies.sh"
 reelpack=$build/reelpack
 reelunpack=$build/reelunpack
 for tool in "$reelpack" "$reelunpack"; do
@@ -28,14 +26,6 @@ base=${WORK:-/dev/shm}
 work=$(mktemp -d "$base/reelpack-threads-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-source_filter() { # kind size
-    case $1 in
-    testsrc2) echo "testsrc2=size=$2:rate=25" ;;
-    noise) echo "nullsrc=size=$2:rate=25,geq=random(1)*255:128:128" ;;
-    smooth) echo "mandelbrot=size=$2:rate=25:start_scale=0.5:end_scale=0.3:end_pts=400" ;;
-    esac
-}
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 # Milliseconds of one run with the given thread count; its output is removed
 # first, outside the time, so that no run pays for freeing the last one's.
 milliseconds() { # threads output command...
@@ -52,8 +42,7 @@ printf '%-9s %-10s %-10s %9s %9s %9s %9s\n' content size tool "1t ms" "2t ms" "r
 for size in $sizes; do
     for kind in $kinds; do
         movie=$work/movie.mov
-        ffmpeg -v error -y -f lavfi -i "$(source_filter "$kind" "$size")" -frames:v "$frames" \
-            -c:v rawvideo -pix_fmt rgb24 -movflags +faststart "$movie"
+        make_movie "$kind" "$size" "$movie"
         REELPACK_THREADS=1 "$reelpack" "$movie" "$work/coded.avi" >/dev/null
         for tool in reelpack reelunpack; do
             if [ "$tool" = reelpack ]; then
