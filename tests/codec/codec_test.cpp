@@ -285,7 +285,7 @@ TEST(TarvicFrames, DamagedFramesAreRefusedAndLeaveThePicture)
         {level, Status::bad_level},                {{5, 1, 2}, Status::truncated},
         {{6, 1, 2, 3, 4}, Status::truncated},      {{9, 1, 2, 3, 4}, Status::bad_type},
         {{8, 0, 0, 0, 0}, Status::bad_type},       {{4, 0, 0}, Status::truncated},
-        {{7}, Status::bad_type},
+        {{7}, Status::bad_type},                   {with(10, le32(coded, 10) ^ 0xFFu), Status::bad_table},
     };
     // Cut short within the channels: any refusal will do (Status::ok).
     for (std::size_t cut : {std::size_t(20), coded.size() / 2, coded.size() - 3}) {
