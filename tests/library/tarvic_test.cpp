@@ -65,7 +65,7 @@ TEST(Tarvic, DamagedFramesLeaveTheLastGoodPicture)
         ASSERT_EQ(tarvic_decode(decoder.handle, coded.data(), size, picture.data(), row), TARVIC_OK);
         ASSERT_EQ(tarvic_encode(encoder.handle, other.data(), row, coded.data(), coded.size(), &size), TARVIC_OK);
         const Bytes frame(coded.begin(), coded.begin() + std::ptrdiff_t(size));
-        Bytes table = frame;  // the first channel's count table damaged
+        Bytes table = frame;  // its first count table begins after the offsets and the level byte
         table[std::size_t(bits / 8) * 4 - 2] ^= 0xFF;
         EXPECT_EQ(tarvic_decode(decoder.handle, table.data(), table.size(), picture.data(), row), TARVIC_BAD_TABLE);
         for (unsigned type : {0u, 4u, 5u, 6u, 7u, 8u, 9u, 255u}) {
