@@ -50,8 +50,6 @@ Indexed index_bytes(const Bytes& bytes)
     return result;
 }
 
-test::MovieParams frames_of(int count) { return test::pattern_movie(2, 2, count); }
-
 // Which stored frames each layout of the same six frames shows, by their
 // place in storage order.
 TEST(MovieStructure, TheFramesAPlayerShows)
@@ -60,7 +58,7 @@ TEST(MovieStructure, TheFramesAPlayerShows)
         const char* name;
         std::function<void(test::MovieParams&)> layout;
         std::vector<int> shown;
-        test::MovieParams params = frames_of(6);
+        test::MovieParams params = test::pattern_movie(2, 2, 6);
     };
     const std::vector<int> all = {0, 1, 2, 3, 4, 5};
     std::vector<Case> cases = {
@@ -114,7 +112,7 @@ TEST(MovieStructure, FramePeriods)
         {{3, 0, 3, 24}, 24, 3},      // frames of no duration are not shown
     };
     for (const Case& c : cases) {
-        test::MovieParams p = frames_of(6);
+        test::MovieParams p = test::pattern_movie(2, 2, 6);
         p.durations = c.durations;
         const Indexed indexed = index_bytes(test::make_movie(p));
         ASSERT_TRUE(indexed.ok) << indexed.report;
@@ -154,7 +152,7 @@ TEST(MovieStructure, SoundInStepWithTheFrames)
         {"cut-off", {}, {}, true, join({whole, {960, 0}})},
     };
     for (const Case& c : cases) {
-        test::MovieParams p = frames_of(6);
+        test::MovieParams p = test::pattern_movie(2, 2, 6);
         for (int i = 1; i <= 960; ++i) {
             p.sound_chunk.push_back(static_cast<unsigned char>(i >> 8));
             p.sound_chunk.push_back(static_cast<unsigned char>(i));

@@ -4,9 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <string>
 #include <vector>
 
 #include "tarvic.h"
