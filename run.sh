@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev ffmpeg time clang libclang-rt-14-dev
-    libvlccore-dev libvlc-dev vlc-bin vlc-plugin-base)
+    libvlccore-dev libvlc-dev vlc-bin vlc-plugin-base parallel)
 FUZZ_SECONDS=${FUZZ_SECONDS:-45}
 BUILD_DIR=${BUILD_DIR:-build}
 
