@@ -94,7 +94,11 @@ static int OpenDecoder(vlc_object_t* object)
     }
     dec->p_sys = sys;
 
-    /* Pixels are blue, green, red (and alpha) in memory. */
+    /* Pixels are blue, green, red (and alpha) in memory. VLC takes the masks
+     * of a 24-bit picture as if its three bytes were one number with the
+     * first byte highest, so blue's mask is 0xff0000: the way VLC's own AVI
+     * reader describes plain 24-bit frames, and what keeps the colours when
+     * VLC converts the pictures to another format. */
     const vlc_fourcc_t chroma = bits == 32 ? VLC_CODEC_BGRA : VLC_CODEC_RGB24;
     video_format_t* out = &dec->fmt_out.video;
     dec->fmt_out.i_codec = chroma;
@@ -108,9 +112,9 @@ static int OpenDecoder(vlc_object_t* object)
     out->i_frame_rate_base = in->i_frame_rate_base;
     out->orientation = ORIENT_NORMAL;
     if (bits == 24) {
-        out->i_rmask = 0xff0000;
+        out->i_rmask = 0x0000ff;
         out->i_gmask = 0x00ff00;
-        out->i_bmask = 0x0000ff;
+        out->i_bmask = 0xff0000;
     }
     dec->pf_decode = DecodeVideo;
     return VLC_SUCCESS;
