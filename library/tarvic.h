@@ -1,6 +1,8 @@
 /* Tarvic: a lossless video codec. The interface of the libtarvic library,
  * for C99 and C++.
  *
+ * The coded frames' bytes are described in docs/format.md.
+ *
  * Pixels. A 24-bit picture has 3 bytes a pixel in the order blue, green,
  * red; a 32-bit picture has 4 bytes a pixel, blue, green, red, alpha. Every
  * byte of every pixel, alpha included, comes back exactly.
