@@ -1,11 +1,6 @@
 #include "avi/avi_writer.h"
 
-#include <sys/uio.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -182,64 +177,25 @@ bool AviWriter::write(const void* data, std::size_t size)
     return write2(data, size, nullptr, 0);
 }
 
-// Writes two blocks with as few system calls as the system allows: a frame
-// goes out straight from the caller's buffer behind its chunk header, with
-// no copy in between.
+// A frame goes out straight from the caller's buffer behind its chunk
+// header, with no copy in between.
 bool AviWriter::write2(const void* first, std::size_t first_size, const void* second, std::size_t second_size)
 {
     if (error != AviError::none) {
         return false;
     }
-    struct iovec parts[2];
-    int count = 0;
-    if (first_size != 0) {
-        parts[count++] = {const_cast<void*>(first), first_size};
+    if (!write_output(output, first, first_size, second, second_size)) {
+        error = AviError::write_failed;
+        return false;
     }
-    if (second_size != 0) {
-        parts[count++] = {const_cast<void*>(second), second_size};
-    }
-    struct iovec* next = parts;
-    while (count > 0) {
-        const ssize_t n = ::writev(output.fd, next, count);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            error = AviError::write_failed;
-            return false;
-        }
-        position += static_cast<std::uint64_t>(n);
-        std::size_t done = static_cast<std::size_t>(n);
-        while (count > 0 && done >= next->iov_len) {
-            done -= next->iov_len;
-            ++next;
-            --count;
-        }
-        if (count > 0) {
-            next->iov_base = static_cast<char*>(next->iov_base) + done;
-            next->iov_len -= done;
-        }
-    }
+    position += first_size + second_size;
     start_writeback(output, position);
     return true;
 }
 
 bool AviWriter::write_at(const void* data, std::size_t size, std::uint64_t at)
 {
-    const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::pwrite(output.fd, bytes, size, static_cast<off_t>(at));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-        at += static_cast<std::uint64_t>(n);
-    }
-    return true;
+    return write_output_at(output, data, size, at);
 }
 
 int AviWriter::init(const char* filename, int width, int height, int rate, int scale, int compressed, int bit_count,
@@ -295,7 +251,7 @@ int AviWriter::init(const char* filename, int width, int height, int rate, int s
         put_le32(header + avi_offset::bitmap_compression, 0);
     }
 
-    if (!open_output(output, filename)) {
+    if (filename != nullptr && !open_output(output, filename)) {
         std::fprintf(report, "Unable to open output file %s\n", filename);
         return 0;
     }

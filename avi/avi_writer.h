@@ -5,7 +5,9 @@
 // indexes beside them. The file is
 // written in one forward pass; flush() then goes back once to complete the
 // header and puts the finished file in place. Until then the output's name
-// keeps what it held (see avi/output_file.h).
+// keeps what it held (see avi/output_file.h). Where it cannot go back (a
+// pipe), the same calls made first on a writer whose output is a rehearsal
+// let one whose output is a stream send the finished file from its start.
 //
 // A file that would reach 2 GiB continues as OpenDML: the first RIFF closes
 // with an "ix00" standard index at the end of its "movi" list and the "idx1"
@@ -160,7 +162,8 @@ public:
     // Opens the output and writes its header; 0 (after printing "Unable to
     // open output file") when it cannot be opened. Frames are of 24 bits a
     // pixel, or 32 with alpha. With `with_sound` the file has a sound stream
-    // of that format.
+    // of that format. A null `filename` keeps the output already set up in
+    // `output`, a rehearsal or a stream.
     int init(const char* filename, int width, int height, int rate, int scale, int compressed, int bit_count = 24,
              const AviSound* with_sound = nullptr);
 

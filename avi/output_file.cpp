@@ -4,13 +4,16 @@
 #include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -177,6 +180,63 @@ void sync_folder(const std::string& target)
     }
 }
 
+// Writes the parts whole, going on after a partial write or a signal.
+bool write_parts(int fd, struct iovec* next, int count)
+{
+    while (count > 0) {
+        const ssize_t n = ::writev(fd, next, count);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        std::size_t done = static_cast<std::size_t>(n);
+        while (count > 0 && done >= next->iov_len) {
+            done -= next->iov_len;
+            ++next;
+            --count;
+        }
+        if (count > 0) {
+            next->iov_base = static_cast<char*>(next->iov_base) + done;
+            next->iov_len -= done;
+        }
+    }
+    return true;
+}
+
+std::uint64_t patch_end(const OutputPatch& patch) { return patch.at + patch.bytes.size(); }
+
+// Sends the parts that go at the stream's end, with the write-backs that
+// fall among them laid over: copied together first where any does, which
+// only the few short writes that a writer goes back to need.
+bool send_to_stream(OutputFile& file, struct iovec* parts, int count, std::size_t total)
+{
+    const std::uint64_t start = file.length;
+    const std::uint64_t end = start + total;
+    const std::vector<OutputPatch>& patches = file.patches;
+    while (file.next_patch < patches.size() && patch_end(patches[file.next_patch]) <= start) {
+        ++file.next_patch;
+    }
+    if (file.next_patch == patches.size() || patches[file.next_patch].at >= end) {
+        return write_parts(file.fd, parts, count);
+    }
+    std::vector<unsigned char> laid;
+    for (int i = 0; i < count; ++i) {
+        const unsigned char* bytes = static_cast<const unsigned char*>(parts[i].iov_base);
+        laid.insert(laid.end(), bytes, bytes + parts[i].iov_len);
+    }
+    for (std::size_t p = file.next_patch; p < patches.size() && patches[p].at < end; ++p) {
+        const std::uint64_t from = std::max(patches[p].at, start);
+        const std::uint64_t to = std::min(patch_end(patches[p]), end);
+        std::copy(patches[p].bytes.begin() + static_cast<std::ptrdiff_t>(from - patches[p].at),
+                  patches[p].bytes.begin() + static_cast<std::ptrdiff_t>(to - patches[p].at),
+                  laid.begin() + static_cast<std::ptrdiff_t>(from - start));
+    }
+    struct iovec whole = {laid.data(), laid.size()};
+    return write_parts(file.fd, &whole, 1);
+}
+
 }  // namespace
 
 OutputFile::~OutputFile() { discard_output(*this); }
@@ -185,6 +245,7 @@ bool open_output(OutputFile& file, const char* path)
 {
     discard_output(file);
     file.sent = 0;
+    file.length = 0;
     if (path[0] == '\0') {
         errno = ENOENT;
         return false;
@@ -196,8 +257,97 @@ bool open_output(OutputFile& file, const char* path)
     return open_aside(file, path);
 }
 
+void rehearse_output(OutputFile& file)
+{
+    discard_output(file);
+    file.kind = OutputKind::rehearsal;
+    file.length = 0;
+    file.patches.clear();
+}
+
+bool stream_output(OutputFile& file, int fd, OutputFile& rehearsal)
+{
+    discard_output(file);
+    file.kind = OutputKind::stream;
+    file.fd = fd;
+    file.length = 0;
+    file.patches = std::move(rehearsal.patches);
+    file.repeated = 0;
+    file.next_patch = 0;
+    file.final_length = rehearsal.length;
+    for (std::size_t p = 1; p < file.patches.size(); ++p) {
+        if (file.patches[p].at < patch_end(file.patches[p - 1])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool write_output(OutputFile& file, const void* first, std::size_t first_size, const void* second,
+                  std::size_t second_size)
+{
+    struct iovec parts[2];
+    int count = 0;
+    if (first_size != 0) {
+        parts[count++] = {const_cast<void*>(first), first_size};
+    }
+    if (second_size != 0) {
+        parts[count++] = {const_cast<void*>(second), second_size};
+    }
+    bool written = true;  // by a rehearsal, which keeps nothing
+    if (file.kind == OutputKind::stream) {
+        written = send_to_stream(file, parts, count, first_size + second_size);
+    } else if (file.kind == OutputKind::file) {
+        written = write_parts(file.fd, parts, count);
+    }
+    if (written) {
+        file.length += first_size + second_size;
+    }
+    return written;
+}
+
+bool write_output_at(OutputFile& file, const void* data, std::size_t size, std::uint64_t at)
+{
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    if (file.kind == OutputKind::rehearsal) {
+        if (at > file.length || size > file.length - at) {
+            return false;  // past the end: a forward pass would never come to it
+        }
+        file.patches.push_back(OutputPatch{at, std::vector<unsigned char>(bytes, bytes + size)});
+        return true;
+    }
+    if (file.kind == OutputKind::stream) {
+        if (file.repeated == file.patches.size()) {
+            return false;
+        }
+        const OutputPatch& patch = file.patches[file.repeated++];
+        return patch.at == at && patch.bytes.size() == size && std::equal(bytes, bytes + size, patch.bytes.begin());
+    }
+    while (size > 0) {
+        const ssize_t n = ::pwrite(file.fd, bytes, size, static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+        at += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
 bool finish_output(OutputFile& file)
 {
+    if (file.kind == OutputKind::rehearsal) {
+        return true;
+    }
+    if (file.kind == OutputKind::stream) {
+        const bool whole = file.fd >= 0 && file.length == file.final_length && file.repeated == file.patches.size();
+        file.fd = -1;
+        return whole;
+    }
     if (file.fd < 0) {
         return false;
     }
@@ -239,6 +389,10 @@ void start_writeback(OutputFile& file, std::uint64_t end)
 
 void discard_output(OutputFile& file)
 {
+    if (file.kind != OutputKind::file) {
+        file.kind = OutputKind::file;  // a stream's descriptor is not its own to close
+        file.fd = -1;
+    }
     if (file.fd >= 0) {
         ::close(file.fd);
         file.fd = -1;
