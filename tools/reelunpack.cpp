@@ -3,12 +3,16 @@
 // stream).
 //
 //   reelunpack <input.avi> <output.avi>   an uncompressed AVI file
+//   reelunpack --avi <input.avi> -        that file on standard output
 //   reelunpack <input.avi> -              raw top-down bgr24 (or bgra) frames on standard output
 //   reelunpack --info <input.avi>         the stream's size, rate, frames, codec
 //
 // A sound stream of linear PCM goes into the AVI file as it is, chunk for
 // chunk between the same frames, so that the file is the one reelpack -u
-// writes; raw output is the video alone.
+// writes; raw output is the video alone. On standard output the AVI file
+// goes out in one forward pass, with every size and count right from its
+// first byte (see avi/output_file.h), so that a reader of a pipe needs to
+// be told nothing about it.
 //
 // Messages go to standard error, since standard output may carry pixels.
 // Exit status: 0 when every frame decoded, 1 for a failure or a damaged
@@ -40,6 +44,7 @@
 #include "driver/threads.h"
 #include "entropy/blocks.h"
 #include "entropy/byte_order.h"
+#include "tools/unpack_avi.h"
 
 namespace {
 
@@ -49,6 +54,7 @@ constexpr int exit_usage = 2;
 
 const char usage_text[] =
     "Usage: reelunpack <input.avi> <output.avi>   write an uncompressed AVI file\n"
+    "       reelunpack --avi <input.avi> -        write that AVI file, sound included, to standard output\n"
     "       reelunpack <input.avi> -              write raw bgr24 (bgra for 32-bit files) frames, top row first,\n"
     "                                             to standard output\n"
     "       reelunpack --info <input.avi>         describe the video stream\n"
@@ -222,6 +228,37 @@ int print_info(const char* path, const AviLayout& layout, const Stream& stream)
     return exit_ok;
 }
 
+struct CommandLine {
+    bool info = false;
+    bool avi = false;                  // an AVI file, also on standard output
+    const char* input_path = nullptr;
+    const char* output_path = nullptr;  // "-" for standard output; none for --info
+};
+
+// Returns the exit status of a command line that ends the run here (help,
+// version, usage), or -1 for one to go on with.
+int read_command_line(int argc, char** argv, CommandLine& line)
+{
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(usage_text, stdout);
+        return exit_ok;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("reelunpack %s\n", REELPACK_VERSION);
+        return exit_ok;
+    }
+    line.info = argc == 3 && std::strcmp(argv[1], "--info") == 0;
+    line.avi = argc == 4 && std::strcmp(argv[1], "--avi") == 0;
+    char* const* names = argv + (line.info || line.avi ? 2 : 1);
+    if (argc != (line.avi ? 4 : 3) || (!line.info && names[0][0] == '-' && names[0][1] != '\0')) {
+        std::fputs(usage_text, stderr);
+        return exit_usage;
+    }
+    line.input_path = names[0];
+    line.output_path = line.info ? nullptr : names[1];
+    return -1;
+}
+
 // A frame between its decoder and the writer.
 struct UnpackedFrame {
     unsigned char* picture = nullptr;  // the frame, when it decoded
@@ -260,26 +297,17 @@ void unpack_frame(const MappedFile& input, const AviLayout& layout, const Stream
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(usage_text, stdout);
-        return exit_ok;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("reelunpack %s\n", REELPACK_VERSION);
-        return exit_ok;
-    }
-    const bool info = argc == 3 && std::strcmp(argv[1], "--info") == 0;
-    if (argc != 3 || (!info && argv[1][0] == '-' && argv[1][1] != '\0')) {
-        std::fputs(usage_text, stderr);
-        return exit_usage;
-    }
+    CommandLine line;
+    const int ended = read_command_line(argc, argv, line);
     int threads = 1;
-    if (!frame_threads("reelunpack", threads)) {
-        return exit_usage;
+    if (ended >= 0 || !frame_threads("reelunpack", threads)) {
+        return ended >= 0 ? ended : exit_usage;
     }
-    const char* input_path = info ? argv[2] : argv[1];
-    const char* output_path = info ? nullptr : argv[2];
+    const char* input_path = line.input_path;
+    const char* output_path = line.output_path;
     const bool to_stdout = output_path != nullptr && std::strcmp(output_path, "-") == 0;
+    const bool raw = to_stdout && !line.avi;  // raw frames, not an AVI file
+    const char* output_name = to_stdout ? "to standard output" : output_path;
 
     MappedFile input;
     if (!map_file(input_path, input)) {
@@ -305,11 +333,12 @@ int main(int argc, char** argv)
                      input_path);
         return exit_failure;
     }
-    if (info) {
+    if (line.info) {
         return print_info(input_path, layout, stream);
     }
     if (to_stdout && ::isatty(STDOUT_FILENO) == 1) {
-        std::fprintf(stderr, "reelunpack: standard output is a terminal; refusing to write pixels to it\n");
+        std::fprintf(stderr, "reelunpack: standard output is a terminal; refusing to write %s to it\n",
+                     raw ? "pixels" : "an AVI file");
         return exit_failure;
     }
     struct stat output_stat;
@@ -353,9 +382,9 @@ int main(int argc, char** argv)
         }
         // Raw frames go out top row first: the decoder turns 24-bit
         // pictures top down itself; 32-bit ones are turned on the way out.
-        decoder.top_down = to_stdout && layout.bit_count == 24;
+        decoder.top_down = raw && layout.bit_count == 24;
     }
-    const bool turn_rows = to_stdout && layout.bit_count == 32;
+    const bool turn_rows = raw && layout.bit_count == 32;
     std::vector<unsigned char> turned(turn_rows ? stream.frame_bytes : 0);
     // The last good frame, black before the first, stands in for a damaged
     // one: on one thread it is the one picture that every frame is decoded
@@ -396,30 +425,17 @@ int main(int argc, char** argv)
     AviWriter writer;
     writer.report = stderr;
     AviSound sound;
-    const bool with_sound = !to_stdout && carried_sound(layout, sound);
-    if (!to_stdout && layout.has_sound && !with_sound) {
+    const bool with_sound = !raw && carried_sound(layout, sound);
+    if (!raw && layout.has_sound && !with_sound) {
         std::fprintf(stderr, "reelunpack: the sound stream of %s is not linear PCM and is not carried\n", input_path);
     }
-    // The sound chunks go out between the same frames as in the input.
     std::size_t next_sound = 0;
-    auto write_sound_before = [&](std::size_t frame) {
-        for (; with_sound && next_sound < layout.sound.size() && layout.sound[next_sound].after_frames <= frame;
-             ++next_sound) {
-            const AviSoundRef& chunk = layout.sound[next_sound];
-            if (writer.write_sound(input.data + chunk.offset, chunk.size) == 0) {
-                return false;
-            }
-        }
-        return true;
-    };
-    if (!to_stdout) {
-        remove_output_on_signals();
-        if (!writer.init(output_path, layout.width, layout.height, static_cast<int>(layout.rate),
-                         static_cast<int>(layout.scale), 0, layout.bit_count, with_sound ? &sound : nullptr)) {
-            return exit_failure;  // the writer has said why
-        }
-    } else {
+    if (to_stdout) {
         std::signal(SIGPIPE, SIG_IGN);  // a closed pipe is a write failure, reported below
+    }
+    if (!raw && !open_avi_output(writer, output_path, input.data, layout, with_sound ? &sound : nullptr,
+                                 pictures.held.front(), stream.frame_bytes)) {
+        return exit_failure;  // it has said why
     }
 
     std::size_t damaged = 0;
@@ -449,10 +465,10 @@ int main(int argc, char** argv)
                                 stream.stored_row);
                 }
                 ok = write_all(STDOUT_FILENO, turned.data(), stream.frame_bytes);
-            } else if (to_stdout) {
+            } else if (raw) {
                 ok = write_all(STDOUT_FILENO, last_good, stream.frame_bytes);
             } else {
-                ok = write_sound_before(i) &&
+                ok = write_sound_before(writer, input.data, layout, next_sound, i) &&
                      writer.write_frame(last_good, static_cast<int>(stream.frame_bytes), 0x10) == 1;
             }
             if (ok) {
@@ -462,15 +478,13 @@ int main(int argc, char** argv)
         });
     if (!written) {
         progress.clear();
-        std::fprintf(stderr, "reelunpack: unable to write %s\n", to_stdout ? "to standard output" : output_path);
-        if (!to_stdout) {
-            writer.abandon();
-        }
+        std::fprintf(stderr, "reelunpack: unable to write %s\n", output_name);
+        writer.abandon();
         return exit_failure;
     }
     progress.clear();
-    if (!to_stdout && (!write_sound_before(layout.frames.size()) || !writer.flush())) {
-        std::fprintf(stderr, "reelunpack: unable to write %s\n", output_path);
+    if (!raw && (!write_sound_before(writer, input.data, layout, next_sound, total) || !writer.flush())) {
+        std::fprintf(stderr, "reelunpack: unable to write %s\n", output_name);
         return exit_failure;
     }
     if (damaged > 0) {
