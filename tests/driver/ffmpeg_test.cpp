@@ -105,6 +105,10 @@ TEST(FfmpegInterop, MoviesAsFfmpegWritesThemConvertExactly)
         // bgra, alpha and all).
         EXPECT_TRUE(test::run("ffmpeg -v error -i " + plain + " -pix_fmt " + c.pixels + " -f rawvideo -").out ==
                     reference) << c.name;
+        // And from a pipe, told nothing: the same file from reelunpack --avi.
+        const std::string piped = test::quoted(test::reelunpack_bin()) + " --avi " + coded + " - | ffmpeg -v error -i - ";
+        EXPECT_TRUE(test::run(piped + "-map 0:v -pix_fmt " + c.pixels + " -f rawvideo -").out == reference) << c.name;
+        EXPECT_TRUE(c.sound.empty() || test::run(piped + "-map 0:a -f " + c.sound + " -").out == heard) << c.name;
         if (!c.probe.empty()) {
             EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
                                 "stream=width,height,r_frame_rate,nb_read_frames -of csv=p=0 " + plain).out,

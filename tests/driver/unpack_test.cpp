@@ -36,6 +36,16 @@ TEST(Unpack, CommandLines)
     const Pair pair = make_pair("cli", test::pattern_movie(4, 4, 2));
     const std::string empty = test::temp_path("empty.avi");
     test::write_file(empty, {});
+    // For --avi: 24 bits with sound, and 32 bits.
+    test::MovieParams sounding = test::pattern_movie(4, 4, 3);
+    sounding.sound_chunk = test::pattern_frame(20, 20, 9);
+    sounding.sound_chunks = 3;
+    test::MovieParams alpha = test::pattern_movie(4, 4, 2);
+    alpha.height = 3;
+    alpha.depth = 32;
+    alpha.sample_size = 48;
+    const Pair sound = make_pair("cli-sound", sounding), wide = make_pair("cli-alpha", alpha);
+    const std::string named = test::temp_path("cli-alpha-named.avi");
     const std::string info = "width: 4\nheight: 4\nframe rate: 600/24 (25.000 frames per second)\nframes: 2\n"
                              "codec: Tarvic (TRVC)\nffmpeg input options: -f rawvideo -pix_fmt bgr24 -video_size 4x4 "
                              "-framerate 600/24 -i -\n";
@@ -56,6 +66,11 @@ TEST(Unpack, CommandLines)
         {empty + " " + test::temp_path("empty-out.avi"), 1, "not an AVI file"},
         {pair.coded + " /dev/full", 1, "unable to write /dev/full"},
         {pair.coded + " - >/dev/full", 1, ""},
+        {"--avi " + sound.coded + " - | cmp - " + sound.plain, 0, ""},
+        {"--avi " + wide.coded + " - | cmp - " + wide.plain, 0, ""},
+        {"--avi " + wide.coded + " " + named + " && cmp " + named + " " + wide.plain, 0, ""},
+        {"--avi --info " + pair.coded, 2, "Usage"},
+        {"--avi " + sound.coded + " - >/dev/full", 1, ""},
     };
     for (const auto& c : cases) {
         const auto r = test::reelunpack(c.args);
@@ -63,11 +78,14 @@ TEST(Unpack, CommandLines)
         EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << ": " << r.out;
     }
     EXPECT_FALSE(test::file_exists(test::temp_path("empty-out.avi")));
-    if (test::have_program("script")) {  // pixels are never written to a terminal
-        const auto tty = test::run("script -qec " + test::quoted(test::reelunpack_bin() + " " + pair.coded + " -") +
-                                   " /dev/null");
-        EXPECT_EQ(tty.status, 1);
-        EXPECT_NE(tty.out.find("refusing to write pixels"), std::string::npos) << tty.out;
+    for (const std::string avi : {"", "--avi "}) {  // pixels are never written to a terminal
+        if (test::have_program("script")) {
+            const auto tty = test::run("script -qec " + test::quoted(test::reelunpack_bin() + " " + avi + pair.coded +
+                                                                     " -") + " /dev/null");
+            EXPECT_EQ(tty.status, 1);
+            EXPECT_NE(tty.out.find(avi.empty() ? "refusing to write pixels" : "refusing to write an AVI file"),
+                      std::string::npos) << tty.out;
+        }
     }
 }
 
