@@ -40,6 +40,7 @@ struct Atom {
     std::uint64_t body = 0;
     std::uint64_t end = 0;
     bool found = false;
+    bool cut = false;  // it ran past the end of what holds it, and ends there
 
     std::uint64_t size() const { return end - body; }
 };
@@ -83,6 +84,9 @@ void report_too_short(std::FILE* report, const char* type)
 struct Reader {
     const MovieSource& source;
     std::FILE* report;
+    // Atoms that run past the end of what holds them are cut there instead
+    // of refused: the parts of a fragment that the file still holds.
+    bool clip = false;
 
     void too_short(const Atom& atom) const { report_too_short(report, atom.type); }
 
@@ -121,7 +125,10 @@ struct Reader {
                           static_cast<unsigned long long>(size));
             return false;
         }
-        if (size > end - position) {
+        if (size > end - position && clip) {
+            size = end - position;
+            atom.cut = true;
+        } else if (size > end - position) {
             if (holder[0] == '\0') {
                 report_format(report, "The \"%s\" atom runs past the end of the movie file.\n", atom.type);
             } else {
@@ -515,11 +522,6 @@ bool read_fragment(const Reader& reader, const Held& moof_bytes, const Atom& moo
                 return fail();
             }
             if (entry == 0) {
-                if (size != 0 && count > (reader.source.file_size - std::min(position, reader.source.file_size)) / size) {
-                    report_format(reader.report, "The \"trun\" atom places %u frames past the end of the movie file.\n",
-                                  count);
-                    return fail();
-                }
                 add_run(runs, position, count, size, duration);
                 position += std::uint64_t(count) * size;
                 return true;
@@ -539,6 +541,33 @@ bool read_fragment(const Reader& reader, const Held& moof_bytes, const Atom& moo
     return walked && !failed;
 }
 
+// How many frames of the track the runs of a fragment that the end of the
+// file cuts off count, as far as the file holds them. None of them is
+// used: their places and sizes may be cut off with the rest, and their data
+// follows the fragment's own atoms.
+std::uint64_t count_cut_off_frames(const MovieSource& source, const Held& moof_bytes, const Atom& moof,
+                                   std::uint32_t track_id)
+{
+    const Reader clipped{source, nullptr, true};
+    std::uint64_t frames = 0;
+    clipped.children(moof_bytes, moof, [&](const Atom& traf) {
+        Atom tfhd;
+        std::uint32_t id = 0;
+        if (is_type(traf.type, "traf") && clipped.child(moof_bytes, traf, "tfhd", tfhd) &&
+            field32(moof_bytes, tfhd, 4, id) && id == track_id) {
+            clipped.children(moof_bytes, traf, [&](const Atom& trun) {
+                std::uint32_t count = 0;
+                if (is_type(trun.type, "trun") && field32(moof_bytes, trun, 4, count)) {
+                    frames += count;
+                }
+                return true;
+            });
+        }
+        return true;
+    });
+    return frames;
+}
+
 // The movie atom, the video track's atoms and the fragments.
 struct Structure {
     Held moov;
@@ -548,6 +577,8 @@ struct Structure {
     std::uint32_t track_id = 0;
     TrackDefaults defaults;
     std::vector<FrameRun> fragment_runs;
+    bool fragment_cut = false;         // the end of the file cuts the last fragment off
+    std::uint64_t frames_cut_off = 0;  // the frames its runs count, when it cuts its "moof"
     // The first sound track, which the AVI carries when it can, and its
     // samples in the fragments.
     Atom sound;
@@ -559,6 +590,33 @@ struct Structure {
     // The other tracks, by number and handler, which the AVI does not carry.
     std::vector<std::pair<int, std::string>> others;
 };
+
+// Reads each fragment ("moof") for the video track's frames and the sound
+// track's samples, up to one that the end of the file cuts off.
+bool read_fragments(const Reader& reader, const std::vector<Atom>& fragments, Structure& s)
+{
+    const MovieSource& source = reader.source;
+    Held fragment;
+    for (const Atom& moof : fragments) {
+        if (!fragment.load(source, moof)) {
+            report_line(reader.report, "Not enough memory to read a movie fragment.");
+            return false;
+        }
+        if (moof.cut) {
+            s.frames_cut_off = count_cut_off_frames(source, fragment, moof, s.track_id);
+            break;  // the last: it reaches the end of the file
+        }
+        if (!read_fragment(reader, fragment, moof, s.track_id, s.defaults, s.fragment_runs)) {
+            return false;
+        }
+        // Damage in the sound's fragments leaves the sound out, not the video.
+        const Reader quiet{source, nullptr};
+        s.sound_fragments_read = s.sound_fragments_read &&
+            (!s.sound.found ||
+             read_fragment(quiet, fragment, moof, s.sound_id, s.sound_defaults, s.sound_fragment_runs));
+    }
+    return true;
+}
 
 bool read_structure(const Reader& reader, Structure& s)
 {
@@ -572,13 +630,14 @@ bool read_structure(const Reader& reader, Structure& s)
         if (!read_movie_bytes(source, position, have, bytes)) {
             break;
         }
-        // A top-level atom past the end of the file ends the walk (a movie
-        // cut off in its frame data); only the movie atom and the fragments
-        // must be whole.
+        // A top-level atom past the end of the file is cut there and ends the
+        // walk (a movie cut off in its frame data); only the movie atom must
+        // be whole. A fragmented movie cut in a "moof" or in the "mdat" after
+        // it ends inside a fragment.
         char type[5] = {};
         std::memcpy(type, bytes + 4, 4);
         const bool needed = is_type(type, "moov") || is_type(type, "moof");
-        const Reader top{source, needed ? reader.report : nullptr};
+        const Reader top{source, needed ? reader.report : nullptr, !is_type(type, "moov")};
         Atom atom;
         if (!top.header(bytes, position, source.file_size, "", atom)) {
             if (needed) {
@@ -594,6 +653,7 @@ bool read_structure(const Reader& reader, Structure& s)
         } else if (is_type(atom.type, "moof")) {
             fragments.push_back(atom);
         }
+        s.fragment_cut = s.fragment_cut || (atom.cut && !fragments.empty() && (needed || is_type(type, "mdat")));
         position = atom.end;
     }
     if (!moov.found) {
@@ -693,21 +753,7 @@ bool read_structure(const Reader& reader, Structure& s)
             })) {
             return false;
         }
-        Held fragment;
-        for (const Atom& moof : fragments) {
-            if (!fragment.load(source, moof)) {
-                report_line(reader.report, "Not enough memory to read a movie fragment.");
-                return false;
-            }
-            if (!read_fragment(reader, fragment, moof, s.track_id, s.defaults, s.fragment_runs)) {
-                return false;
-            }
-            // Damage in the sound's fragments leaves the sound out, not the video.
-            const Reader quiet{source, nullptr};
-            s.sound_fragments_read = s.sound_fragments_read &&
-                (!s.sound.found || read_fragment(quiet, fragment, moof, s.sound_id, s.sound_defaults,
-                                                 s.sound_fragment_runs));
-        }
+        return read_fragments(reader, fragments, s);
     }
     return true;
 }
@@ -938,11 +984,11 @@ void take_samples(const std::vector<SoundPiece>& stored, const std::vector<std::
 
 // Reads the sound track: its format, where its sample frames lie (from the
 // tables, then the fragments), which of them its edits play and when, all
-// from the moment the video's first frame shows. `sound.carried` stays
-// false, with the reason in `why`, for a track the AVI file cannot carry.
+// from the moment the video's first frame shows; the pieces may lie past
+// the end of the file (see end_sound). `sound.carried` stays false, with
+// the reason in `why`, for a track the AVI file cannot carry.
 void read_sound(const Held& held, const Atom& trak, const std::vector<FrameRun>& fragment_runs,
-                std::uint32_t movie_scale, std::uint64_t video_lead, std::uint64_t file_size, MovieSound& sound,
-                std::string& why)
+                std::uint32_t movie_scale, std::uint64_t video_lead, MovieSound& sound, std::string& why)
 {
     const MovieSource none;
     const Reader quiet{none, nullptr};
@@ -1038,28 +1084,15 @@ void read_sound(const Held& held, const Atom& trak, const std::vector<FrameRun>&
         // A run's samples follow one another, whole sample frames each.
         stored.push_back(SoundPiece{run.offset, std::uint64_t(run.frames) * in_sample});
     }
-    // Sample frames that the tables place past the end of the file become
-    // silence, so that what follows stays at its time; the run says so.
-    std::vector<SoundPiece> placed;
+    // Where each stored piece starts among the track's sample frames.
     std::vector<std::uint64_t> starts(1, 0);
-    auto place = [&](SoundPiece piece) {
-        if (piece.samples > 0) {
-            placed.push_back(piece);
-            starts.push_back(starts.back() + piece.samples);
-        }
-    };
     for (const SoundPiece& piece : stored) {
-        const std::uint64_t there = piece.offset >= file_size ? 0 : (file_size - piece.offset) / std::uint64_t(block);
-        const std::uint64_t kept = std::min(piece.samples, there);
-        place(SoundPiece{piece.offset, kept});
-        place(SoundPiece{silent_piece, piece.samples - kept});
-        sound.lost += piece.samples - kept;
+        starts.push_back(starts.back() + piece.samples);
         if (starts.back() > 0xFFFFFFFFu) {
             why = "it is longer than an AVI sound stream can hold";
             return;
         }
     }
-    stored.clear();
 
     // The edits: an empty one is silence for its duration; any other plays
     // its stretch of the media (a rate of 0 holds a picture, which sound has
@@ -1072,7 +1105,7 @@ void read_sound(const Held& held, const Atom& trak, const std::vector<FrameRun>&
     if (!elst.found) {
         edits.push_back(Edit{0, 0, 0x10000});
     }
-    const std::uint64_t most_pieces = 16 * (std::uint64_t(placed.size()) + edits.size()) + 1024;
+    const std::uint64_t most_pieces = 16 * (std::uint64_t(stored.size()) + edits.size()) + 1024;
     std::vector<SoundPiece>& pieces = sound.pieces;
     pieces.clear();
     std::uint64_t total = 0;
@@ -1088,7 +1121,7 @@ void read_sound(const Held& held, const Atom& trak, const std::vector<FrameRun>&
             if (edit.duration == 0 || movie_scale == 0 || count > starts.back() - first) {
                 count = starts.back() - first;
             }
-            take_samples(placed, starts, block, first, count, pieces);
+            take_samples(stored, starts, block, first, count, pieces);
         } else {
             continue;
         }
@@ -1126,6 +1159,96 @@ void read_sound(const Held& held, const Atom& trak, const std::vector<FrameRun>&
         return;
     }
     sound.carried = true;
+}
+
+// The frames up to where the file ends, in the order they show: every one
+// that starts inside the file, the last perhaps cut short by its end (it is
+// then written with its missing bytes black). The first frame that lies
+// wholly past the end ends the video. Returns how many frames that leaves
+// out, counted by the runs and never one by one, however many the tables
+// place past the end.
+std::int64_t cut_at_file_end(FrameTable& table, std::uint64_t file_size)
+{
+    std::int64_t kept = 0;
+    for (std::size_t r = 0; r < table.runs.size(); ++r) {
+        FrameRun& run = table.runs[r];
+        std::uint64_t inside = 0;
+        if (run.offset < file_size) {
+            inside = run.step == 0 ? run.frames
+                                   : std::min<std::uint64_t>(run.frames, (file_size - run.offset + run.step - 1) / run.step);
+        }
+        if (inside < run.frames) {
+            run.frames = static_cast<std::uint32_t>(inside);
+            table.runs.erase(table.runs.begin() + static_cast<std::ptrdiff_t>(inside > 0 ? r + 1 : r), table.runs.end());
+            const std::int64_t left_out = table.total_frames - kept - static_cast<std::int64_t>(inside);
+            table.total_frames = static_cast<std::int32_t>(kept + static_cast<std::int64_t>(inside));
+            return left_out;
+        }
+        kept += run.frames;
+    }
+    return 0;
+}
+
+// Whether the file ends before the movie's tables say it should: frames or
+// sample frames lie past its end, or it ends inside a fragment.
+bool cut_short(const MovieInfo& info, const FrameTable& table, std::uint64_t file_size)
+{
+    bool cut = info.frames_lost > 0 || info.fragment_cut;
+    for (const FrameRun& run : table.runs) {
+        cut = cut || run.offset + std::uint64_t(run.frames) * run.step > file_size;  // the runs start inside the file
+    }
+    const std::uint64_t block = std::uint64_t(info.sound.block());
+    for (const SoundPiece& piece : info.sound.pieces) {
+        cut = cut || (piece.offset != silent_piece &&
+                      (piece.offset >= file_size || piece.samples > (file_size - piece.offset) / block));
+    }
+    return cut;
+}
+
+// The sound beside a movie that the end of its file cuts short ends with
+// the AVI file's last frame (where the frames have no times, with their
+// share of it, as the run spreads it over them). Sample frames that lie
+// past the end of the file become silence, so that what follows stays at
+// its time; the run says how many.
+void end_sound(MovieInfo& info, const FrameTable& table, std::uint64_t file_size)
+{
+    MovieSound& sound = info.sound;
+    if (!sound.carried) {
+        return;
+    }
+    std::uint64_t end = sound.samples;
+    const std::uint32_t scale = static_cast<std::uint32_t>(info.time_scale);
+    if (cut_short(info, table, file_size)) {
+        const std::uint64_t frames = std::uint64_t(table.total_frames);
+        const unsigned __int128 video_end =
+            info.frame_period == 0 || scale == 0
+                ? static_cast<unsigned __int128>(sound.samples) * frames /
+                      std::max<std::uint64_t>(frames + std::uint64_t(info.frames_lost), 1)
+                : static_cast<unsigned __int128>(info.avi_frames) * info.frame_period * sound.rate / scale;
+        end = static_cast<std::uint64_t>(std::min<unsigned __int128>(video_end, end));
+    }
+    const std::uint64_t block = std::uint64_t(sound.block());
+    std::vector<SoundPiece> pieces;
+    std::uint64_t left = end;
+    for (std::size_t p = 0; p < sound.pieces.size() && left > 0; ++p) {
+        const SoundPiece& piece = sound.pieces[p];
+        const std::uint64_t samples = std::min(piece.samples, left);
+        std::uint64_t there = samples;  // of them in the file
+        if (piece.offset != silent_piece) {
+            there = piece.offset >= file_size ? 0 : std::min(samples, (file_size - piece.offset) / block);
+            sound.lost += samples - there;
+        }
+        if (there > 0) {
+            pieces.push_back(SoundPiece{piece.offset, there});
+        }
+        if (there < samples) {
+            pieces.push_back(SoundPiece{silent_piece, samples - there});
+        }
+        left -= samples;
+    }
+    sound.pieces.swap(pieces);
+    sound.samples = end;
+    sound.carried = end > 0;
 }
 
 // Rows padded to the format's alignment when the sample size says so: even
@@ -1441,23 +1564,8 @@ bool index_movie(const MovieSource& source, MovieInfo& info, FrameTable& table, 
         return false;
     }
     table.total_frames = static_cast<std::int32_t>(frames);
-    // A frame may be cut short by the end of the file (it is then written
-    // with its missing bytes black), but none may start beyond it.
-    std::int64_t first = 0;
-    for (const FrameRun& run : table.runs) {
-        std::uint64_t inside = run.frames;
-        if (run.offset >= source.file_size) {
-            inside = 0;
-        } else if (run.step > 0) {
-            inside = std::min<std::uint64_t>(run.frames, (source.file_size - run.offset + run.step - 1) / run.step);
-        }
-        if (inside < run.frames) {
-            report_format(report, "The movie's frame %lld lies past the end of the movie file.\n",
-                          static_cast<long long>(first + static_cast<std::int64_t>(inside)));
-            return false;
-        }
-        first += run.frames;
-    }
+    info.frames_lost = static_cast<std::int64_t>(s.frames_cut_off) + cut_at_file_end(table, source.file_size);
+    info.fragment_cut = s.fragment_cut;
 
     choose_frame_period(table, info);
     if (info.avi_frames > max_total_frames) {
@@ -1477,7 +1585,8 @@ bool index_movie(const MovieSource& source, MovieInfo& info, FrameTable& table, 
         if (!s.sound_fragments_read) {
             why = "its fragments are damaged";
         } else {
-            read_sound(held, s.sound, s.sound_fragment_runs, movie_scale, video_lead, source.file_size, sound, why);
+            read_sound(held, s.sound, s.sound_fragment_runs, movie_scale, video_lead, sound, why);
+            end_sound(info, table, source.file_size);
         }
     }
     for (const auto& other : s.others) {

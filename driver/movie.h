@@ -111,7 +111,7 @@ struct MovieSound {
     bool is_signed = true;    // 8-bit samples only; the AVI file holds them unsigned
     std::vector<SoundPiece> pieces;
     std::uint64_t samples = 0;  // in all the pieces
-    std::uint64_t lost = 0;     // sample frames the tables place past the end of the file
+    std::uint64_t lost = 0;     // of them, the ones past the end of the file: silence
 
     int block() const { return channels * bits / 8; }
 };
@@ -139,6 +139,11 @@ struct MovieInfo {
     // duration where that would make too many AVI frames.
     std::uint32_t frame_period = 0;
     std::int64_t avi_frames = 0;
+    // Frames of the movie left out of the table where the file ends before
+    // them (see index_movie), and whether it ends inside a fragment, of
+    // which it may not even hold the frame count.
+    std::int64_t frames_lost = 0;
+    bool fragment_cut = false;
     MovieSound sound;
 };
 
@@ -176,5 +181,9 @@ IndexResult calc_frame_offsets(const sample_to_chunk* records, std::uint32_t rec
 
 // Reads the movie's atoms, printing what it finds to `report` (null prints
 // nothing), and builds the frame table. Returns true when the conversion can
-// go on; otherwise it has printed why.
+// go on; otherwise it has printed why. A movie whose file ends before its
+// tables say it should is converted up to where the file ends: the frames
+// that start inside it, in the order they show, up to the first that lies
+// wholly past the end, and its sound up to the end of the last of them.
+// The frames of a fragment cut off by the end are left out too.
 bool index_movie(const MovieSource& source, MovieInfo& info, FrameTable& table, std::FILE* report);

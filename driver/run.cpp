@@ -186,6 +186,33 @@ bool same_file(const struct stat& input, const char* output_path)
     return ::stat(output_path, &out) == 0 && out.st_dev == input.st_dev && out.st_ino == input.st_ino;
 }
 
+// Says what the movie did not hold, once the file is written: frames past
+// the end of its file, frames it held only in part, and sound written as
+// silence. Returns the exit status: a failure when anything was missing.
+int warn_of_losses(const MovieInfo& info, std::int32_t incomplete, std::uint64_t silenced)
+{
+    int status = exit_ok;
+    if (info.frames_lost > 0) {
+        std::printf("Warning: %lld frames lay past the end of the movie file; the AVI file ends before them\n",
+                    static_cast<long long>(info.frames_lost));
+        status = exit_failure;
+    } else if (info.fragment_cut) {
+        std::puts("Warning: the movie file ends inside a movie fragment; the AVI file ends where it does");
+        status = exit_failure;
+    }
+    if (incomplete > 0) {
+        std::printf("Warning: %d frames were incomplete in the movie; their missing bytes were written as black\n",
+                    incomplete);
+        status = exit_failure;
+    }
+    if (silenced > 0) {
+        std::printf("Warning: %llu sample frames of sound were missing in the movie; they were written as silence\n",
+                    static_cast<unsigned long long>(silenced));
+        status = exit_failure;
+    }
+    return status;
+}
+
 }  // namespace
 
 int reelpack_run(int argc, char** argv)
@@ -436,17 +463,5 @@ int reelpack_run(int argc, char** argv)
         return output_failure(writer, output_path);
     }
     std::printf("Finished writing file %s\n", output_path);
-    int status = exit_ok;
-    if (incomplete > 0) {
-        std::printf("Warning: %d frames were incomplete in the movie; their missing bytes were written as black\n",
-                    incomplete);
-        status = exit_failure;
-    }
-    const std::uint64_t silenced = sound.lost + feed.missing;
-    if (silenced > 0) {
-        std::printf("Warning: %llu sample frames of sound were missing in the movie; they were written as silence\n",
-                    static_cast<unsigned long long>(silenced));
-        status = exit_failure;
-    }
-    return status;
+    return warn_of_losses(info, incomplete, sound.lost + feed.missing);
 }

@@ -194,6 +194,59 @@ TEST(Cli, CommandLinesAndMovies)
                          test::write_file(path, b);
                      },
                      cut_frames});
+    // Movies whose file ends before their tables do, in both modes: the
+    // frames that start inside it (the last cut into black past its end) up
+    // to the first that lies wholly past it, a warning and exit status 1;
+    // the coded file unpacks to the uncompressed one.
+    struct Cut {
+        std::string name;
+        MovieParams movie;
+        std::function<std::size_t(const Bytes&)> keep;  // how much of the movie the file holds
+        std::size_t frames, black;                      // frames converted; bytes of the last past the end
+        std::string warnings;
+    };
+    const auto into_second_fragment = [](const Bytes& b, std::size_t bytes) {
+        const std::string moof = "moof";
+        const auto first = std::search(b.begin(), b.end(), moof.begin(), moof.end());
+        return std::size_t(std::search(first + 1, b.end(), moof.begin(), moof.end()) - b.begin()) - 4 + bytes;
+    };
+    const auto lost = [](long long frames) {
+        return "Warning: " + std::to_string(frames) + " frames lay past the end of the movie file; the AVI file "
+                                                      "ends before them\n";
+    };
+    const std::string black = "Warning: 1 frames were incomplete in the movie; their missing bytes were written as black\n";
+    MovieParams fragments = movie_of(2, 2, 4);
+    fragments.fragmented = true;
+    fragments.chunk_frames = {2, 2};
+    MovieParams moov_last = movie_of(2, 2, 3);  // two chunks more: past the end, then inside the file
+    moov_last.moov_first = false;
+    moov_last.co64 = true;
+    moov_last.extra_chunk_offsets = {5000000, 20};
+    MovieParams vast = movie_of(2, 2, 2);  // 2^23 frames in the last chunk: one there, the rest past the end
+    vast.override_stsc = true;
+    vast.stsc_words = {1, 1, 1, 2, 1u << 23, 1};
+    const auto whole = [](const Bytes& b) { return b.size(); };
+    const std::vector<Cut> cuts = {
+        {"cut-frames", movie_of(3, 2, 6, "WRLE"), [](const Bytes& b) { return b.size() - 43; }, 4, 7, lost(2) + black},
+        {"cut-moov-last", moov_last, whole, 3, 0, lost(2)},
+        {"cut-fragment", fragments, [](const Bytes& b) { return b.size() - 17; }, 3, 5, lost(1) + black},
+        {"cut-moof", fragments, [&](const Bytes& b) { return into_second_fragment(b, 64); }, 2, 0, lost(2)},
+        {"cut-moof-count", fragments, [&](const Bytes& b) { return into_second_fragment(b, 40); }, 2, 0,
+         "Warning: the movie file ends inside a movie fragment; the AVI file ends where it does\n"},
+        {"cut-2^23", vast, whole, 2, 0, lost((1 << 23) - 1)},
+    };
+    for (const Cut& c : cuts) {
+        MovieParams shown = c.movie;
+        shown.frames.resize(c.frames);
+        std::fill(shown.frames.back().end() - long(c.black), shown.frames.back().end(), 0);
+        const std::string out = "..." + std::to_string(c.frames) + " frames indexed\n" + writing_text("{out}") + c.warnings;
+        const auto write = [keep = c.keep](const std::string& path, Bytes& b) {
+            b.resize(keep(b));
+            test::write_file(path, b);
+        };
+        cases.push_back({c.name + "-u", "-u {movie} {out}", out, 1, true, c.movie, write, avi_order(shown)});
+        cases.push_back({c.name, "{movie} {out}", out, 1, true, c.movie, write, {}, 0, c.name + "-u"});
+    }
     // Records of no samples index nothing, whatever the chunks say; a movie
     // of no frames gives the empty AVI file.
     MovieParams none_per_chunk = movie_of(2, 2, 2);
@@ -300,17 +353,11 @@ TEST(Cli, CommandLinesAndMovies)
             p.override_stsc = true;
             p.stsc_words = {1, 0xFFFFFFFFu, 1};
         });
-    add("trun-count", "The \"trun\" atom places 4294967295 frames past the end of the movie file.\n",
+    add("trun-count", "The movie describes 8589934590 frames, more than an AVI file can hold (2147483647).\n",
         [](MovieParams& p) {
             p.fragmented = true;
             p.trun_count = 0xFFFFFFFFu;
         });
-    add("offset-past-end", "The movie's frame 2 lies past the end of the movie file.\n",
-        [](MovieParams& p) { p.extra_chunk_offsets = {5000000}; });
-    add("co64-past-end", "The movie's frame 2 lies past the end of the movie file.\n", [](MovieParams& p) {
-        p.co64 = true;
-        p.extra_chunk_offsets = {0xFFFFFFF0u};
-    });
     add("moov-past-end", "The \"moov\" atom runs past the end of the movie file.\n", nullptr, "moov", 0x7FFFFFF0u);
     add("trak-past-moov", "The \"trak\" atom is larger than the \"moov\" atom that holds it.\n", nullptr, "trak",
         0x10000u);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -123,7 +124,9 @@ TEST(MovieStructure, FramePeriods)
 
 // The sound a movie's tables and edits place from the first frame on, read
 // back from its pieces: sample values of a chunk of 960 samples (1 to 960)
-// listed twice, at 8,000 a second beside six frames of 1/25 s.
+// listed twice, at 8,000 a second beside six frames of 1/25 s; sample
+// frames past the end of the file are silence, and a video cut short by it
+// ends the sound.
 TEST(MovieStructure, SoundInStepWithTheFrames)
 {
     auto join = [](std::vector<std::vector<int>> parts) {  // {from, to} a chunk's samples, {n, 0}: n silent
@@ -142,6 +145,7 @@ TEST(MovieStructure, SoundInStepWithTheFrames)
         std::vector<std::int64_t> video_edits, sound_edits;
         bool last_missing;
         std::vector<int> heard;
+        std::size_t cut = 0;  // bytes cut off the end of the movie, the sound chunk first
     };
     const std::vector<Case> cases = {
         {"as-stored", {}, {}, false, join({whole, whole})},
@@ -150,6 +154,7 @@ TEST(MovieStructure, SoundInStepWithTheFrames)
         {"video-late", {60, -1, 0x10000, 144, 0, 0x10000}, {}, false, join({{800, 960}, whole})},
         {"both-late", {60, -1, 0x10000, 144, 0, 0x10000}, {60, -1, 0x10000, 0, 0, 0x10000}, false, join({whole, whole})},
         {"cut-off", {}, {}, true, join({whole, {960, 0}})},
+        {"video-cut", {}, {}, false, join({{1600, 0}}), 1920 + 18},  // five frames left, the last cut short
     };
     for (const Case& c : cases) {
         test::MovieParams p = test::pattern_movie(2, 2, 6);
@@ -161,9 +166,11 @@ TEST(MovieStructure, SoundInStepWithTheFrames)
         p.edits = c.video_edits;
         p.sound_edits = c.sound_edits;
         p.sound_last_missing = c.last_missing;
-        const Bytes movie = test::make_movie(p);
+        Bytes movie = test::make_movie(p);
+        movie.resize(movie.size() - c.cut);
         const Indexed indexed = index_bytes(movie);
         ASSERT_TRUE(indexed.ok) << c.name << ": " << indexed.report;
+        EXPECT_EQ(indexed.info.frames_lost, c.cut == 0 ? 0 : 1) << c.name;
         const MovieSound& sound = indexed.info.sound;
         ASSERT_TRUE(sound.carried) << c.name << ": " << indexed.report;
         std::vector<int> heard;
@@ -176,7 +183,8 @@ TEST(MovieStructure, SoundInStepWithTheFrames)
         }
         EXPECT_EQ(heard, c.heard) << c.name;
         EXPECT_EQ(sound.samples, c.heard.size()) << c.name;
-        EXPECT_EQ(sound.lost, c.last_missing ? 960u : 0u) << c.name;
+        const auto silent = static_cast<std::uint64_t>(std::count(c.heard.begin(), c.heard.end(), 0));
+        EXPECT_EQ(sound.lost, c.last_missing || c.cut > 0 ? silent : 0u) << c.name;
         EXPECT_NE(indexed.report.find("Track 2 (\"soun\") is carried into the AVI file: \"twos\", 8000 Hz, 1 channels "
                                       "of 16 bits"),
                   std::string::npos)

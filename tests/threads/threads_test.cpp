@@ -61,6 +61,7 @@ TEST(Threads, FilesAndMessagesAreThoseOfOneThread)
         {"large", 640, 400, 3, "raw ", 5000, 24}, {"large-wrle", 640, 400, 3, "WRLE", 5000, 24},
         {"alpha", 19, 11, 5, "raw ", 0, 32},     {"rgb555", 21, 7, 5, "raw ", 0, 16},
         {"sound", 24, 10, 7, "raw ", 0, 24, true},
+        {"cut-sound", 24, 10, 7, "raw ", 1100 + 2 * 720 + 300, 24, true},  // the sound and two frames past the end
     };
     for (const Movie& m : movies) {
         const std::size_t frame_bytes = std::size_t(m.width) * std::size_t(m.height) * std::size_t(m.depth / 8);
