@@ -4,7 +4,7 @@
 #include <climits>
 #include <cstring>
 
-#include "entropy/byte_order.h"
+#include "common/byte_order.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "entropy/zero.h"
-#include "entropy/byte_order.h"
+#include "common/byte_order.h"
 
 namespace {
 

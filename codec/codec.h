@@ -6,7 +6,7 @@
 
 #include "codec/predict.h"
 #include "entropy/compress.h"
-#include "entropy/status.h"
+#include "common/status.h"
 
 // Frame type bytes; a null frame has no bytes at all.
 enum : unsigned char {

@@ -5,8 +5,8 @@
 
 #include "codec/codec.h"
 #include "codec/predict.h"
-#include "entropy/blocks.h"
-#include "entropy/byte_order.h"
+#include "common/blocks.h"
+#include "common/byte_order.h"
 
 namespace {
 

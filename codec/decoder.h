@@ -17,7 +17,7 @@
 #include <cstdint>
 
 #include "entropy/compress.h"
-#include "entropy/status.h"
+#include "common/status.h"
 
 class TarvicDecoder {
 public:

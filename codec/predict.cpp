@@ -1,6 +1,6 @@
 #include "codec/predict.h"
 
-#include "entropy/cpu.h"
+#include "common/cpu.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "entropy/byte_order.h"
+#include "common/byte_order.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "entropy/cpu.h"
+#include "common/cpu.h"
 
 namespace {
 

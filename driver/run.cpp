@@ -22,7 +22,7 @@
 #include "driver/progress.h"
 #include "driver/sound_feed.h"
 #include "driver/threads.h"
-#include "entropy/blocks.h"
+#include "common/blocks.h"
 
 namespace {
 

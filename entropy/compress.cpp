@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "entropy/byte_order.h"
+#include "common/byte_order.h"
 #include "entropy/fibonacci.h"
 #include "entropy/zero.h"
 

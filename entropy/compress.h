@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "entropy/range_coder.h"
-#include "entropy/status.h"
+#include "common/status.h"
 
 // Largest reported length of the channel stream of a channel of `length`
 // bytes: level and size (5), the count table (at most 1,248 bytes) and at most

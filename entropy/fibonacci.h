@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "entropy/status.h"
+#include "common/status.h"
 
 // Largest number of bytes a table of `count` entries can take (39 bits each).
 constexpr std::size_t fibonacci_table_bound(unsigned int count) { return (count * 39u + 7u) / 8u; }

@@ -1,7 +1,7 @@
 #include "entropy/range_coder.h"
 
-#include "entropy/byte_order.h"
-#include "entropy/cpu.h"
+#include "common/byte_order.h"
+#include "common/cpu.h"
 
 #include <algorithm>
 #include <cmath>

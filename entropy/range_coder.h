@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "entropy/status.h"
+#include "common/status.h"
 
 // Up to this many channels are coded side by side.
 constexpr int max_side_by_side = 4;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "entropy/byte_order.h"
+#include "common/byte_order.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -42,8 +42,8 @@
 #include "driver/pages.h"
 #include "driver/progress.h"
 #include "driver/threads.h"
-#include "entropy/blocks.h"
-#include "entropy/byte_order.h"
+#include "common/blocks.h"
+#include "common/byte_order.h"
 #include "tools/unpack_avi.h"
 
 namespace {

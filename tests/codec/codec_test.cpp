@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "codec/decoder.h"
-#include "entropy/cpu.h"
+#include "common/cpu.h"
 #include "tarvic.h"
 
 #include "support/files.h"

@@ -13,7 +13,7 @@
 
 #include "avi/avi_reader.h"
 #include "avi/compact_empty.h"
-#include "entropy/byte_order.h"
+#include "common/byte_order.h"
 #include "entropy/zero.h"
 #include "support/avi_check.h"
 #include "support/files.h"

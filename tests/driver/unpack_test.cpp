@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "entropy/byte_order.h"
+#include "common/byte_order.h"
 #include "support/avi_check.h"
 #include "support/files.h"
 #include "support/mov_builder.h"

@@ -1,4 +1,4 @@
-#include "entropy/blocks.h"
+#include "common/blocks.h"
 
 #include <cstdlib>
 

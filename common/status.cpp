@@ -1,4 +1,4 @@
-#include "entropy/status.h"
+#include "common/status.h"
 
 const char* status_text(Status status)
 {

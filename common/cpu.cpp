@@ -1,4 +1,4 @@
-#include "entropy/cpu.h"
+#include "common/cpu.h"
 
 #include <atomic>
 
