@@ -18,7 +18,7 @@
 // Up to this many channels are coded side by side.
 constexpr int max_side_by_side = 4;
 
-// The largest total of a scaled table, 2^23, so that range >> prob_bits stays
+// The largest total of a scaled table, 2^23, so that range >> bits stays
 // at 1 or more; a longer channel is coded with its shares scaled to it.
 constexpr unsigned max_total_bits = 23;
 constexpr std::uint32_t max_total = 1u << max_total_bits;
@@ -56,6 +56,9 @@ struct RangeTable {
     std::uint64_t direct[2u << direct_bits];
 };
 
+// The 256 byte counts of `length` bytes: the table a channel is coded with.
+void count_bytes(const unsigned char* in, std::size_t length, unsigned int* counts);
+
 // Scales 256 counts that describe `length` bytes to shares of a power-of-two
 // total and makes `prob` cumulative; sets `bits`. The encoder and the decoder
 // both build their table here, so that they agree bit for bit.
@@ -65,23 +68,19 @@ void build_shares(const unsigned int* counts, std::uint64_t length, unsigned int
 // with `for_decoding` the lookup as well.
 void prepare_table(RangeTable& table, bool for_decoding);
 
-// Range-codes `length` bytes and returns E, the bytes emitted, the encoder's
-// first byte (always 0) included. `out` needs room for 3 x length + 5 bytes;
-// nothing beyond the E bytes is written.
-std::size_t range_encode(const RangeTable& table, const unsigned char* in, std::size_t length, unsigned char* out);
-
-// The same for `count` channels at once; emitted[c] receives each one's E.
+// Range-codes `count` channels (1 to max_side_by_side) of length[c] bytes
+// from in[c] to out[c], and sets emitted[c] to each one's E, the bytes
+// emitted, the encoder's first byte (always 0) included. E is at most
+// 3 x length[c] + 5, the first byte, at most three a value and four to
+// close, which is the room out[c] needs; nothing beyond the E is written.
 void range_encode_side_by_side(int count, const RangeTable* const tables[], const unsigned char* const in[],
                                const std::size_t length[], unsigned char* const out[], std::size_t emitted[]);
 
-// Decodes `length` bytes (at least 1) from at most `in_size` coded bytes that
-// start with the encoder's unstored first byte at in[0], which is not read.
-// Input past in_size reads as zero and makes the result Status::truncated;
-// values that no encoder could have coded make it Status::bad_stream.
-[[nodiscard]] Status range_decode(const RangeTable& table, const unsigned char* in, std::size_t in_size,
-                                  unsigned char* out, std::size_t length);
-
-// The same for `count` channels at once; the first failure found is returned.
+// Decodes `count` channels of length[c] bytes (at least 1 each) from at most
+// in_size[c] coded bytes that start with the encoder's unstored first byte
+// at in[c][0], which is not read. Input past in_size reads as zero and makes
+// the result Status::truncated; values that no encoder could have coded make
+// it Status::bad_stream. The first failure found is returned.
 [[nodiscard]] Status range_decode_side_by_side(int count, const RangeTable* const tables[],
                                                const unsigned char* const in[], const std::size_t in_size[],
                                                unsigned char* const out[], const std::size_t length[]);
