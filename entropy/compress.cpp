@@ -10,26 +10,6 @@
 
 namespace {
 
-// Counts every byte value. Four interleaved tables keep successive equal
-// bytes from waiting on each other's increments.
-void count_bytes(const unsigned char* in, std::size_t length, unsigned int* counts)
-{
-    unsigned int partial[4][256] = {};
-    std::size_t i = 0;
-    for (; i + 4 <= length; i += 4) {
-        ++partial[0][in[i]];
-        ++partial[1][in[i + 1]];
-        ++partial[2][in[i + 2]];
-        ++partial[3][in[i + 3]];
-    }
-    for (; i < length; ++i) {
-        ++partial[0][in[i]];
-    }
-    for (int v = 0; v < 256; ++v) {
-        counts[v] = partial[0][v] + partial[1][v] + partial[2][v] + partial[3][v];
-    }
-}
-
 // A channel made ready for its range coder: the stream's level, size and
 // count table are written, and the coder goes at `coded`, on the table's
 // last byte, which is kept and put back afterwards: the coder's first byte
@@ -102,8 +82,8 @@ struct Source {
     std::size_t coded_size;
 };
 
-Status read_channel(const unsigned char* in, std::size_t in_size, unsigned int length, unsigned int run_capacity,
-                    RangeTable& table, std::uint64_t& table_length, Source& source)
+Status read_channel(const unsigned char* in, std::size_t in_size, unsigned int length, RangeTable& table,
+                    Source& source)
 {
     if (in_size < 1) {
         return Status::truncated;
@@ -118,9 +98,11 @@ Status read_channel(const unsigned char* in, std::size_t in_size, unsigned int l
         if (in_size < 5) {
             return Status::truncated;
         }
+        // No encoder writes an empty zero-run form, nor one longer than
+        // its channel, which is the room it is decoded into.
         const std::uint32_t n = get_le32(in + 1);
-        if (n == 0 || n > run_capacity || n > 0x7FFFFFFFu) {
-            return Status::bad_size;
+        if (n == 0 || n > length || n > 0x7FFFFFFFu) {
+            return Status::bad_stream;
         }
         source.n = n;
         table_at = 5;
@@ -132,7 +114,6 @@ Status read_channel(const unsigned char* in, std::size_t in_size, unsigned int l
     if (status != Status::ok) {
         return status;
     }
-    table_length = sum;
     if (sum != source.n) {
         return Status::bad_table;  // the counts describe another channel
     }
@@ -147,46 +128,24 @@ Status read_channel(const unsigned char* in, std::size_t in_size, unsigned int l
 
 Compress::~Compress() { FreeCompressBuffers(); }
 
-bool Compress::InitCompressBuffers(unsigned int size)
+bool Compress::InitCompressBuffers()
 {
     FreeCompressBuffers();
-    run_buffer = static_cast<unsigned char*>(std::malloc(size == 0 ? 1 : size));
     tables = new (std::nothrow) RangeTable[max_side_by_side];
     counts = static_cast<unsigned int*>(std::malloc(256 * sizeof(unsigned int)));
-    if (run_buffer == nullptr || tables == nullptr || counts == nullptr) {
+    if (tables == nullptr || counts == nullptr) {
         FreeCompressBuffers();
         return false;
     }
-    prob = tables[0].prob;
-    run_capacity = size;
     return true;
 }
 
 void Compress::FreeCompressBuffers()
 {
-    std::free(run_buffer);
     delete[] tables;
     std::free(counts);
-    run_buffer = nullptr;
     tables = nullptr;
-    prob = nullptr;
     counts = nullptr;
-    run_capacity = 0;
-}
-
-void Compress::calcprob(const unsigned char* in, unsigned int length)
-{
-    count_bytes(in, length, counts);
-    table_length = length;
-    build_shares(counts, length, prob, prob_bits);
-}
-
-unsigned int Compress::compact(const unsigned char* in, unsigned char* out, unsigned int length)
-{
-    unsigned char* const run[1] = {run_buffer};
-    unsigned int reported = 0;
-    compact_side_by_side(1, &in, length, &out, run, &reported);
-    return reported;
 }
 
 void Compress::compact_side_by_side(int count, const unsigned char* const in[], unsigned int length,
@@ -213,17 +172,6 @@ void Compress::compact_side_by_side(int count, const unsigned char* const in[], 
     for (int c = 0; c < count; ++c) {
         reported[c] = finish_channel(channels[c], emitted[c]);
     }
-    prob_bits = tables[0].bits;
-    table_length = channels[count - 1].n;
-}
-
-Status Compress::uncompact(const unsigned char* in, std::size_t in_size, unsigned char* out, unsigned int length)
-{
-    const unsigned char* const ins[1] = {in};
-    const std::size_t sizes[1] = {in_size};
-    unsigned char* const outs[1] = {out};
-    unsigned char* const scratch[1] = {run_buffer};
-    return uncompact_channels(1, ins, sizes, outs, length, scratch, run_capacity);
 }
 
 Status Compress::uncompact_side_by_side(int count, const unsigned char* const in[], const std::size_t in_size[],
@@ -233,13 +181,6 @@ Status Compress::uncompact_side_by_side(int count, const unsigned char* const in
     if (count < 1 || count > max_side_by_side) {
         return Status::bad_size;
     }
-    return uncompact_channels(count, in, in_size, out, length, scratch, length);
-}
-
-Status Compress::uncompact_channels(int count, const unsigned char* const in[], const std::size_t in_size[],
-                                    unsigned char* const out[], unsigned int length, unsigned char* const scratch[],
-                                    unsigned int scratch_capacity)
-{
     Source sources[max_side_by_side] = {};
     const RangeTable* channel_tables[max_side_by_side] = {};
     const unsigned char* coded[max_side_by_side] = {};
@@ -248,8 +189,7 @@ Status Compress::uncompact_channels(int count, const unsigned char* const in[], 
     std::size_t n[max_side_by_side] = {};
     int coding = 0;  // channels with bytes to range-decode
     for (int c = 0; c < count; ++c) {
-        const Status status =
-            read_channel(in[c], in_size[c], length, scratch_capacity, tables[c], table_length, sources[c]);
+        const Status status = read_channel(in[c], in_size[c], length, tables[c], sources[c]);
         if (status != Status::ok) {
             return status;
         }
@@ -263,7 +203,6 @@ Status Compress::uncompact_channels(int count, const unsigned char* const in[], 
         n[coding] = sources[c].n;
         ++coding;
     }
-    prob_bits = tables[0].bits;
     const Status status = range_decode_side_by_side(coding, channel_tables, coded, coded_size, decoded, n);
     if (status != Status::ok) {
         return status;

@@ -5,24 +5,22 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "entropy/range_coder.h"
 #include "common/status.h"
+#include "entropy/fibonacci.h"
+#include "entropy/range_coder.h"
 
 // Largest reported length of the channel stream of a channel of `length`
 // bytes: level and size (5), the count table (at most 1,248 bytes) and at most
 // three range coder bytes per coded byte plus five; the reported length's
 // unwritten last byte takes the place of the encoder's unstored first byte.
-constexpr std::size_t compact_bound(std::size_t length) { return 5 + 1248 + 3 * length + 5; }
+// Every stream keeps within it, whatever its bytes: a channel is zero-run
+// coded only where that makes it shorter.
+constexpr std::size_t compact_bound(std::size_t length) { return 5 + fibonacci_table_bound(256) + 3 * length + 5; }
 
 class Compress {
 public:
-    unsigned int* prob = nullptr;        // 257 entries, cumulative scaled table (the first table's)
-    unsigned int prob_bits = 0;          // log2 of the total
-    unsigned int* counts = nullptr;      // 256 entries, the counts of the last channel compacted
-    unsigned char* run_buffer = nullptr; // zero-run-coded channel
-    unsigned int run_capacity = 0;       // bytes that run_buffer holds
-    std::uint64_t table_length = 0;      // bytes the last table built describes (its counts' sum)
-    RangeTable* tables = nullptr;        // one per channel coded side by side; prob is the first one's
+    unsigned int* counts = nullptr;  // 256 entries, the counts of the last channel compacted
+    RangeTable* tables = nullptr;    // one per channel coded side by side
 
     Compress() = default;
     ~Compress();
@@ -30,24 +28,15 @@ public:
     Compress& operator=(const Compress&) = delete;
 
     // Acquires the buffers; false when memory cannot be had (then none is held).
-    [[nodiscard]] bool InitCompressBuffers(unsigned int size);
+    [[nodiscard]] bool InitCompressBuffers();
     void FreeCompressBuffers();
 
-    // Writes the channel stream of `length` bytes at `out` and returns its
-    // reported length (which counts one last byte, written as 0). `out` must
-    // hold compact_bound(length) bytes and run_buffer `length` bytes (the
-    // zero-run coder copies short stretches within that room); `in` is never
-    // read past its end.
-    unsigned int compact(const unsigned char* in, unsigned char* out, unsigned int length);
-
-    // Restores `length` bytes from a channel stream of at most `in_size` bytes.
-    [[nodiscard]] Status uncompact(const unsigned char* in, std::size_t in_size, unsigned char* out,
-                                   unsigned int length);
-
-    // Several channels of `length` bytes at once: channel c's stream is
-    // written at out[c] exactly as compact() writes it, and its reported
-    // length goes to reported[c]; scratch[c] holds `length` bytes for its
-    // zero-run-coded form. The channels' range coders run side by side.
+    // Writes the streams of `count` channels (1 to max_side_by_side) of
+    // `length` bytes: channel c's stream goes to out[c], which holds
+    // compact_bound(length) bytes, and its reported length (which counts one
+    // last byte, written as 0) to reported[c]; scratch[c] holds `length`
+    // bytes for its zero-run-coded form. in[c] is never read past its end.
+    // The channels' range coders run side by side.
     void compact_side_by_side(int count, const unsigned char* const in[], unsigned int length,
                               unsigned char* const out[], unsigned char* const scratch[], unsigned int reported[]);
 
@@ -56,12 +45,4 @@ public:
     [[nodiscard]] Status uncompact_side_by_side(int count, const unsigned char* const in[],
                                                 const std::size_t in_size[], unsigned char* const out[],
                                                 unsigned int length, unsigned char* const scratch[]);
-
-    // The counts and scaled table of `length` bytes, into counts, prob and prob_bits.
-    void calcprob(const unsigned char* in, unsigned int length);
-
-private:
-    Status uncompact_channels(int count, const unsigned char* const in[], const std::size_t in_size[],
-                              unsigned char* const out[], unsigned int length, unsigned char* const scratch[],
-                              unsigned int scratch_capacity);
 };
