@@ -1,15 +1,12 @@
 #include "codec/predict.h"
 
-#include "common/cpu.h"
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "codec/median.h"
+#include "common/cpu.h"
 
 namespace {
 
@@ -33,11 +30,7 @@ void recorrelate(unsigned char* s, std::size_t total)
     }
 }
 
-// The residual pass over decorrelated pixels. The first pixel is stored as
-// it is, the rest of the first row predicted from the left, the first pixel
-// of the second row from above; every later byte, the first pixel of each
-// further row included, by the median predictor over the frame taken as one
-// continuous sequence of pixels.
+// The residual pass over decorrelated pixels, as DeEntropy32 describes it.
 template <int pixel_bytes>
 void residuals(const unsigned char* s, unsigned char* d, int width, int height)
 {
@@ -98,15 +91,6 @@ void rebuild(const unsigned char* d, unsigned char* s, int width, int height)
 
 }  // namespace
 
-void DeEntropy(unsigned char* source, unsigned char* destination, int width, int height)
-{
-    if (width <= 0 || height <= 0) {
-        return;
-    }
-    decorrelate<3>(source, std::size_t(3) * width * height);
-    residuals<3>(source, destination, width, height);
-}
-
 void DeEntropy32(unsigned char* source, unsigned char* destination, int width, int height)
 {
     if (width <= 0 || height <= 0) {
@@ -151,21 +135,8 @@ void join(const unsigned char* planes, unsigned char* pixels, std::size_t n)
 
 namespace {
 
-// The median predictor on bytes: with low and high the smaller and the
-// larger of left and above, the median of left, above and left + above -
-// upper_left is low + high - upper_left with upper_left clamped between them
-// (low where it is at least high, high where at most low). Byte arithmetic
-// throughout lets a compiler work on many bytes at once.
-inline unsigned char predict_bytes(unsigned char left, unsigned char above, unsigned char upper_left)
-{
-    const unsigned char low = left < above ? left : above;
-    const unsigned char high = left < above ? above : left;
-    const unsigned char clamped = upper_left < low ? low : (upper_left > high ? high : upper_left);
-    return static_cast<unsigned char>(low + high - clamped);
-}
-
-// The residuals of one decorrelated plane, predicted as DeEntropy predicts
-// the same bytes of the frame: the first sample as it is, the rest of the
+// The residuals of one decorrelated plane, predicted as the filter of a
+// frame predicts the same bytes: the first sample as it is, the rest of the
 // first row from the left, the first sample of the second row from above,
 // and every later one by the median predictor, the plane taken as one
 // continuous sequence. No sample depends on another's residual, so the loop
@@ -263,6 +234,7 @@ void DeEntropyPlanes(const unsigned char* frame, PixelOrder order, unsigned char
     }
 }
 
+
 std::size_t ReEntropyPlanesScratch(int width) { return 3 * (4 * std::size_t(width > 0 ? width : 0)); }
 
 namespace {
@@ -278,35 +250,102 @@ REELPACK_INLINE void put_pixel(unsigned char* px, unsigned b, unsigned g, unsign
 // A decorrelated pixel held as the low three bytes of a word.
 REELPACK_INLINE std::uint32_t word(unsigned b, unsigned g, unsigned r) { return b | (g << 8) | (r << 16); }
 
-#if defined(__SSE2__)
-// A pixel's three bytes rebuilt at once from their residuals. The median
-// predictor is left + above - median(left, above, upper_left), and that
-// median is left clamped between the smaller and the larger of above and
-// upper_left, which are known before left is: three steps wait on the pixel
-// before, a clamp of two and a subtraction, while left + above + residual
-// is formed beside them.
-REELPACK_INLINE __m128i rebuild_pixel(__m128i left, __m128i above, __m128i upper_left, __m128i residual)
+REELPACK_INLINE void put_word(unsigned char* at, std::uint32_t v) { std::memcpy(at, &v, 4); }
+
+REELPACK_INLINE std::uint32_t get_word(const unsigned char* at)
 {
-    const __m128i low = _mm_min_epu8(above, upper_left);
-    const __m128i high = _mm_max_epu8(above, upper_left);
-    const __m128i median = _mm_max_epu8(_mm_min_epu8(left, high), low);
-    __m128i sum = _mm_add_epi8(left, _mm_add_epi8(above, residual));
-#if defined(__GNUC__)
-    // Kept whole, so that a compiler does not regroup the additions around
-    // the median, which would put one more step after it.
-    __asm__("" : "+x"(sum));
-#endif
-    return _mm_sub_epi8(sum, median);
+    std::uint32_t v;
+    std::memcpy(&v, at, 4);
+    return v;
 }
 
-// Decorrelated pixels, one a word, made frame bytes: green added to blue
-// and red.
-REELPACK_INLINE __m128i frame_words(__m128i pixels)
+// The residuals of a row of the three planes, gathered as the decorrelated
+// pixels are held: one pixel a word.
+REELPACK_INLINE void gather_residuals(const unsigned char* p0, const unsigned char* p1, const unsigned char* p2,
+                                      unsigned char* words, std::size_t w)
 {
-    const __m128i green = _mm_and_si128(_mm_srli_epi32(pixels, 8), _mm_set1_epi32(0xFF));
-    return _mm_add_epi8(pixels, _mm_or_si128(green, _mm_slli_epi32(green, 16)));
-}
+    std::size_t x = 0;
+#ifdef REELPACK_SSE2
+    // Sixteen pixels at a time: bytes of planes 0 and 1 paired, plane 2
+    // paired with zero, and the pairs joined into words.
+    const __m128i zero = _mm_setzero_si128();
+    for (; x + 16 <= w; x += 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p0 + x));
+        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p1 + x));
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p2 + x));
+        const __m128i bg_low = _mm_unpacklo_epi8(b, g);
+        const __m128i bg_high = _mm_unpackhi_epi8(b, g);
+        const __m128i r_low = _mm_unpacklo_epi8(r, zero);
+        const __m128i r_high = _mm_unpackhi_epi8(r, zero);
+        __m128i* to = reinterpret_cast<__m128i*>(words + 4 * x);
+        _mm_storeu_si128(to, _mm_unpacklo_epi16(bg_low, r_low));
+        _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(bg_low, r_low));
+        _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(bg_high, r_high));
+        _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(bg_high, r_high));
+    }
 #endif
+    for (; x < w; ++x) {
+        put_word(words + 4 * x, word(p0[x], p1[x], p2[x]));
+    }
+}
+
+// Rebuilds a row's decorrelated pixels from pixel `first` on into `current`,
+// the three bytes of a pixel at once: its left neighbour is the pixel before
+// it, the last of the row before for the first of a row, and its upper-left
+// neighbour is the above neighbour of the pixel before, which `left` and
+// `upper_left` carry from row to row. Each pixel waits only on the one
+// before.
+REELPACK_INLINE void rebuild_row(const unsigned char* above, const unsigned char* residuals, unsigned char* current,
+                                 std::size_t first, std::size_t w, std::uint32_t& left, std::uint32_t& upper_left)
+{
+#ifdef REELPACK_SSE2
+    __m128i l = _mm_cvtsi32_si128(static_cast<int>(left));
+    __m128i c = _mm_cvtsi32_si128(static_cast<int>(upper_left));
+    for (std::size_t x = first; x < w; ++x) {
+        const __m128i a = _mm_cvtsi32_si128(static_cast<int>(get_word(above + 4 * x)));
+        const __m128i d = _mm_cvtsi32_si128(static_cast<int>(get_word(residuals + 4 * x)));
+        l = rebuild_pixel(l, a, c, d);
+        c = a;
+        put_word(current + 4 * x, static_cast<std::uint32_t>(_mm_cvtsi128_si32(l)));
+    }
+    left = static_cast<std::uint32_t>(_mm_cvtsi128_si32(l));
+    upper_left = static_cast<std::uint32_t>(_mm_cvtsi128_si32(c));
+#else
+    for (std::size_t x = first; x < w; ++x) {
+        const std::uint32_t a = get_word(above + 4 * x);
+        left = rebuild_word(left, a, upper_left, get_word(residuals + 4 * x));
+        upper_left = a;
+        put_word(current + 4 * x, left);
+    }
+#endif
+}
+
+// A row's frame bytes from its decorrelated pixels: green added to blue and
+// red.
+REELPACK_INLINE void put_row(const unsigned char* current, unsigned char* out, std::size_t w)
+{
+    std::size_t x = 0;
+#ifdef REELPACK_SSE2
+    // Four pixels at a time: green added to blue and red in their words,
+    // then the four words packed into twelve bytes, stored sixteen at once
+    // while the row has room for the four beyond them (the next store
+    // writes over those).
+    for (; x + 6 <= w; x += 4) {
+        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(current + 4 * x));
+        const __m128i green = _mm_and_si128(_mm_srli_epi32(pixels, 8), _mm_set1_epi32(0xFF));
+        const __m128i bytes = _mm_add_epi8(pixels, _mm_or_si128(green, _mm_slli_epi32(green, 16)));
+        // Each half: its first pixel's three bytes, then its second's.
+        const __m128i halves = _mm_or_si128(_mm_and_si128(bytes, _mm_set1_epi64x(0xFFFFFF)),
+                                            _mm_and_si128(_mm_srli_epi64(bytes, 8), _mm_set1_epi64x(0xFFFFFF000000)));
+        const __m128i packed = _mm_or_si128(_mm_move_epi64(halves), _mm_slli_si128(_mm_srli_si128(halves, 8), 6));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), packed);
+    }
+#endif
+    for (; x < w; ++x) {
+        const std::uint32_t v = get_word(current + 4 * x);
+        put_pixel(out + 3 * x, v & 255, (v >> 8) & 255, (v >> 16) & 255);
+    }
+}
 
 }  // namespace
 
@@ -322,126 +361,38 @@ void ReEntropyPlanes(const unsigned char* planes, unsigned char* scratch, unsign
     const unsigned char* p0 = planes;
     const unsigned char* p1 = planes + n;
     const unsigned char* p2 = planes + 2 * n;
-    const std::size_t row_bytes = 3 * w;
-    auto row_out = [&](std::size_t y) { return frame + (top_down ? h - 1 - y : y) * row_bytes; };
+    auto row_out = [&](std::size_t y) { return frame + (top_down ? h - 1 - y : y) * 3 * w; };
     // Rows of decorrelated pixels, four bytes each: the row above and the
     // row being rebuilt; and the residuals of the row, gathered the same way.
-    const std::size_t row_words = 4 * w;
     unsigned char* above = scratch;
-    unsigned char* current = scratch + row_words;
-    unsigned char* residuals = scratch + 2 * row_words;
-    auto put_word = [](unsigned char* at, std::uint32_t v) { std::memcpy(at, &v, 4); };
-    auto get_word = [](const unsigned char* at) {
-        std::uint32_t v;
-        std::memcpy(&v, at, 4);
-        return v;
-    };
+    unsigned char* current = scratch + 4 * w;
+    unsigned char* residuals = scratch + 8 * w;
 
     // The first row: from the left.
     unsigned l0 = p0[0];
     unsigned l1 = p1[0];
     unsigned l2 = p2[0];
-    unsigned char* out = row_out(0);
-    put_pixel(out, l0, l1, l2);
     put_word(above, word(l0, l1, l2));
     for (std::size_t x = 1; x < w; ++x) {
         l0 = (l0 + p0[x]) & 255;
         l1 = (l1 + p1[x]) & 255;
         l2 = (l2 + p2[x]) & 255;
-        put_pixel(out + 3 * x, l0, l1, l2);
         put_word(above + 4 * x, word(l0, l1, l2));
     }
+    put_row(above, row_out(0), w);
     if (h < 2) {
         return;
     }
-    // The first sample of the second row from above.
-    l0 = (p0[0] + p0[w]) & 255;
-    l1 = (p1[0] + p1[w]) & 255;
-    l2 = (p2[0] + p2[w]) & 255;
-    put_pixel(row_out(1), l0, l1, l2);
-    put_word(current, word(l0, l1, l2));
-    // Every later pixel by the median predictor over the frame taken as one
-    // sequence: its left neighbour is the pixel before it, the last of the
-    // row before for the first of a row, and its upper-left neighbour is the
-    // above neighbour of the pixel before. The three bytes of a pixel are
-    // rebuilt at once; each pixel waits only on the one before.
-    std::uint32_t left = word(l0, l1, l2);
+    // The first sample of the second row from above; every later pixel by
+    // the median predictor over the frame taken as one sequence.
+    std::uint32_t left = word((p0[0] + p0[w]) & 255, (p1[0] + p1[w]) & 255, (p2[0] + p2[w]) & 255);
     std::uint32_t upper_left = get_word(above);
+    put_word(current, left);
     for (std::size_t y = 1; y < h; ++y) {
         const std::size_t at = y * w;
-        std::size_t gathered = 0;
-#if defined(__SSE2__)
-        // Sixteen pixels at a time: bytes of planes 0 and 1 paired, plane 2
-        // paired with zero, and the pairs joined into words.
-        const __m128i zero = _mm_setzero_si128();
-        for (; gathered + 16 <= w; gathered += 16) {
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p0 + at + gathered));
-            const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p1 + at + gathered));
-            const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p2 + at + gathered));
-            const __m128i bg_low = _mm_unpacklo_epi8(b, g);
-            const __m128i bg_high = _mm_unpackhi_epi8(b, g);
-            const __m128i r_low = _mm_unpacklo_epi8(r, zero);
-            const __m128i r_high = _mm_unpackhi_epi8(r, zero);
-            __m128i* to = reinterpret_cast<__m128i*>(residuals + 4 * gathered);
-            _mm_storeu_si128(to, _mm_unpacklo_epi16(bg_low, r_low));
-            _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(bg_low, r_low));
-            _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(bg_high, r_high));
-            _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(bg_high, r_high));
-        }
-#endif
-        for (std::size_t x = gathered; x < w; ++x) {
-            put_word(residuals + 4 * x, word(p0[at + x], p1[at + x], p2[at + x]));
-        }
-        out = row_out(y);
-        const std::size_t first = y == 1 ? 1 : 0;
-#if defined(__SSE2__)
-        __m128i l = _mm_cvtsi32_si128(static_cast<int>(left));
-        __m128i c = _mm_cvtsi32_si128(static_cast<int>(upper_left));
-        for (std::size_t x = first; x < w; ++x) {
-            const __m128i a = _mm_cvtsi32_si128(static_cast<int>(get_word(above + 4 * x)));
-            const __m128i d = _mm_cvtsi32_si128(static_cast<int>(get_word(residuals + 4 * x)));
-            l = rebuild_pixel(l, a, c, d);
-            c = a;
-            put_word(current + 4 * x, static_cast<std::uint32_t>(_mm_cvtsi128_si32(l)));
-        }
-        left = static_cast<std::uint32_t>(_mm_cvtsi128_si32(l));
-        upper_left = static_cast<std::uint32_t>(_mm_cvtsi128_si32(c));
-        // The row's frame bytes, four pixels at a time: green added to blue
-        // and red, then the four words packed into twelve bytes, stored
-        // sixteen at once while the row has room for the four beyond them
-        // (the next store writes over those).
-        std::size_t converted = first;
-        for (; converted + 6 <= w; converted += 4) {
-            const __m128i bytes =
-                frame_words(_mm_loadu_si128(reinterpret_cast<const __m128i*>(current + 4 * converted)));
-            // Each half: its first pixel's three bytes, then its second's.
-            const __m128i halves =
-                _mm_or_si128(_mm_and_si128(bytes, _mm_set1_epi64x(0xFFFFFF)),
-                             _mm_and_si128(_mm_srli_epi64(bytes, 8), _mm_set1_epi64x(0xFFFFFF000000)));
-            const __m128i packed = _mm_or_si128(_mm_move_epi64(halves), _mm_slli_si128(_mm_srli_si128(halves, 8), 6));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * converted), packed);
-        }
-        for (; converted < w; ++converted) {
-            const std::uint32_t v = get_word(current + 4 * converted);
-            put_pixel(out + 3 * converted, v & 255, (v >> 8) & 255, (v >> 16) & 255);
-        }
-#else
-        for (std::size_t x = first; x < w; ++x) {
-            const std::uint32_t a = get_word(above + 4 * x);
-            const std::uint32_t d = get_word(residuals + 4 * x);
-            std::uint32_t next = 0;
-            for (int k = 0; k < 24; k += 8) {
-                const int value = (int((d >> k) & 255) +
-                                   predict(int((left >> k) & 255), int((a >> k) & 255), int((upper_left >> k) & 255))) &
-                                  255;
-                next |= std::uint32_t(value) << k;
-            }
-            left = next;
-            upper_left = a;
-            put_word(current + 4 * x, left);
-            put_pixel(out + 3 * x, left & 255, (left >> 8) & 255, (left >> 16) & 255);
-        }
-#endif
+        gather_residuals(p0 + at, p1 + at, p2 + at, residuals, w);
+        rebuild_row(above, residuals, current, y == 1 ? 1 : 0, w, left, upper_left);
+        put_row(current, row_out(y), w);
         std::swap(above, current);
     }
 }

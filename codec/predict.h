@@ -5,29 +5,14 @@
 
 #include <cstddef>
 
-#include <algorithm>
-
-// Minimum and maximum by masks: on noisy pictures a compiler's branches
-// here would be mispredicted half of the time.
-[[nodiscard]] constexpr int min_of(int x, int y) { return y ^ ((x ^ y) & -int(x < y)); }
-[[nodiscard]] constexpr int max_of(int x, int y) { return x ^ ((x ^ y) & -int(x < y)); }
-
-// The median of left, above and the gradient left + above - upper_left:
-// that median is the gradient clamped between left and above, which needs
-// no branch.
-[[nodiscard]] constexpr int predict(int left, int above, int upper_left)
-{
-    return min_of(max_of(left + above - upper_left, min_of(left, above)), max_of(left, above));
-}
-
-// Filters a frame of 3-byte pixels: colour decorrelation in place in
-// `source` (bytes 0 and 2 of every pixel minus byte 1), then the residuals of
-// the decorrelated frame into `destination`.
-void DeEntropy(unsigned char* source, unsigned char* destination, int width, int height);
-
-// The same filter for 4-byte pixels: bytes 0 to 2 exactly as DeEntropy does
-// (pixels four bytes apart), and byte 3 predicted from its own neighbours
-// with no decorrelation.
+// Filters a frame of 4-byte pixels: colour decorrelation in place in
+// `source` (bytes 0 and 2 of every pixel minus byte 1; byte 3 is left as it
+// is), then the residuals of the decorrelated frame into `destination`. The
+// first pixel is stored as it is, the rest of the first row predicted from
+// the left, the first pixel of the second row from above, and every later
+// byte, the first pixel of each further row included, by the median
+// predictor (codec/median.h) from the same byte of its neighbours, the frame
+// taken as one continuous sequence of pixels.
 void DeEntropy32(unsigned char* source, unsigned char* destination, int width, int height);
 void ReEntropy32(const unsigned char* residuals, unsigned char* destination, int width, int height);
 
@@ -36,12 +21,13 @@ void ReEntropy32(const unsigned char* residuals, unsigned char* destination, int
 // down, bytes red, green, blue), read as if converted first.
 enum class PixelOrder { frame, movie };
 
-// DeEntropy and the separation into three planes in two passes: the frame's
-// pixels are decorrelated into three planes of `sources` (byte 0 minus byte
-// 1, byte 1, byte 2 minus byte 1), and each plane is predicted on its own
-// into `residuals`, where the three planes are exactly split_planes() of
-// what DeEntropy writes. `frame` is read whole before any residual is
-// written, so it may be `residuals`; it is otherwise not changed.
+// The same filter for 3-byte pixels, and the separation into three planes,
+// in two passes: the frame's pixels are decorrelated into three planes of
+// `sources` (byte 0 minus byte 1, byte 1, byte 2 minus byte 1), and each
+// plane is predicted on its own into `residuals`, exactly as the filter of
+// 4-byte pixels predicts the same bytes of a frame. `frame` is read whole
+// before any residual is written, so it may be `residuals`; it is otherwise
+// not changed.
 void DeEntropyPlanes(const unsigned char* frame, PixelOrder order, unsigned char* sources, unsigned char* residuals,
                      int width, int height);
 
