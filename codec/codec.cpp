@@ -1,6 +1,5 @@
 #include "codec/codec.h"
 
-#include <cassert>
 #include <cstdlib>
 #include <cstring>
 
@@ -31,9 +30,11 @@ bool one_colour(const unsigned char* frame, std::size_t bytes, std::size_t pixel
 
 // Lays the channel streams one after another after the type byte and the
 // channel offsets, and returns the frame's length. The channels are coded
-// side by side, each at the place its stream would take at its longest (the
-// output holds tarvic_frame_bound() bytes), then moved down behind the one
-// before it. `scratch` holds plane_bytes bytes a channel.
+// side by side, each at the place its stream would take at its longest,
+// then moved down behind the one before it: every stream keeps within
+// compact_bound(), so the frame keeps within the head and that room for
+// each channel, which tarvic_frame_bound() counts. `scratch` holds
+// plane_bytes bytes a channel.
 unsigned int compact_planes(Compress& compactor, const unsigned char* planes, std::size_t plane_bytes, int channels,
                             unsigned char* scratch, unsigned char* out)
 {
@@ -88,7 +89,6 @@ Status CodecInst::CompressBegin(int frame_width, int frame_height, int bits)
     const std::uint64_t bytes = pixels * std::uint64_t(bits) / 8;
     const std::uint64_t buffer_size =
         bits == 32 ? pixels * 4 + spare_room : bytes + 3 * std::uint64_t(frame_height) + spare_room;
-    const std::uint64_t run_size = bits == 24 ? bytes / 2 : bytes;
     if (buffer_size > max_32 || tarvic_frame_bound(frame_width, frame_height, bits) == 0) {
         return Status::bad_size;
     }
@@ -100,11 +100,11 @@ Status CodecInst::CompressBegin(int frame_width, int frame_height, int bits)
     plane_buffer = acquire_block(buffer_size);
     prev_frame = acquire_block(buffer_size);
     if (residual_buffer == nullptr || plane_buffer == nullptr || prev_frame == nullptr ||
-        !compactor.InitCompressBuffers(static_cast<unsigned int>(run_size))) {
+        !compactor.InitCompressBuffers()) {
         CompressEnd();
         return Status::no_memory;
     }
-    previous = Previous::start;
+    previous_held = false;
     return Status::ok;
 }
 
@@ -149,12 +149,8 @@ int CodecInst::CompressContinue(ICCOMPRESS* icinfo, std::uint32_t)
 // The later half first, split at a multiple of 16.
 bool CodecInst::same_as_previous(const unsigned char* frame, std::size_t bytes)
 {
-    if (previous == Previous::lost) {
+    if (!previous_held) {
         return false;
-    }
-    if (previous == Previous::start) {
-        std::memset(prev_frame, 128, bytes);
-        previous = Previous::held;
     }
     const std::size_t half = (bytes / 2) & ~std::size_t(15);
     return std::memcmp(frame + half, prev_frame + half, bytes - half) == 0 && std::memcmp(frame, prev_frame, half) == 0;
@@ -162,14 +158,14 @@ bool CodecInst::same_as_previous(const unsigned char* frame, std::size_t bytes)
 
 void CodecInst::keep_previous(const unsigned char* frame, std::size_t bytes, unsigned char fill)
 {
-    if (!detect_null_frames) {
-        previous = Previous::lost;
-    } else if (frame != nullptr) {
+    previous_held = detect_null_frames != 0;
+    if (!previous_held) {
+        return;
+    }
+    if (frame != nullptr) {
         std::memcpy(prev_frame, frame, bytes);
-        previous = Previous::held;
     } else {
         std::memset(prev_frame, fill, bytes);
-        previous = Previous::held;
     }
 }
 
@@ -214,14 +210,12 @@ unsigned int CodecInst::KeyCompress(ICCOMPRESS* icinfo)
 {
     icinfo->dwFlags = AVIIF_KEYFRAME;
     const std::size_t n = std::size_t(width) * std::size_t(height);
-    // The residual planes that DeEntropy and split_planes make, in two passes
-    // from the frame: the decorrelated planes go to residual_buffer, their
-    // residuals to plane_buffer.
+    // The frame's residual planes, in two passes from it: the decorrelated
+    // planes go to residual_buffer, their residuals to plane_buffer.
     const PixelOrder order = bit_count == 24 ? input_order : PixelOrder::frame;
     DeEntropyPlanes(frame_copy, order, residual_buffer, plane_buffer, width, height);
     output_frame[0] = FRAME_RGB24;
     const unsigned int length = compact_planes(compactor, plane_buffer, n, 3, residual_buffer, output_frame);
-    assert(length + 3 <= tarvic_frame_bound(width, height, 24));
     icinfo->dwSize = length;
     return length;
 }
@@ -260,7 +254,6 @@ int CodecInst::CompressRGB32(ICCOMPRESS* icinfo)
     split_planes(residual_buffer, plane_buffer, n, 4);
     output_frame[0] = FRAME_RGBA32;
     const unsigned int length = compact_planes(compactor, plane_buffer, n, 4, residual_buffer, output_frame);
-    assert(length + 3 <= tarvic_frame_bound(width, height, 32));
     icinfo->dwSize = length;
     keep_previous(input_frame, 4 * n);
     return 0;

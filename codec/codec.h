@@ -44,8 +44,8 @@ public:
     int height = 0;
     int bit_count = 0;
     // Null frames are found only while this is on; the frames coded while
-    // it is off are not kept, so a frame right after it is turned on is never
-    // null (but the first frame of the stream is compared against 128s).
+    // it is off are not kept: neither the first frame nor one right after it
+    // is turned on is ever null.
     int detect_null_frames = 0;
     int keep_alpha = 0;
     // The pixel order of 24-bit input frames: the frame pixel order, or a
@@ -53,9 +53,8 @@ public:
     // frames are the same either way.
     PixelOrder input_order = PixelOrder::frame;
     const unsigned char* frame_copy = nullptr;  // the frame's 3-byte pixels: the input, or plane_buffer
-    // What prev_frame holds: the 128s of the start (not yet written), the last
-    // coded frame, or nothing the null-frame test can use.
-    enum class Previous : unsigned char { start, held, lost } previous = Previous::start;
+    // Whether prev_frame holds the last coded frame for the null-frame test.
+    bool previous_held = false;
     Compress compactor;
 
     CodecInst() = default;

@@ -10,10 +10,28 @@
 
 namespace {
 
-void fill_pixels(unsigned char* picture, std::size_t pixels, const unsigned char* value, std::size_t pixel_bytes)
+// The one-colour frames: the type byte, then the value of every pixel
+// (of every byte, for a grey one), of the stream's bits per pixel only.
+struct SolidFrame {
+    unsigned char type;
+    int channels;
+    std::size_t value_bytes;
+};
+
+constexpr SolidFrame solid_frames[] = {
+    {FRAME_SOLID_GREY, 3, 1},
+    {FRAME_SOLID_RGB, 3, 3},
+    {FRAME_SOLID_RGBA, 4, 4},
+};
+
+void fill_pixels(unsigned char* picture, std::size_t bytes, const unsigned char* value, std::size_t value_bytes)
 {
-    for (std::size_t p = 0; p < pixels; ++p) {
-        std::memcpy(picture + p * pixel_bytes, value, pixel_bytes);
+    if (value_bytes == 1) {
+        std::memset(picture, value[0], bytes);
+        return;
+    }
+    for (std::size_t at = 0; at < bytes; at += value_bytes) {
+        std::memcpy(picture + at, value, value_bytes);
     }
 }
 
@@ -33,16 +51,15 @@ Status TarvicDecoder::DecompressBegin(int frame_width, int frame_height, int bit
     const std::size_t pixels = std::size_t(width) * std::size_t(height);
     picture_bytes = pixels * std::size_t(bits / 8);
     plane_buffer = acquire_block(picture_bytes);
-    // The planes' zero-run forms are decoded into residual_buffer (the
-    // compactor's own run buffer serves single channels), which 32-bit
-    // frames then fill with their joined planes. The zero-run forms of a
-    // 24-bit frame take a part of it, mostly a small one: in small pages it
-    // holds no more memory than they take.
+    // The planes' zero-run forms are decoded into residual_buffer, which
+    // 32-bit frames then fill with their joined planes. The zero-run forms
+    // of a 24-bit frame take a part of it, mostly a small one: in small
+    // pages it holds no more memory than they take.
     residual_buffer = bits == 32 ? acquire_block(picture_bytes)
                                  : static_cast<unsigned char*>(std::malloc(picture_bytes));
     row_scratch = static_cast<unsigned char*>(std::malloc(ReEntropyPlanesScratch(width)));
     if (plane_buffer == nullptr || residual_buffer == nullptr || row_scratch == nullptr ||
-        !compactor.InitCompressBuffers(static_cast<unsigned int>(pixels))) {
+        !compactor.InitCompressBuffers()) {
         DecompressEnd();
         return Status::no_memory;
     }
@@ -71,38 +88,20 @@ Status TarvicDecoder::Decompress(const unsigned char* frame, std::size_t size, u
     const std::size_t pixels = std::size_t(width) * std::size_t(height);
     const int channels = bit_count == 32 ? 4 : 3;
     const unsigned type = frame[0];
-    switch (type) {
-    case FRAME_SOLID_GREY:
-        if (channels != 3) {
+    for (const SolidFrame& solid : solid_frames) {
+        if (type != solid.type) {
+            continue;
+        }
+        if (channels != solid.channels) {
             return Status::bad_type;
         }
-        if (size != 2) {
+        if (size != 1 + solid.value_bytes) {
             return Status::truncated;
         }
-        std::memset(picture, frame[1], picture_bytes);
+        fill_pixels(picture, picture_bytes, frame + 1, solid.value_bytes);
         return Status::ok;
-    case FRAME_SOLID_RGB:
-        if (channels != 3) {
-            return Status::bad_type;
-        }
-        if (size != 4) {
-            return Status::truncated;
-        }
-        fill_pixels(picture, pixels, frame + 1, 3);
-        return Status::ok;
-    case FRAME_SOLID_RGBA:
-        if (channels != 4) {
-            return Status::bad_type;
-        }
-        if (size != 5) {
-            return Status::truncated;
-        }
-        fill_pixels(picture, pixels, frame + 1, 4);
-        return Status::ok;
-    case FRAME_RGB24:
-    case FRAME_RGBA32:
-        break;
-    default:
+    }
+    if (type != FRAME_RGB24 && type != FRAME_RGBA32) {
         return Status::bad_type;
     }
     if ((type == FRAME_RGB24) != (channels == 3)) {

@@ -21,6 +21,10 @@ const char* status_text(Status status)
         return "the sizes are beyond what the codec can hold";
     case Status::no_memory:
         return "not enough memory";
+    case Status::bad_argument:
+        return "a pointer is null or a stride is shorter than a row";
+    case Status::small_buffer:
+        return "the output buffer is smaller than a coded frame can be";
     }
-    return "unknown error";
+    return "unknown status";
 }
