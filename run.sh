@@ -2,8 +2,8 @@
 # Set-up, build and the two everyday jobs of reelpack:
 #   ./run.sh demo    convert a generated movie in both modes and check the results
 #   ./run.sh test    build and run every test: the suite, each fuzz target for a
-#                    bounded time, the suite again under ASan and UBSan, and the
-#                    tests of threaded frames under TSan
+#                    bounded time, the suite again in a portable build and under
+#                    ASan and UBSan, and the tests of threaded frames under TSan
 #   ./run.sh build   build only
 # Missing Debian packages are installed with apt-get (run as root).
 set -euo pipefail
@@ -106,6 +106,9 @@ test)
     fuzz
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)"
     # The gigabyte tests write files past 2 GiB; once, above, is enough.
+    echo "== the suite again in a portable build, with the plain loops only (without the gigabyte tests)"
+    BUILD_DIR=build-portable build -DREELPACK_PORTABLE=ON -DREELPACK_WERROR=ON
+    ctest --test-dir build-portable --output-on-failure -j "$(nproc)" -LE gigabyte
     echo "== the suite again under AddressSanitizer and UndefinedBehaviorSanitizer (without the gigabyte tests)"
     BUILD_DIR=build-asan build -DCMAKE_BUILD_TYPE=Debug -DREELPACK_SANITIZE=ON -DREELPACK_WERROR=ON
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \

@@ -1,24 +1,14 @@
 #include "common/cpu.h"
 
-#include <atomic>
-
 #ifdef REELPACK_X86_COPIES
 #include <cpuid.h>
 #endif
-
-namespace {
-// Read by every thread that codes, set by the tests that check the plain
-// copies; either copy computes the same bytes, so no ordering is needed.
-std::atomic<bool> plain_only{false};
-}  // namespace
-
-void cpu_use_plain_copies(bool plain) { plain_only.store(plain, std::memory_order_relaxed); }
 
 bool cpu_has_avx2()
 {
 #ifdef REELPACK_X86_COPIES
     static const bool present = __builtin_cpu_supports("avx2");
-    return present && !plain_only.load(std::memory_order_relaxed);
+    return present;
 #else
     return false;
 #endif
@@ -38,7 +28,7 @@ bool cpu_has_bmi2()
         const bool lzcnt = __get_cpuid(0x80000001u, &a, &b, &c, &d) != 0 && (c & (1u << 5)) != 0;
         return lzcnt && __builtin_cpu_supports("bmi2");
     }();
-    return present && !plain_only.load(std::memory_order_relaxed);
+    return present;
 #else
     return false;
 #endif
