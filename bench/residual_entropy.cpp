@@ -29,6 +29,7 @@ int main(int argc, char** argv)
     const std::size_t bytes = row * std::size_t(height);
     std::vector<unsigned char> top_down(bytes);
     std::vector<unsigned char> picture(bytes);
+    std::vector<unsigned char> sources(bytes);
     std::vector<unsigned char> residuals(bytes);
     std::vector<std::uint64_t> counts(3 * 256, 0);
     std::uint64_t frames = 0;
@@ -36,11 +37,10 @@ int main(int argc, char** argv)
         for (int y = 0; y < height; ++y) {
             std::memcpy(&picture[std::size_t(height - 1 - y) * row], &top_down[std::size_t(y) * row], row);
         }
-        DeEntropy(picture.data(), residuals.data(), width, height);
-        for (std::size_t i = 0; i < bytes; i += 3) {
-            ++counts[residuals[i]];
-            ++counts[256 + residuals[i + 1]];
-            ++counts[512 + residuals[i + 2]];
+        DeEntropyPlanes(picture.data(), PixelOrder::frame, sources.data(), residuals.data(), width, height);
+        const std::size_t n = bytes / 3;
+        for (std::size_t i = 0; i < bytes; ++i) {
+            ++counts[i / n * 256 + residuals[i]];
         }
         ++frames;
     }

@@ -4,19 +4,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "entropy/compress.h"
+#include "support/channel.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size < 2) {
         return 0;
     }
-    const unsigned length = data[0] | (data[1] << 8);
-    Compress compress;
-    if (!compress.InitCompressBuffers(length)) {
-        return 0;
-    }
-    std::vector<unsigned char> out(length + 1);
-    (void)compress.uncompact(data + 2, size - 2, out.data(), length);
+    std::vector<unsigned char> out(data[0] | (data[1] << 8));
+    (void)test::uncompact_channel(std::vector<unsigned char>(data + 2, data + size), out);
     return 0;
 }

@@ -9,7 +9,7 @@
 
 #include "avi/avi_writer.h"
 #include "codec/codec.h"
-#include "entropy/compress.h"
+#include "support/channel.h"
 #include "support/mov_builder.h"
 
 namespace {
@@ -130,12 +130,8 @@ int main(int argc, char** argv)
     n = 0;
     for (const Bytes& channel : {Bytes{0x61, 0x62, 0x63}, Bytes(100, 0), Bytes{1}, Bytes{},
                                  test::pattern_frame(20, 10, 3)}) {
-        Compress c;
-        if (!c.InitCompressBuffers(static_cast<unsigned>(channel.size()) + 1)) {
-            return 1;
-        }
         Bytes stream(compact_bound(channel.size()));
-        stream.resize(c.compact(channel.data(), stream.data(), static_cast<unsigned>(channel.size())));
+        stream.resize(test::compact_channel(channel, stream.data()));
         const Bytes length = {static_cast<unsigned char>(channel.size()), static_cast<unsigned char>(channel.size() >> 8)};
         save(root + "/channel/channel" + std::to_string(n++), length + stream);
     }

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "entropy/compress.h"
-#include "entropy/range_coder.h"
 #include "entropy/zero.h"
 
+#include "support/channel.h"
 #include "support/files.h"
 
 namespace {
@@ -98,10 +98,8 @@ TEST(ZeroRun, PinnedTokensAndDamagedStreams)
 
 Bytes compact(const Bytes& in)
 {
-    Compress c;
-    EXPECT_TRUE(c.InitCompressBuffers(static_cast<unsigned>(in.size()) + 16));
     Bytes out(compact_bound(in.size()) + 64, 0xAA);
-    const unsigned length = c.compact(in.data(), out.data(), static_cast<unsigned>(in.size()));
+    const unsigned length = test::compact_channel(in, out.data());
     EXPECT_LE(length, compact_bound(in.size()));
     EXPECT_EQ(out[length - 1], 0);  // the reported length's unwritten last byte
     for (std::size_t i = length; i < out.size(); ++i) {
@@ -109,13 +107,6 @@ Bytes compact(const Bytes& in)
     }
     out.resize(length);
     return out;
-}
-
-Status uncompact(const Bytes& stream, Bytes& out)
-{
-    Compress c;
-    EXPECT_TRUE(c.InitCompressBuffers(static_cast<unsigned>(out.size()) + 16));
-    return c.uncompact(stream.data(), stream.size(), out.data(), static_cast<unsigned>(out.size()));
 }
 
 TEST(Channel, PinnedStreamsAndShares)
@@ -142,8 +133,6 @@ TEST(Channel, PinnedStreamsAndShares)
     // (to those from 128 on when none below occurs). 50 bytes: 25 ones,
     // 8 fours, 17 sevens take 32, 11 and 21 of 64, where a ratio divided in
     // double precision would give 33, 10 and 21.
-    Compress c;
-    ASSERT_TRUE(c.InitCompressBuffers(64));
     Bytes mixed;
     for (auto [value, count] : {std::pair{1, 25}, {4, 8}, {7, 17}}) {
         mixed.insert(mixed.end(), count, static_cast<unsigned char>(value));
@@ -161,10 +150,13 @@ TEST(Channel, PinnedStreamsAndShares)
         {Bytes(43, 200), 6, {{200, 64}}},
     };
     for (const auto& t : tables) {
-        c.calcprob(t.in.data(), static_cast<unsigned>(t.in.size()));
-        EXPECT_EQ(c.prob_bits, t.bits);
+        unsigned counts[256];
+        RangeTable table;
+        count_bytes(t.in.data(), t.in.size(), counts);
+        build_shares(counts, t.in.size(), table.prob, table.bits);
+        EXPECT_EQ(table.bits, t.bits);
         for (auto [value, share] : t.shares) {
-            EXPECT_EQ(c.prob[value + 1] - c.prob[value], share) << t.in.size() << " value " << value;
+            EXPECT_EQ(table.prob[value + 1] - table.prob[value], share) << t.in.size() << " value " << value;
         }
     }
     EXPECT_EQ(fnv1a(compact(mixed)), 0xd5c9b3953972ce98u);
@@ -211,7 +203,7 @@ TEST(Channel, EveryKindAndLevelComesBackWithinItsBound)
     }
     for (const Bytes& in : channels) {
         Bytes out(in.size(), 0xEE);
-        ASSERT_EQ(uncompact(compact(in), out), Status::ok) << in.size();
+        ASSERT_EQ(test::uncompact_channel(compact(in), out), Status::ok) << in.size();
         EXPECT_EQ(out, in) << in.size();
     }
 }
@@ -220,17 +212,18 @@ TEST(Channel, AboveTheRangeCodersTotalEveryValueKeepsAShare)
 {
     Bytes big = channel("skewed", 9000000, 11);
     big[123] = 0x7F;  // a value that occurs once
-    Compress c;
-    ASSERT_TRUE(c.InitCompressBuffers(static_cast<unsigned>(big.size())));
-    c.calcprob(big.data(), static_cast<unsigned>(big.size()));
-    EXPECT_EQ(c.prob_bits, 23u);
+    unsigned counts[256];
+    RangeTable table;
+    count_bytes(big.data(), big.size(), counts);
+    build_shares(counts, big.size(), table.prob, table.bits);
+    EXPECT_EQ(table.bits, 23u);
     for (int v = 0; v < 256; ++v) {
-        EXPECT_EQ(c.counts[v] != 0, c.prob[v + 1] > c.prob[v]) << v;
+        EXPECT_EQ(counts[v] != 0, table.prob[v + 1] > table.prob[v]) << v;
     }
     Bytes out(big.size());
     const Bytes stream = compact(big);
     EXPECT_EQ(fnv1a(stream), 0x58863383ddeadb7eu);  // counts of up to 24 bits in the table
-    ASSERT_EQ(uncompact(stream, out), Status::ok);
+    ASSERT_EQ(test::uncompact_channel(stream, out), Status::ok);
     EXPECT_TRUE(out == big);
 }
 
@@ -242,7 +235,8 @@ TEST(Channel, DamagedStreamsAreRefused)
     // final zero bits may be), so every cut from there on down.
     for (std::size_t cut = 0; cut + 3 < stream.size(); ++cut) {
         Bytes out(in.size());
-        EXPECT_NE(uncompact(Bytes(stream.begin(), stream.begin() + static_cast<long>(cut)), out), Status::ok) << cut;
+        const Bytes short_stream(stream.begin(), stream.begin() + static_cast<long>(cut));
+        EXPECT_NE(test::uncompact_channel(short_stream, out), Status::ok) << cut;
     }
     Bytes endless(600, 0);  // a count table that never ends
     const struct {
@@ -252,14 +246,14 @@ TEST(Channel, DamagedStreamsAreRefused)
     } damaged[] = {
         {endless, 10, Status::bad_table},
         {{7, 0xE3, 0, 0, 0, 0, 0}, 10, Status::bad_level},
-        {{1, 0xFF, 0xFF, 0xFF, 0x7F, 0xE3, 0, 0, 0}, 10, Status::bad_size},  // a zero-run length past the buffer
+        {{1, 0xFF, 0xFF, 0xFF, 0x7F, 0xE3, 0, 0, 0}, 10, Status::bad_stream},  // a zero-run length past the channel
         {compact({0x61, 0x62, 0x63}), 4, Status::bad_table},                 // counts of another length
         {compact({0x61, 0x62, 0x63}), 2, Status::bad_table},
         {{0, 0x00, 0x01, 0xFF, 0, 0, 0}, 4, Status::bad_table},             // eight digits before the closing bit
     };
     for (const auto& d : damaged) {
         Bytes out(d.length);
-        EXPECT_EQ(uncompact(d.stream, out), d.status);
+        EXPECT_EQ(test::uncompact_channel(d.stream, out), d.status);
     }
 }
 
