@@ -1,6 +1,6 @@
 #include "driver/frames.h"
 
-#include "driver/pages.h"
+#include "cli/pages.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -15,13 +15,13 @@
 
 #include "avi/avi_writer.h"
 #include "codec/codec.h"
-#include "driver/frame_queue.h"
+#include "cli/frame_queue.h"
 #include "driver/frames.h"
 #include "driver/movie.h"
 #include "driver/pixels.h"
-#include "driver/progress.h"
+#include "cli/progress.h"
 #include "driver/sound_feed.h"
-#include "driver/threads.h"
+#include "cli/threads.h"
 #include "common/blocks.h"
 
 namespace {

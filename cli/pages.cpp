@@ -1,4 +1,4 @@
-#include "driver/pages.h"
+#include "cli/pages.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
