@@ -16,6 +16,7 @@
 #include "avi/avi_writer.h"
 #include "codec/codec.h"
 #include "cli/frame_queue.h"
+#include "cli/input_file.h"
 #include "driver/frames.h"
 #include "driver/movie.h"
 #include "driver/pixels.h"
@@ -180,12 +181,6 @@ int output_failure(AviWriter& writer, const char* path)
     return exit_failure;
 }
 
-bool same_file(const struct stat& input, const char* output_path)
-{
-    struct stat out;
-    return ::stat(output_path, &out) == 0 && out.st_dev == input.st_dev && out.st_ino == input.st_ino;
-}
-
 // Says what the movie did not hold, once the file is written: frames past
 // the end of its file, frames it held only in part, and sound written as
 // silence. Returns the exit status: a failure when anything was missing.
@@ -317,7 +312,7 @@ int reelpack_run(int argc, char** argv)
     const AviSound sound_format = avi_sound(sound);
     SoundFeed feed;
     if (sound.carried &&
-        !feed.begin(sound, movie.fd, info.frame_period, std::uint32_t(info.time_scale), std::uint64_t(info.avi_frames))) {
+        !feed.begin(sound, movie.file.fd, info.frame_period, std::uint32_t(info.time_scale), std::uint64_t(info.avi_frames))) {
         std::puts("Not enough memory for the movie's sound.");
         return exit_failure;
     }

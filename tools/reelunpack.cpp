@@ -38,8 +38,7 @@
 #include "codec/codec.h"
 #include "codec/decoder.h"
 #include "cli/frame_queue.h"
-#include "driver/frames.h"
-#include "cli/pages.h"
+#include "cli/input_file.h"
 #include "cli/progress.h"
 #include "cli/threads.h"
 #include "common/blocks.h"
@@ -61,63 +60,6 @@ const char usage_text[] =
     "       reelunpack --help | --version\n"
     "Frames are decoded on as many threads as the processors it may run on; the environment variable\n"
     "REELPACK_THREADS sets the number (1: no thread besides the one that writes; 0: one for each processor).\n";
-
-struct MappedFile {
-    int fd = -1;
-    const unsigned char* data = nullptr;
-    std::size_t size = 0;
-    struct stat st {};
-    std::uint64_t released = 0;  // the pages before this have been given back
-    ~MappedFile()
-    {
-        if (data != nullptr) {
-            ::munmap(const_cast<unsigned char*>(data), size);
-        }
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-
-    // Gives back every page of the file, for a pass that starts over.
-    void release_all()
-    {
-        if (data != nullptr) {
-            ::madvise(const_cast<unsigned char*>(data), size, MADV_DONTNEED);
-        }
-        released = 0;
-    }
-
-    // Gives back the pages of the file before `end` that were read since
-    // the last time, a megabyte or more at once; an `end` before the pages
-    // given back starts over from there.
-    void release_before(std::size_t end)
-    {
-        if (data != nullptr) {
-            give_back_pages(data, released, end, end, std::uint64_t(1) << 20);
-        }
-    }
-};
-
-// Maps a regular file; an empty one maps to nothing and reads as not an AVI.
-bool map_file(const char* path, MappedFile& file)
-{
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    file.fd = fd;
-    bool ok = ::fstat(fd, &file.st) == 0 && S_ISREG(file.st.st_mode);
-    if (ok && file.st.st_size > 0) {
-        void* mapped = ::mmap(nullptr, static_cast<std::size_t>(file.st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-        ok = mapped != MAP_FAILED;
-        if (ok) {
-            ::madvise(mapped, static_cast<std::size_t>(file.st.st_size), MADV_SEQUENTIAL);
-            file.data = static_cast<const unsigned char*>(mapped);
-            file.size = static_cast<std::size_t>(file.st.st_size);
-        }
-    }
-    return ok;
-}
 
 bool is_code(const unsigned char* code, const char* text) { return std::memcmp(code, text, 4) == 0; }
 
@@ -272,7 +214,7 @@ struct UnpackedFrame {
 // fits the buffer is read into it: decoding it in the mapping would cost a
 // page fault every few pages and giving the pages back afterwards, which
 // is more than the copy.
-void unpack_frame(const MappedFile& input, const AviLayout& layout, const Stream& stream, TarvicDecoder& decoder,
+void unpack_frame(const InputFile& input, const AviLayout& layout, const Stream& stream, TarvicDecoder& decoder,
                   unsigned char* buffer, std::size_t room, std::size_t i, UnpackedFrame& out)
 {
     const AviFrameRef& frame = layout.frames[i];
@@ -309,8 +251,8 @@ int main(int argc, char** argv)
     const bool raw = to_stdout && !line.avi;  // raw frames, not an AVI file
     const char* output_name = to_stdout ? "to standard output" : output_path;
 
-    MappedFile input;
-    if (!map_file(input_path, input)) {
+    InputFile input;
+    if (!input.open(input_path) || !input.map()) {
         std::fprintf(stderr, "reelunpack: cannot read %s: %s\n", input_path,
                      errno != 0 ? std::strerror(errno) : "not a regular file");
         return exit_failure;
@@ -319,7 +261,7 @@ int main(int argc, char** argv)
     // The pages that reading the layout touches are given back as it goes.
     const AviReadProgress reading{
         [](void* file, std::uint64_t position) {
-            static_cast<MappedFile*>(file)->release_before(static_cast<std::size_t>(position));
+            static_cast<InputFile*>(file)->give_back(position, position, std::uint64_t(1) << 20);
         },
         &input};
     const AviReadResult read = read_avi_layout(input.data, input.size, layout, &reading);
@@ -341,9 +283,7 @@ int main(int argc, char** argv)
                      raw ? "pixels" : "an AVI file");
         return exit_failure;
     }
-    struct stat output_stat;
-    if (!to_stdout && ::stat(output_path, &output_stat) == 0 && output_stat.st_dev == input.st.st_dev &&
-        output_stat.st_ino == input.st.st_ino) {
+    if (!to_stdout && same_file(input.st, output_path)) {
         std::fprintf(stderr, "reelunpack: the output file must differ from the input file\n");
         return exit_failure;
     }
@@ -420,7 +360,7 @@ int main(int argc, char** argv)
     unsigned char* const* frame_buffers = pictures.held.data() + pictures.held.size() - std::size_t(workers);
     // The pages that reading the layout left mapped go back before the
     // frames are read from the start.
-    input.release_all();
+    input.give_back_all();
 
     AviWriter writer;
     writer.report = stderr;
@@ -448,7 +388,7 @@ int main(int argc, char** argv)
         [&](std::size_t i) {
             UnpackedFrame& frame = unpacked[i % slots];
             const AviFrameRef& ref = layout.frames[i];
-            input.release_before(static_cast<std::size_t>(ref.offset) + ref.size);
+            input.give_back(ref.offset + ref.size, ref.offset + ref.size, std::uint64_t(1) << 20);
             if (frame.status != Status::ok) {
                 progress.clear();
                 std::fprintf(stderr, "reelunpack: frame %zu is damaged (%s); the previous frame stands in for it\n", i,
