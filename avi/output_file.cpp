@@ -17,19 +17,11 @@
 
 namespace {
 
-// The temporary file being written, for the signal handler: a fixed buffer,
-// since the handler may do nothing but read it and call unlink and _exit.
+// The temporary file being written, for a signal handler: a fixed buffer,
+// since a handler may do nothing but read it and call unlink.
 char aside_path[PATH_MAX];
 std::atomic<bool> aside_recorded{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler reads the flag");
-
-extern "C" void remove_aside_file_and_exit(int signal_number)
-{
-    if (aside_recorded.load(std::memory_order_acquire)) {
-        ::unlink(aside_path);
-    }
-    ::_exit(128 + signal_number);
-}
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler reads the flag");
 
 void forget_aside(const std::string& temporary)
 {
@@ -404,12 +396,9 @@ void discard_output(OutputFile& file)
     }
 }
 
-void remove_output_on_signals()
+void remove_aside_output()
 {
-    struct sigaction action {};
-    action.sa_handler = remove_aside_file_and_exit;
-    sigemptyset(&action.sa_mask);
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-        ::sigaction(signal_number, &action, nullptr);
+    if (aside_recorded.load(std::memory_order_acquire)) {
+        ::unlink(aside_path);
     }
 }

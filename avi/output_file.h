@@ -102,7 +102,7 @@ void start_writeback(OutputFile& file, std::uint64_t end);
 // Closes the file without finishing it and removes the temporary file.
 void discard_output(OutputFile& file);
 
-// Makes SIGINT, SIGTERM and SIGHUP remove the temporary file of the output
-// being written (the last one opened) and end the process with 128 plus the
-// signal number, whichever thread they arrive on.
-void remove_output_on_signals();
+// Removes the temporary file of the output being written aside (the last
+// one opened), if there is one; safe to call from a signal handler, which
+// is where the tools call it (see cli/output_signals.h).
+void remove_aside_output();

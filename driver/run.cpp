@@ -15,8 +15,10 @@
 
 #include "avi/avi_writer.h"
 #include "codec/codec.h"
+#include "cli/command_line.h"
 #include "cli/frame_queue.h"
 #include "cli/input_file.h"
+#include "cli/output_signals.h"
 #include "driver/frames.h"
 #include "driver/movie.h"
 #include "driver/pixels.h"
@@ -27,16 +29,9 @@
 
 namespace {
 
-constexpr int exit_ok = 0;
-constexpr int exit_failure = 1;
-constexpr int exit_usage = 2;
-
-int usage()
-{
-    std::puts("Usage: reelpack [-u] <.mov file> <output filename>");
-    std::puts("Use -u if you want to produce an uncomressed avi instead of a\nTarvic compressed avi.");
-    return exit_usage;
-}
+const char usage_text[] =
+    "Usage: reelpack [-u] <.mov file> <output filename>\n"
+    "Use -u if you want to produce an uncomressed avi instead of a\nTarvic compressed avi.\n";
 
 const char help_text[] =
     "\n"
@@ -57,6 +52,14 @@ const char help_text[] =
     "\n"
     "Exit status: 0 after a complete conversion, 1 for any failure, 2 for a\n"
     "command line it cannot use.\n";
+
+const ToolHelp help{"reelpack", usage_text, help_text, nullptr};
+
+int usage()
+{
+    std::fputs(usage_text, stdout);
+    return exit_usage;
+}
 
 // An owned block.
 struct Block {
@@ -212,16 +215,11 @@ int warn_of_losses(const MovieInfo& info, std::int32_t incomplete, std::uint64_t
 
 int reelpack_run(int argc, char** argv)
 {
+    const int answered = answer_help_or_version(argc, argv, help);
+    if (answered >= 0) {
+        return answered;
+    }
     const int arguments = argc - 1;
-    if (arguments == 1 && std::strcmp(argv[1], "--help") == 0) {
-        usage();
-        std::fputs(help_text, stdout);
-        return exit_ok;
-    }
-    if (arguments == 1 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("reelpack %s\n", REELPACK_VERSION);
-        return exit_ok;
-    }
     if (arguments != 2 && arguments != 3) {
         return usage();
     }

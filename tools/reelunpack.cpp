@@ -37,8 +37,10 @@
 #include "avi/avi_writer.h"
 #include "codec/codec.h"
 #include "codec/decoder.h"
+#include "cli/command_line.h"
 #include "cli/frame_queue.h"
 #include "cli/input_file.h"
+#include "cli/output_signals.h"
 #include "cli/progress.h"
 #include "cli/threads.h"
 #include "common/blocks.h"
@@ -46,10 +48,6 @@
 #include "tools/unpack_avi.h"
 
 namespace {
-
-constexpr int exit_ok = 0;
-constexpr int exit_failure = 1;
-constexpr int exit_usage = 2;
 
 const char usage_text[] =
     "Usage: reelunpack <input.avi> <output.avi>   write an uncompressed AVI file\n"
@@ -60,6 +58,8 @@ const char usage_text[] =
     "       reelunpack --help | --version\n"
     "Frames are decoded on as many threads as the processors it may run on; the environment variable\n"
     "REELPACK_THREADS sets the number (1: no thread besides the one that writes; 0: one for each processor).\n";
+
+const ToolHelp help{"reelunpack", usage_text, "", "-h"};
 
 bool is_code(const unsigned char* code, const char* text) { return std::memcmp(code, text, 4) == 0; }
 
@@ -181,13 +181,9 @@ struct CommandLine {
 // version, usage), or -1 for one to go on with.
 int read_command_line(int argc, char** argv, CommandLine& line)
 {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(usage_text, stdout);
-        return exit_ok;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("reelunpack %s\n", REELPACK_VERSION);
-        return exit_ok;
+    const int answered = answer_help_or_version(argc, argv, help);
+    if (answered >= 0) {
+        return answered;
     }
     line.info = argc == 3 && std::strcmp(argv[1], "--info") == 0;
     line.avi = argc == 4 && std::strcmp(argv[1], "--avi") == 0;
@@ -371,7 +367,7 @@ int main(int argc, char** argv)
     }
     std::size_t next_sound = 0;
     if (to_stdout) {
-        std::signal(SIGPIPE, SIG_IGN);  // a closed pipe is a write failure, reported below
+        report_broken_pipes();
     }
     if (!raw && !open_avi_output(writer, output_path, input.data, layout, with_sound ? &sound : nullptr,
                                  pictures.held.front(), stream.frame_bytes)) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "avi/output_file.h"
+#include "cli/output_signals.h"
 
 namespace {
 
