@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "avi/avi_writer.h"
 #include "common/byte_order.h"
 
 namespace {
@@ -80,7 +81,7 @@ struct Reader {
                 }
             } else if (in_movi) {
                 if (is_frame_chunk(id)) {
-                    layout.frames.push_back(AviFrameRef{body, static_cast<std::uint32_t>(chunk_size), 0x10});
+                    layout.frames.push_back(AviFrameRef{body, static_cast<std::uint32_t>(chunk_size), AVIIF_KEYFRAME});
                 } else if (layout.has_sound && id[0] == sound_code[0] && id[1] == sound_code[1] && id[2] == 'w' &&
                            id[3] == 'b') {
                     layout.sound.push_back(AviSoundRef{body, static_cast<std::uint32_t>(chunk_size),

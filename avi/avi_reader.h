@@ -11,7 +11,7 @@
 struct AviFrameRef {
     std::uint64_t offset;  // of the frame's bytes, after the chunk header
     std::uint32_t size;
-    std::uint32_t flags;   // from the index; 0x10 (key frame) when there is none
+    std::uint32_t flags;   // from the index; AVIIF_KEYFRAME (0x10) when there is none
 };
 
 // A chunk of the sound stream, and how many frame chunks come before it.

@@ -387,7 +387,7 @@ bool AviWriter::end_chunk(int flags)
     }
     unsigned char* entry = entries + static_cast<std::size_t>(used) * riff_entry_size;
     put_le32(entry, static_cast<std::uint32_t>(chunk_position + 8 - movi_base));
-    put_le32(entry + 4, (flags & 0x10) != 0 ? length : (length | not_key_frame));
+    put_le32(entry + 4, (std::uint32_t(flags) & AVIIF_KEYFRAME) != 0 ? length : (length | not_key_frame));
     ++used;
     if (chunk_sound) {
         const std::uint64_t samples = length / static_cast<std::uint32_t>(sound.block());
@@ -404,9 +404,7 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags)
     if (!begin_chunk(size, false)) {
         return 0;
     }
-    data[size] = 0;
-    data[size + 1] = 0;
-    data[size + 2] = 0;
+    std::memset(data + size, 0, avi_frame_room);
     if (!write2(chunk_header, 8, data, padded(chunk_length))) {
         return 0;
     }
@@ -458,7 +456,7 @@ int AviWriter::write_sound(const unsigned char* data, std::uint32_t size)
     if (!write2(chunk_header, 8, data, size) || !write(pad, padded(size) - size)) {
         return 0;
     }
-    return end_chunk(0x10) ? 1 : 0;
+    return end_chunk(AVIIF_KEYFRAME) ? 1 : 0;
 }
 
 // The open RIFF's "ix00" (or the sound's "ix01") at the end of its "movi"

@@ -24,6 +24,7 @@
 // the credit "JUNK" chunk shrinks, and "movi" starts at 0x3000.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -82,6 +83,14 @@ struct AviSound {
 // the extensible one of 40 where more than two channels or integers of more
 // than 16 bits call for it. Returns its length.
 int avi_sound_format(const AviSound& sound, unsigned char* out);
+
+// The index flag of a chunk that stands alone: every sound chunk, and every
+// frame but a null one.
+constexpr std::uint32_t AVIIF_KEYFRAME = 0x10;
+
+// The bytes after a frame that write_frame() sets to 0, padding the chunk
+// to four bytes: a buffer handed to it holds this many more than the frame.
+constexpr std::size_t avi_frame_room = 3;
 
 // The first RIFF stays below 2 GiB, as readers of plain AVI files expect;
 // each "AVIX" RIFF after it holds at most 1 GiB.
@@ -167,9 +176,10 @@ public:
     int init(const char* filename, int width, int height, int rate, int scale, int compressed, int bit_count = 24,
              const AviSound* with_sound = nullptr);
 
-    // Appends one frame chunk and its index entry. Sets data[size],
-    // data[size + 1] and data[size + 2] to 0: the buffer needs three bytes of
-    // room after the frame. Returns 1, or 0 with `error` set.
+    // Appends one frame chunk and its index entry, the flags those of the
+    // "idx1" entry (AVIIF_KEYFRAME, or 0 for a null frame). Sets the
+    // avi_frame_room bytes after the frame to 0: the buffer holds them.
+    // Returns 1, or 0 with `error` set.
     int write_frame(unsigned char* data, int size, int flags);
 
     // The same for a frame whose bytes come in parts, so that a frame made

@@ -83,11 +83,14 @@ struct Coder {
     }
 };
 
+// The codec's flags go into the AVI index as they are.
+static_assert(key_frame_flag == AVIIF_KEYFRAME, "a coded key frame is an AVI key frame");
+
 // A frame between its coder and the writer.
 struct CodedFrame {
     std::uint64_t offset = 0;
     std::uint32_t duration = 0;  // in the track's time units
-    unsigned char* bytes = nullptr;  // tarvic_frame_bound() bytes
+    unsigned char* bytes = nullptr;  // tarvic_frame_bound() bytes and the writer's room
     ICCOMPRESS block{};
     bool complete = false;
     ~CodedFrame() { std::free(bytes); }
@@ -278,8 +281,8 @@ int reelpack_run(int argc, char** argv)
     // Packed 24-bit frames go on as they are stored ("WRLE") or as the codec
     // reads a "raw " movie's; every other layout is converted first.
     const bool as_stored = layout.packed24();
-    // The writer sets three bytes after the frame it is given.
-    Block frame(stored_size + 1024);
+    // The writer sets bytes after the frame it is given.
+    Block frame(std::max(stored_size, frame_size) + avi_frame_room);
     // Frames to be coded are read into their coder's buffer: using them in
     // a mapping of the movie costs a page fault every few pages and giving
     // the pages back afterwards, which is more than the copy (three times
@@ -362,7 +365,7 @@ int reelpack_run(int argc, char** argv)
         }
     }
     for (std::size_t slot = 0; compressed && slot < slots; ++slot) {
-        coded[slot].bytes = static_cast<unsigned char*>(std::malloc(coded_bound));
+        coded[slot].bytes = static_cast<unsigned char*>(std::malloc(coded_bound + avi_frame_room));
         acquired = acquired && coded[slot].bytes != nullptr;
     }
     if (!acquired) {

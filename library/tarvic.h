@@ -75,8 +75,9 @@ TARVIC_API const char* tarvic_status_text(tarvic_status status);
 TARVIC_API const char* tarvic_version(void);
 
 /* The most bytes that a coded frame of a width x height picture of
- * bits_per_pixel (24 or 32) can take: the size of the buffer that
- * tarvic_encode() needs. 0 for sizes the codec cannot hold. */
+ * bits_per_pixel (24 or 32) can take: a coded frame never exceeds it, and it
+ * is the size of the buffer that tarvic_encode() needs. 0 for sizes the
+ * codec cannot hold. */
 TARVIC_API size_t tarvic_bound(int width, int height, int bits_per_pixel);
 
 typedef struct tarvic_encoder tarvic_encoder;

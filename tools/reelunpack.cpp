@@ -326,7 +326,7 @@ int main(int argc, char** argv)
     // one: on one thread it is the one picture that every frame is decoded
     // into (a frame is written there only when it decodes); on several, a
     // picture of its own, which trades places with each good frame written.
-    // The writer sets three bytes after a frame.
+    // The writer sets bytes after a frame.
     struct Pictures {
         std::vector<unsigned char*> held;
         ~Pictures()
@@ -337,11 +337,11 @@ int main(int argc, char** argv)
         }
     } pictures;
     for (std::size_t slot = 0; slot < slots + (workers == 1 ? 0 : 1); ++slot) {
-        pictures.held.push_back(acquire_block(stream.frame_bytes + 3));
+        pictures.held.push_back(acquire_block(stream.frame_bytes + avi_frame_room));
         if (pictures.held.back() == nullptr) {
             return out_of_memory();
         }
-        std::memset(pictures.held.back(), 0, stream.frame_bytes + 3);
+        std::memset(pictures.held.back(), 0, stream.frame_bytes + avi_frame_room);
     }
     for (std::size_t slot = 0; slot < slots; ++slot) {
         unpacked[slot].picture = pictures.held[slot];
@@ -405,7 +405,7 @@ int main(int argc, char** argv)
                 ok = write_all(STDOUT_FILENO, last_good, stream.frame_bytes);
             } else {
                 ok = write_sound_before(writer, input.data, layout, next_sound, i) &&
-                     writer.write_frame(last_good, static_cast<int>(stream.frame_bytes), 0x10) == 1;
+                     writer.write_frame(last_good, static_cast<int>(stream.frame_bytes), AVIIF_KEYFRAME) == 1;
             }
             if (ok) {
                 progress.update(i + 1);

@@ -42,7 +42,7 @@ bool open_avi_output(AviWriter& writer, const char* path, const unsigned char* i
     std::size_t next_sound = 0;
     for (std::size_t i = 0; i < layout.frames.size(); ++i) {
         if (!write_sound_before(rehearsal, input, layout, next_sound, i) ||
-            rehearsal.write_frame(picture, static_cast<int>(frame_bytes), 0x10) == 0) {
+            rehearsal.write_frame(picture, static_cast<int>(frame_bytes), AVIIF_KEYFRAME) == 0) {
             break;
         }
     }

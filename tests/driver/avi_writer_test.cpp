@@ -51,7 +51,7 @@ Written write_frames(const std::string& name, int frames, int size, std::uint64_
     EXPECT_EQ(writer.init(w.path.c_str(), 8, 4, 25, 1, compressed), 1);
     writer.first_riff_limit = first_limit;
     writer.riff_limit = riff_limit;
-    Bytes frame(static_cast<std::size_t>(size) + 3);
+    Bytes frame(static_cast<std::size_t>(size) + avi_frame_room);
     for (int i = 0; i < frames; ++i) {
         std::fill(frame.begin(), frame.end(), static_cast<unsigned char>(i));
         if (writer.write_frame(frame.data(), size, i % 3 == 2 ? 0 : 0x10) != 1) {
@@ -80,7 +80,7 @@ TEST(AviWriter, HeaderTemplateHeaderChunksAndIndexArePinned)
     ASSERT_EQ(writer.init(path.c_str(), 320, 200, 30000, 1001, 1), 1);
     for (Bytes frame : {Bytes{1, 2, 3, 4, 5}, Bytes{6, 7}, Bytes{}, Bytes(8, 9)}) {
         const int size = static_cast<int>(frame.size());
-        frame.resize(frame.size() + 3, 0xAA);
+        frame.resize(frame.size() + avi_frame_room, 0xAA);
         ASSERT_EQ(writer.write_frame(frame.data(), size, 0x10), 1);
     }
     ASSERT_EQ(writer.flush(), 1);
@@ -219,7 +219,7 @@ TEST(AviWriter, SoundHasItsOwnIndexesInEveryRiff)
         writer.riff_limit = 4096;
         for (int i = 0; i < 60; ++i) {
             Bytes frame = test::pattern_frame(8, 4, unsigned(i));
-            frame.resize(frame.size() + 3);
+            frame.resize(frame.size() + avi_frame_room);
             ASSERT_EQ(writer.write_frame(frame.data(), 96, 0x10), 1);
             const Bytes chunk(std::size_t(2 * (320 + i % 3)), static_cast<unsigned char>(i));  // 320 to 322 samples
             heard.insert(heard.end(), chunk.begin(), chunk.end());
