@@ -69,6 +69,18 @@ constexpr int sound_shift = 0x109C;       // the list's size: "odml" and the cre
 constexpr int sound_movi_shift = 0x1000;  // "movi" and the first chunk move by it
 }  // namespace avi_offset
 
+// The sizes of the indexes' entries and of the headers the writer lays out.
+namespace avi_size {
+constexpr int idx1_entry = 16;             // an "idx1" entry
+constexpr int standard_entry = 8;          // an "ix00" or "ix01" entry
+constexpr int standard_index_header = 32;  // "ix00" and its fields before the entries
+constexpr int extension_header = 24;       // "RIFF" size "AVIX" "LIST" size "movi"
+}  // namespace avi_size
+
+// A chunk's body as the file holds it: padded to a multiple of four bytes,
+// so that every chunk starts on one.
+constexpr std::uint32_t avi_padded(std::uint32_t size) { return (size + 3u) & ~3u; }
+
 // The sound stream of a file that carries one: linear PCM, little-endian,
 // as a wave format describes it.
 struct AviSound {
@@ -205,18 +217,26 @@ public:
     void abandon();
 
 private:
+    // The chunks and the file (avi/avi_writer.cpp).
     bool begin_chunk(int size, bool is_sound);
     bool end_chunk(int flags);
     bool write(const void* data, std::size_t size);
     bool write2(const void* first, std::size_t first_size, const void* second, std::size_t second_size);
     bool write_at(const void* data, std::size_t size, std::uint64_t at);
+    bool write_idx1();
+    bool write_tail();
+    void fill_counts();
+    // The sound's header (avi/sound_header.cpp).
+    void add_sound_list();
+    // The RIFFs past the first (avi/odml_riffs.cpp).
+    bool make_room(std::uint64_t chunk_bytes, bool is_sound);
     bool write_standard_index(bool of_sound);
     bool write_standard_indexes();
-    void add_sound_list();
-    bool write_tail();
     bool close_first_riff();
     bool close_extension();
     bool begin_extension();
+    bool close_last_riff();
+    bool write_back_extensions();
 };
 
 // The number of RIFFs that the writer makes for `frames` frames of
