@@ -174,12 +174,11 @@ struct Reader {
 
 }  // namespace
 
-AviReadResult read_avi_layout(const unsigned char* data, std::size_t size, AviLayout& layout,
-                              const AviReadProgress* progress)
+Failure read_avi_layout(const unsigned char* data, std::size_t size, AviLayout& layout, const AviReadProgress* progress)
 {
     layout = AviLayout{};
     if (size < 12 || !is_tag(data, "RIFF") || !is_tag(data + 8, "AVI ")) {
-        return AviReadResult::not_avi;
+        return make_failure(Fault::avi_not_avi);
     }
     Reader reader(data, size, layout);
     reader.progress = progress;
@@ -206,25 +205,10 @@ AviReadResult read_avi_layout(const unsigned char* data, std::size_t size, AviLa
     }
 
     if (!reader.found_format) {
-        return AviReadResult::no_stream;
+        return make_failure(Fault::avi_no_stream);
     }
     if (!reader.found_movi) {
-        return AviReadResult::no_movi;
+        return make_failure(Fault::avi_no_movi);
     }
-    return AviReadResult::ok;
-}
-
-const char* avi_read_text(AviReadResult result)
-{
-    switch (result) {
-    case AviReadResult::ok:
-        return "ok";
-    case AviReadResult::not_avi:
-        return "not an AVI file";
-    case AviReadResult::no_stream:
-        return "no video stream format";
-    case AviReadResult::no_movi:
-        return "no movi list";
-    }
-    return "unknown";
+    return {};
 }

@@ -65,11 +65,7 @@ bool AviWriter::write(const void* data, std::size_t size)
 // header, with no copy in between.
 bool AviWriter::write2(const void* first, std::size_t first_size, const void* second, std::size_t second_size)
 {
-    if (error != AviError::none) {
-        return false;
-    }
-    if (!write_output(output, first, first_size, second, second_size)) {
-        error = AviError::write_failed;
+    if (failure.failed() || !keep(write_output(output, first, first_size, second, second_size))) {
         return false;
     }
     position += first_size + second_size;
@@ -79,7 +75,26 @@ bool AviWriter::write2(const void* first, std::size_t first_size, const void* se
 
 bool AviWriter::write_at(const void* data, std::size_t size, std::uint64_t at)
 {
-    return write_output_at(output, data, size, at);
+    return keep(write_output_at(output, data, size, at));
+}
+
+bool AviWriter::keep(const Failure& cause)
+{
+    if (!cause.failed()) {
+        return true;
+    }
+    if (!failure.failed()) {
+        failure = cause;
+    }
+    return false;
+}
+
+bool AviWriter::fail(Fault fault)
+{
+    const std::int64_t number = fault == Fault::avi_frame_too_large ? std::int64_t(avi_max_frame_size)
+                                : fault == Fault::avi_too_many_riffs ? std::int64_t(avi_max_riffs)
+                                                                     : 0;
+    return keep(make_failure(fault, output.name, number));
 }
 
 int AviWriter::init(const char* filename, int width, int height, int rate, int scale, int compressed, int bit_count,
@@ -92,7 +107,7 @@ int AviWriter::init(const char* filename, int width, int height, int rate, int s
     std::free(index);
     index = nullptr;
     position = 0;
-    error = AviError::none;
+    failure = Failure{};
     riff_frames = 0;
     riff_start = 0;
     riff_count = 1;
@@ -135,15 +150,15 @@ int AviWriter::init(const char* filename, int width, int height, int rate, int s
         put_le32(header + avi_offset::bitmap_compression, 0);
     }
 
-    if (filename != nullptr && !open_output(output, filename)) {
-        std::fprintf(report, "Unable to open output file %s\n", filename);
+    if (filename != nullptr && !keep(open_output(output, filename))) {
+        std::fprintf(report, "%s\n", failure_text(failure).c_str());
         return 0;
     }
 
     const char* credit = avi_credit_text();
     std::memcpy(header + credit_at, credit, std::strlen(credit) + 1);
 
-    // A failed write shows in `error`, which the next frame and flush() report.
+    // A failed write shows in `failure`, which the next frame and flush() report.
     write(header, static_cast<std::size_t>(header_size));
     return 1;
 }
@@ -153,12 +168,11 @@ int AviWriter::init(const char* filename, int width, int height, int rate, int s
 // and header.
 bool AviWriter::begin_chunk(int size, bool is_sound)
 {
-    if (error != AviError::none) {
+    if (failure.failed()) {
         return false;
     }
     if (size < 0 || static_cast<std::uint32_t>(size) > avi_max_frame_size) {
-        error = AviError::frame_too_large;
-        return false;
+        return fail(Fault::avi_frame_too_large);
     }
     const std::uint32_t length = static_cast<std::uint32_t>(size);
     if (!make_room(8 + std::uint64_t(avi_padded(length)), is_sound)) {
@@ -185,8 +199,7 @@ bool AviWriter::end_chunk(int flags)
     const std::uint32_t length = chunk_length;
     if (riff_count == 1) {
         if (!reserve_entry(index, index_capacity, index_count, idx1_entry)) {
-            error = AviError::write_failed;
-            return false;
+            return fail(Fault::output_write);
         }
         unsigned char* entry = index + static_cast<std::size_t>(index_count) * idx1_entry;
         std::memcpy(entry, chunk_header, 4);
@@ -198,8 +211,7 @@ bool AviWriter::end_chunk(int flags)
     unsigned char*& entries = chunk_sound ? sound_riff_index : riff_index;
     std::int32_t& used = chunk_sound ? sound_riff_chunks : riff_frames;
     if (!reserve_entry(entries, chunk_sound ? sound_riff_capacity : riff_index_capacity, used, standard_entry)) {
-        error = AviError::write_failed;
-        return false;
+        return fail(Fault::output_write);
     }
     unsigned char* entry = entries + static_cast<std::size_t>(used) * standard_entry;
     put_le32(entry, static_cast<std::uint32_t>(chunk_position + 8 - movi_base));
@@ -240,7 +252,7 @@ int AviWriter::begin_frame(int size, int flags)
 int AviWriter::write_frame_part(const unsigned char* part, std::size_t size)
 {
     if (size > chunk_length - chunk_written) {
-        error = AviError::frame_too_large;  // more than the frame begun
+        fail(Fault::avi_frame_too_large);  // more than the frame begun
         return 0;
     }
     chunk_written += static_cast<std::uint32_t>(size);
@@ -250,7 +262,7 @@ int AviWriter::write_frame_part(const unsigned char* part, std::size_t size)
 int AviWriter::end_frame()
 {
     if (chunk_written != chunk_length) {
-        error = AviError::write_failed;  // fewer bytes than the frame begun
+        fail(Fault::output_write);  // fewer bytes than the frame begun
         return 0;
     }
     static const unsigned char zeros[3] = {};
@@ -263,9 +275,7 @@ int AviWriter::end_frame()
 int AviWriter::write_sound(const unsigned char* data, std::uint32_t size)
 {
     if (!has_sound || size > avi_max_frame_size || !begin_chunk(static_cast<int>(size), true)) {
-        if (error == AviError::none) {
-            error = AviError::frame_too_large;
-        }
+        fail(Fault::avi_frame_too_large);  // kept only when nothing failed before
         return 0;
     }
     static const unsigned char pad[3] = {};
@@ -313,7 +323,7 @@ void AviWriter::fill_counts()
 
 int AviWriter::flush()
 {
-    if (error != AviError::none) {
+    if (failure.failed()) {
         return 0;
     }
     fill_counts();
@@ -329,8 +339,7 @@ int AviWriter::flush()
     // Go back once to complete the header, everything up to and including
     // the "movi" list size, then the sizes of the "AVIX" RIFFs.
     if (!write_at(header, static_cast<std::size_t>(movi_code), 0) || !write_back_extensions() ||
-        !finish_output(output)) {
-        error = AviError::write_failed;
+        !keep(finish_output(output))) {
         return 0;
     }
     return 1;

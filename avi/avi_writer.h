@@ -30,6 +30,7 @@
 
 #include "avi/compact_empty.h"
 #include "avi/output_file.h"
+#include "common/failure.h"
 
 // Where the fields that init() and flush() fill lie in the header.
 namespace avi_offset {
@@ -115,13 +116,6 @@ constexpr int avi_max_riffs = 256;
 // every frame of this size or less can be written.
 constexpr std::uint32_t avi_max_frame_size = 0x7FFFFFFFu - 0x4000u;
 
-enum class AviError {
-    none,
-    write_failed,     // a write, the close, or the header rewrite failed
-    frame_too_large,  // a frame that no RIFF can hold
-    too_many_riffs,   // the super index has no room for another RIFF
-};
-
 // Where an "AVIX" RIFF lies and the sizes that flush() writes into it.
 struct AviExtension {
     std::uint64_t riff_start;  // position of its "RIFF"
@@ -142,7 +136,7 @@ public:
     std::uint64_t position = 0;             // the current write position
     std::uint64_t first_riff_limit = avi_first_riff_limit;
     std::uint64_t riff_limit = avi_riff_limit;
-    AviError error = AviError::none;
+    Failure failure;                        // the first failure, after which every call fails at once
 
     // The open RIFF: its frames as "ix00" entries of 8 bytes in file byte
     // order, where it starts and the position of its "movi" code, from which
@@ -191,24 +185,24 @@ public:
     // Appends one frame chunk and its index entry, the flags those of the
     // "idx1" entry (AVIIF_KEYFRAME, or 0 for a null frame). Sets the
     // avi_frame_room bytes after the frame to 0: the buffer holds them.
-    // Returns 1, or 0 with `error` set.
+    // Returns 1, or 0 with `failure` set.
     int write_frame(unsigned char* data, int size, int flags);
 
     // The same for a frame whose bytes come in parts, so that a frame made
     // piece by piece goes out from a small buffer: begin_frame, then parts
     // that add up to `size` bytes, then end_frame. Each returns 1, or 0 with
-    // `error` set.
+    // `failure` set.
     int begin_frame(int size, int flags);
     int write_frame_part(const unsigned char* part, std::size_t size);
     int end_frame();
 
     // Appends one chunk of sound, whole sample frames in the stream's
-    // format, and its index entries. Returns 1, or 0 with `error` set.
+    // format, and its index entries. Returns 1, or 0 with `failure` set.
     int write_sound(const unsigned char* data, std::uint32_t size);
 
     // Writes the index and tail, completes the header, then makes the file
     // durable and puts it in place under its name. Returns 1, or 0 with
-    // `error` set (and the output's name untouched).
+    // `failure` set (and the output's name untouched).
     int flush();
 
     // Closes the file without completing it and removes its temporary file;
@@ -223,6 +217,8 @@ private:
     bool write(const void* data, std::size_t size);
     bool write2(const void* first, std::size_t first_size, const void* second, std::size_t second_size);
     bool write_at(const void* data, std::size_t size, std::uint64_t at);
+    bool keep(const Failure& cause);
+    bool fail(Fault fault);
     bool write_idx1();
     bool write_tail();
     void fill_counts();

@@ -115,8 +115,7 @@ bool AviWriter::make_room(std::uint64_t chunk_bytes, bool is_sound)
                                 std::uint64_t(index_count - frame_count) + more_sound, has_sound};
         if (!first_riff_holds(position + chunk_bytes, chunks, first_riff_limit)) {
             if (index_count == 0) {
-                error = AviError::frame_too_large;
-                return false;
+                return fail(Fault::avi_frame_too_large);
             }
             if (!close_first_riff() || !begin_extension()) {
                 return false;
@@ -203,8 +202,7 @@ bool AviWriter::close_extension()
 bool AviWriter::begin_extension()
 {
     if (riff_count == avi_max_riffs) {
-        error = AviError::too_many_riffs;
-        return false;
+        return fail(Fault::avi_too_many_riffs);
     }
     riff_start = position;
     movi_base = riff_start + 20;

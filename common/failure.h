@@ -10,14 +10,23 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 enum class Fault : unsigned char {
     none = 0,
     // The movie reader.
 
     // The AVI reader.
+    avi_not_avi,    // no RIFF "AVI " at the start
+    avi_no_stream,  // no video stream format
+    avi_no_movi,    // no "movi" list
 
-    // The AVI writer and the output file.
+    // The AVI writer and the output file; `name` is the output as the
+    // caller named it.
+    output_open,          // the output cannot be opened
+    output_write,         // a write, the sync, the close or the rename failed
+    avi_frame_too_large,  // a frame that no RIFF can hold; numbers[0]: the largest that fits
+    avi_too_many_riffs,   // more RIFFs than the super index can point to; numbers[0]: the most
 };
 
 struct Failure {
@@ -28,6 +37,18 @@ struct Failure {
 
     bool failed() const { return fault != Fault::none; }
 };
+
+// A failure of `fault` that names `name` (and `number`, where its message
+// has one), with the system's errno where it said why.
+inline Failure make_failure(Fault fault, std::string name = {}, std::int64_t number = 0, int error_number = 0)
+{
+    Failure failure;
+    failure.fault = fault;
+    failure.numbers[0] = number;
+    failure.name = std::move(name);
+    failure.error_number = error_number;
+    return failure;
+}
 
 // The message of `failure`, without a line break at its end.
 std::string failure_text(const Failure& failure);

@@ -167,24 +167,16 @@ bool write_converted(MovieFrames& movie, std::uint64_t offset, AviWriter& writer
     return complete;
 }
 
-void report_too_many_riffs(const char* path)
+int report(const Failure& failure)
 {
-    std::printf("The output file %s would need more than %d RIFF lists of up to 1 GiB, more than its index can "
-                "point to\n",
-                path, avi_max_riffs);
+    std::printf("%s\n", failure_text(failure).c_str());
+    return exit_failure;
 }
 
 int output_failure(AviWriter& writer, const char* path)
 {
     writer.abandon();
-    if (writer.error == AviError::too_many_riffs) {
-        report_too_many_riffs(path);
-    } else if (writer.error == AviError::frame_too_large) {
-        std::printf("The output file %s cannot hold a frame of more than %u bytes\n", path, avi_max_frame_size);
-    } else {
-        std::printf("Unable to write output file %s\n", path);
-    }
-    return exit_failure;
+    return report(writer.failure.failed() ? writer.failure : make_failure(Fault::output_write, path));
 }
 
 // Says what the movie did not hold, once the file is written: frames past
@@ -326,8 +318,7 @@ int reelpack_run(int argc, char** argv)
     if (!compressed && avi_riff_count(std::uint64_t(info.avi_frames), std::uint32_t(std::min<std::uint64_t>(
                                                                           frame_and_sound, avi_max_frame_size))) >
                            std::uint64_t(avi_max_riffs)) {
-        report_too_many_riffs(output_path);
-        return exit_failure;
+        return report(make_failure(Fault::avi_too_many_riffs, output_path, avi_max_riffs));
     }
     // Frames are coded on every worker at once, one more in flight than
     // there are workers so that a worker done with its frame can go on with
@@ -439,7 +430,7 @@ int reelpack_run(int argc, char** argv)
         for (std::uint64_t period = 0; period < periods && written; ++period) {
             if (pieces) {
                 complete = write_converted(movie, offset, writer, work.bytes, piece_rows, layout);
-                written = writer.error == AviError::none;
+                written = !writer.failure.failed();
             } else {
                 written = writer.write_frame(frame.bytes, static_cast<int>(frame_size), AVIIF_KEYFRAME);
             }

@@ -260,9 +260,9 @@ int main(int argc, char** argv)
             static_cast<InputFile*>(file)->give_back(position, position, std::uint64_t(1) << 20);
         },
         &input};
-    const AviReadResult read = read_avi_layout(input.data, input.size, layout, &reading);
-    if (read != AviReadResult::ok) {
-        std::fprintf(stderr, "reelunpack: %s: %s\n", input_path, avi_read_text(read));
+    const Failure read = read_avi_layout(input.data, input.size, layout, &reading);
+    if (read.failed()) {
+        std::fprintf(stderr, "reelunpack: %s: %s\n", input_path, failure_text(read).c_str());
         return exit_failure;
     }
     Stream stream;

@@ -47,7 +47,8 @@ bool open_avi_output(AviWriter& writer, const char* path, const unsigned char* i
         }
     }
     const bool rehearsed = write_sound_before(rehearsal, input, layout, next_sound, layout.frames.size()) &&
-                           rehearsal.flush() == 1 && stream_output(writer.output, STDOUT_FILENO, rehearsal.output);
+                           rehearsal.flush() == 1 &&
+                           !stream_output(writer.output, STDOUT_FILENO, rehearsal.output).failed();
     if (!rehearsed) {
         std::fprintf(stderr, "reelunpack: unable to write to standard output\n");
         return false;
