@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "tarvic.h"
@@ -77,6 +78,47 @@ TEST(Tarvic, DamagedFramesLeaveTheLastGoodPicture)
     }
 }
 
+// Decoding over the picture the call before gave back gives what
+// tarvic_decode() gives, frame for frame, in every row layout: the stand-in
+// for null and damaged frames is the picture left as it was.
+TEST(Tarvic, DecodingOverThePictureGivesWhatDecodingGives)
+{
+    const int width = 21;
+    const int height = 6;
+    for (int bits : {24, 32}) {
+        const std::ptrdiff_t row = width * (bits / 8);
+        Encoder encoder;
+        ASSERT_EQ(tarvic_encoder_create(width, height, bits, 0, &encoder.handle), TARVIC_OK);
+        std::vector<Bytes> stream;
+        for (int kind : {0, 1}) {
+            Bytes coded(tarvic_bound(width, height, bits));
+            std::size_t size = 0;
+            const Bytes picture = make_picture(width, height, bits / 8, kind, unsigned(kind));
+            ASSERT_EQ(tarvic_encode(encoder.handle, picture.data(), row, coded.data(), coded.size(), &size), TARVIC_OK);
+            coded.resize(size);
+            stream.push_back(coded);
+            stream.push_back({});  // a null frame
+        }
+        stream.insert(stream.begin() + 2, Bytes{static_cast<unsigned char>(bits == 24 ? 4 : 8), 1, 2});  // damaged
+        for (const std::ptrdiff_t stride : {-row, row, row + 5, -row - 3}) {
+            SCOPED_TRACE(std::to_string(bits) + " bits, stride " + std::to_string(stride));
+            Decoder plain, over;
+            ASSERT_EQ(tarvic_decoder_create(width, height, bits, &plain.handle), TARVIC_OK);
+            ASSERT_EQ(tarvic_decoder_create(width, height, bits, &over.handle), TARVIC_OK);
+            const std::size_t span = std::size_t(stride < 0 ? -stride : stride) * height;
+            Bytes kept(span, 0), fresh(span, 0);
+            unsigned char* top = stride < 0 ? kept.data() + span + stride : kept.data();
+            unsigned char* fresh_top = stride < 0 ? fresh.data() + span + stride : fresh.data();
+            for (const Bytes& frame : stream) {
+                const void* bytes = frame.empty() ? nullptr : frame.data();
+                EXPECT_EQ(tarvic_decode_over(over.handle, bytes, frame.size(), top, stride),
+                          tarvic_decode(plain.handle, bytes, frame.size(), fresh_top, stride));
+                ASSERT_TRUE(kept == fresh) << frame.size();
+            }
+        }
+    }
+}
+
 TEST(Tarvic, RefusesCallsItCannotCarryOut)
 {
     tarvic_encoder* encoder = reinterpret_cast<tarvic_encoder*>(1);
@@ -125,6 +167,8 @@ TEST(Tarvic, RefusesCallsItCannotCarryOut)
     EXPECT_EQ(tarvic_decode(dec.handle, nullptr, 3, picture.data(), 12), TARVIC_BAD_ARGUMENT);
     EXPECT_EQ(tarvic_decode(dec.handle, coded.data(), size, nullptr, 12), TARVIC_BAD_ARGUMENT);
     EXPECT_EQ(tarvic_decode(dec.handle, coded.data(), size, picture.data(), 10), TARVIC_BAD_ARGUMENT);
+    EXPECT_EQ(tarvic_decode_over(dec.handle, coded.data(), size, picture.data(), 10), TARVIC_BAD_ARGUMENT);
+    EXPECT_EQ(tarvic_decode_over(dec.handle, nullptr, 3, picture.data(), 12), TARVIC_BAD_ARGUMENT);
     tarvic_encoder_destroy(nullptr);
     tarvic_decoder_destroy(nullptr);
     EXPECT_STREQ(tarvic_status_text(TARVIC_SMALL_BUFFER), "the output buffer is smaller than a coded frame can be");
