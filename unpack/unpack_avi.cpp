@@ -1,4 +1,4 @@
-#include "tools/unpack_avi.h"
+#include "unpack/unpack_avi.h"
 
 #include <unistd.h>
 
