@@ -17,12 +17,12 @@
 #include "codec/codec.h"
 #include "driver/frame_queue.h"
 #include "driver/frames.h"
-#include "driver/movie.h"
-#include "driver/pixels.h"
 #include "driver/progress.h"
 #include "driver/sound_feed.h"
 #include "driver/threads.h"
 #include "common/blocks.h"
+#include "common/failure.h"
+#include "quicktime/movie.h"
 
 namespace {
 
@@ -267,7 +267,8 @@ int reelpack_run(int argc, char** argv)
         MovieSource source;
         source.file = input.file;
         source.file_size = static_cast<std::uint64_t>(input_stat.st_size);
-        if (!index_movie(source, info, table, stdout)) {
+        if (const Failure failure = index_movie(source, info, table, stdout); failure.failed()) {
+            std::puts(failure_text(failure).c_str());
             return exit_failure;
         }
     }
@@ -284,7 +285,7 @@ int reelpack_run(int argc, char** argv)
     const std::size_t frame_size = row_bytes * std::size_t(height);
     // Packed 24-bit frames go on as they are stored ("WRLE") or as the codec
     // reads a "raw " movie's; every other layout is converted first.
-    const bool as_stored = layout.packed24();
+    const bool as_stored = layout.as_stored();
     // The writer sets three bytes after the frame it is given.
     Block frame(stored_size + 1024);
     // Frames to be coded are read into their coder's buffer: using them in
@@ -302,7 +303,7 @@ int reelpack_run(int argc, char** argv)
     // processor's cache; in compressed mode they are converted whole.
     const int piece_rows =
         static_cast<int>(std::max<std::size_t>(1, (std::size_t(512) << 10) / std::max<std::size_t>(row_bytes, 1)));
-    const bool pieces = !compressed && (layout.kind != PixelKind::bgr24 || !as_stored);
+    const bool pieces = !compressed && !layout.avi_holds_stored();
     Block work(pieces ? row_bytes * std::size_t(piece_rows) : 0);
 
     // The codec is begun in both modes; only the compressed mode needs it.
@@ -351,7 +352,7 @@ int reelpack_run(int argc, char** argv)
         // The codec reads a packed "raw " movie's frames as they come, so
         // that the compressed mode does not convert them first; 32-bit
         // frames keep their alpha.
-        codec.input_order = as_stored && info.is_raw ? PixelOrder::movie : PixelOrder::frame;
+        codec.input_order = layout.codec_order();
         codec.keep_alpha = bit_count == 32 ? 1 : 0;
         const Status begun = codec.CompressBegin(width, height, bit_count);
         if (compressed && begun != Status::ok) {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "driver/movie.h"
+#include "quicktime/movie.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     source.file_size = size;
     MovieInfo info;
     FrameTable table;
-    if (index_movie(source, info, table, nullptr)) {
+    if (!index_movie(source, info, table, nullptr).failed()) {
         // Walk the table as the frame pass would, a bounded part of it.
         FrameCursor cursor{table};
         std::uint64_t sum = 0;

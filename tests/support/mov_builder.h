@@ -363,6 +363,19 @@ inline Bytes pattern_frame(int width, int height, unsigned seed)
     return frame;
 }
 
+// A "raw " 24-bit frame as the AVI file holds it: bottom row first, B G R.
+inline Bytes avi_rows(const Bytes& stored, int width, int height)
+{
+    const std::size_t row = std::size_t(width) * 3;
+    Bytes frame(stored.size());
+    for (std::size_t y = 0; y < std::size_t(height); ++y) {
+        for (std::size_t k = 0; k < row; ++k) {
+            frame[y * row + k] = stored[(std::size_t(height) - 1 - y) * row + k / 3 * 3 + 2 - k % 3];
+        }
+    }
+    return frame;
+}
+
 // A movie of `frames` pattern frames, of seeds first_seed, first_seed + 1, ...
 inline MovieParams pattern_movie(int width, int height, int frames, const std::string& format = "raw ",
                                  unsigned first_seed = 0)

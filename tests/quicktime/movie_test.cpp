@@ -1,4 +1,4 @@
-#include "driver/movie.h"
+#include "quicktime/movie.h"
 
 #include <gtest/gtest.h>
 
@@ -43,10 +43,12 @@ Indexed index_bytes(const Bytes& bytes)
     std::size_t length = 0;
     std::FILE* report = ::open_memstream(&text, &length);
     FrameTable table;
-    result.ok = index_movie(source, result.info, table, report);
+    const Failure failure = index_movie(source, result.info, table, report);
+    result.ok = !failure.failed();
     result.offsets = offsets_of(table);
     std::fclose(report);
     result.report.assign(text, length);
+    result.report += result.ok ? "" : failure_text(failure) + "\n";
     std::free(text);
     return result;
 }
