@@ -25,8 +25,9 @@ struct TrackFragment {
 };
 
 // The data of a track fragment starts where its header says, or at the
-// fragment's start; otherwise where the data of the track's fragment before
-// it ended (`data_end`, the fragment's start for the first).
+// fragment's start; otherwise where the data of the track fragment before
+// it, whatever its track, ended (`data_end`, the fragment's start for the
+// first).
 Failure read_fragment_header(const Held& held, const Atom& moof, const Atom& traf, std::uint64_t data_end,
                              const Fragments& fragments, TrackFragment& header)
 {
@@ -129,7 +130,9 @@ Failure read_track_runs(const Held& held, const Atom& traf, const TrackFragment&
     return walked.failed() ? walked : failure;
 }
 
-// Appends the samples of track `track_id` in one movie fragment.
+// Appends the samples of track `track_id` in one movie fragment. The other
+// tracks' runs are followed only for where their data ends, and damage in
+// them is passed over.
 Failure read_fragment(const Held& held, const Atom& moof, const Fragments& fragments, std::uint32_t track_id,
                       std::vector<FrameRun>& runs)
 {
@@ -144,11 +147,12 @@ Failure read_fragment(const Held& held, const Atom& moof, const Fragments& fragm
         if (failure.failed()) {
             return false;
         }
-        if (header.id != track_id) {
-            return true;
-        }
+        const bool wanted = header.id == track_id;
         std::uint64_t position = header.base;
-        failure = read_track_runs(held, traf, header, &runs, position);
+        failure = read_track_runs(held, traf, header, wanted ? &runs : nullptr, position);
+        if (!wanted) {
+            failure = Failure{};
+        }
         data_end = position;
         return !failure.failed();
     });

@@ -75,6 +75,17 @@ TEST(MovieStructure, TheFramesAPlayerShows)
         {"mid-frame-start", [](test::MovieParams& p) { p.edits = {30, 30, 0x10000}; }, {1, 2}},
         {"whole", [](test::MovieParams& p) { p.edits = {144, 0, 0x10000}; }, all},
     };
+    // Fragments whose video follows another track's samples, its frames
+    // placed in each of the ways a track fragment can place them.
+    for (const char* base : {"moof", "mdat", "frames", "after"}) {
+        cases.push_back({base, [base](test::MovieParams& p) {
+                             p.fragmented = true;
+                             p.chunk_frames = {2, 3, 1};
+                             p.other_fragment_bytes = 5;
+                             p.video_base = base;
+                         },
+                         all});
+    }
     for (Case& c : cases) {
         c.layout(c.params);
     }
