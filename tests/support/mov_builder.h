@@ -57,9 +57,12 @@ struct MovieParams {
     // (a base at the frames, the run with no offset of its own) or "after"
     // (neither: from where the track fragment before it ends its data).
     std::string video_base = "moof";
-    // A sound track after the video: one stored chunk of 16-bit mono "twos"
-    // samples at `sound_rate`, listed `sound_chunks` times, with its edits.
+    // A sound track after the video: one stored chunk of mono samples of
+    // `sound_format` and `sound_bits` at `sound_rate`, listed `sound_chunks`
+    // times, with its edits.
     Bytes sound_chunk;
+    std::string sound_format = "twos";
+    std::uint32_t sound_bits = 16;
     std::uint32_t sound_chunks = 1;
     std::uint32_t sound_rate = 8000;
     std::vector<std::int64_t> sound_edits;     // as `edits`
@@ -274,17 +277,17 @@ inline Bytes make_movie(const MovieParams& p, std::size_t* hole_at = nullptr)
                 });
             });
             if (!p.sound_chunk.empty()) {
-                const std::uint32_t samples = static_cast<std::uint32_t>(p.sound_chunk.size() / 2);
+                const std::uint32_t samples = static_cast<std::uint32_t>(p.sound_chunk.size() / (p.sound_bits / 8));
                 write_sound_track(w, 3, p.sound_rate, samples * p.sound_chunks, p.sound_edits, [&] {
                     w.atom("stsd", [&] {
                         w.words({0, 1});
-                        w.atom("twos", [&] {
-                            w.words({0, 1, 0, 0, 0x00010010, 0, p.sound_rate << 16});  // 1 channel of 16 bits
+                        w.atom(p.sound_format.c_str(), [&] {
+                            w.words({0, 1, 0, 0, 0x00010000 | p.sound_bits, 0, p.sound_rate << 16});  // 1 channel
                         });
                     });
                     w.atom("stts", [&] { w.words({0, 1, samples * p.sound_chunks, 1}); });
                     w.atom("stsc", [&] { w.words({0, 1, 1, samples, 1}); });
-                    w.atom("stsz", [&] { w.words({0, 2, samples * p.sound_chunks}); });
+                    w.atom("stsz", [&] { w.words({0, p.sound_bits / 8, samples * p.sound_chunks}); });
                     w.atom("stco", [&] {
                         w.words({0, p.sound_chunks});
                         for (std::uint32_t c = 0; c < p.sound_chunks; ++c) {
