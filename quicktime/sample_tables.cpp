@@ -59,6 +59,28 @@ std::uint64_t same_size(const SampleSizes& sizes, std::uint64_t sample, std::uin
     return same;
 }
 
+// A table that the count after its atom's version and flags sizes, each
+// entry `words` words of `word_bytes` bytes: found, and its count, as the
+// report says them.
+template <typename Word>
+Failure read_counted(const Held& held, const Atom& atom, const char* tag, const char* found_line, std::uint64_t words,
+                     std::size_t word_bytes, std::vector<Word>& out, std::FILE* report)
+{
+    if (!atom.found) {
+        return tag_missing(tag);
+    }
+    report_line(report, found_line);
+    std::uint32_t count = 0;
+    if (!field32(held, atom, 4, count)) {
+        return atom_too_short(atom.type);
+    }
+    report_format(report, "Number of entries = %u\n", count);
+    if (!read_words(held, atom, 8, std::uint64_t(count) * words, word_bytes, out)) {
+        return atom_too_short(atom.type);
+    }
+    return {};
+}
+
 }  // namespace
 
 void add_run(std::vector<FrameRun>& runs, std::uint64_t offset, std::uint32_t frames, std::uint32_t step,
@@ -147,22 +169,13 @@ Failure read_time_table(const Held& held, const SampleTableAtoms& atoms, SampleT
 Failure read_chunk_tables(const Held& held, const SampleTableAtoms& atoms, std::uint32_t frame_bytes,
                           SampleTables& tables, std::FILE* report)
 {
-    const Atom& stsc = atoms.stsc;
-    if (!stsc.found) {
-        return tag_missing("stsc");
-    }
-    report_line(report, "Sample to chunk table found");
-    std::uint32_t record_count = 0;
-    if (!field32(held, stsc, 4, record_count)) {
-        return atom_too_short(stsc.type);
-    }
-    report_format(report, "Number of entries = %u\n", record_count);
     std::vector<std::uint32_t> words;
-    if (!read_words(held, stsc, 8, std::uint64_t(record_count) * 3, 4, words)) {
-        return atom_too_short(stsc.type);
+    if (Failure failure = read_counted(held, atoms.stsc, "stsc", "Sample to chunk table found", 3, 4, words, report);
+        failure.failed()) {
+        return failure;
     }
-    tables.records.resize(record_count);
-    for (std::uint32_t r = 0; r < record_count; ++r) {
+    tables.records.resize(words.size() / 3);
+    for (std::size_t r = 0; r < tables.records.size(); ++r) {
         tables.records[r] = sample_to_chunk{words[3 * r], words[3 * r + 1], words[3 * r + 2]};
     }
 
@@ -178,21 +191,8 @@ Failure read_chunk_tables(const Held& held, const SampleTableAtoms& atoms, std::
         }
         sizes.table = tables.size_table.data();
     }
-
-    const Atom& stco = atoms.stco;
-    if (!stco.found) {
-        return tag_missing("stco");
-    }
-    report_line(report, "Sample offset table found");
-    std::uint32_t chunk_count = 0;
-    if (!field32(held, stco, 4, chunk_count)) {
-        return atom_too_short(stco.type);
-    }
-    report_format(report, "Number of entries = %u\n", chunk_count);
-    if (!read_words(held, stco, 8, chunk_count, atoms.co64 ? 8 : 4, tables.chunk_offsets)) {
-        return atom_too_short(stco.type);
-    }
-    return {};
+    return read_counted(held, atoms.stco, "stco", "Sample offset table found", 1, atoms.co64 ? 8 : 4,
+                        tables.chunk_offsets, report);
 }
 
 std::int64_t cut_at_file_end(FrameTable& table, std::uint64_t file_size)
