@@ -8,7 +8,7 @@
 #include "cli/frame_queue.h"
 #include "cli/progress.h"
 #include "common/blocks.h"
-#include "driver/pixels.h"
+#include "quicktime/pixel_layouts.h"
 
 // The codec's flags go into the AVI index as they are.
 static_assert(key_frame_flag == AVIIF_KEYFRAME, "a coded key frame is an AVI key frame");
@@ -103,7 +103,7 @@ bool CodedPass::begin(const Conversion& run)
         CodecInst& codec = coders[w].codec;
         // The codec reads a packed "raw " movie's frames as they come, so
         // that they are not converted first; 32-bit frames keep their alpha.
-        codec.input_order = run.as_stored && run.info.is_raw ? PixelOrder::movie : PixelOrder::frame;
+        codec.input_order = run.info.layout.codec_order();
         codec.keep_alpha = bit_count == 32 ? 1 : 0;
         const Status begun = codec.CompressBegin(width, height, bit_count);
         if (begun != Status::ok) {

@@ -9,7 +9,7 @@
 
 #include "avi/avi_writer.h"
 #include "driver/frames.h"
-#include "driver/movie.h"
+#include "quicktime/movie.h"
 #include "driver/sound_feed.h"
 
 struct Conversion {

@@ -7,7 +7,7 @@
 #include "cli/progress.h"
 #include "common/blocks.h"
 #include "common/failure.h"
-#include "driver/pixels.h"
+#include "quicktime/pixel_layouts.h"
 
 PlainPass::~PlainPass()
 {
@@ -31,7 +31,7 @@ bool PlainPass::begin(Conversion& run)
     const PixelLayout& layout = run.info.layout;
     piece_rows = static_cast<int>(
         std::max<std::size_t>(1, (std::size_t(512) << 10) / std::max<std::size_t>(run.row_bytes, 1)));
-    pieces = layout.kind != PixelKind::bgr24 || !run.as_stored;
+    pieces = !layout.avi_holds_stored();
     // The writer sets bytes after the frame it is given.
     frame = acquire_block(std::max(run.stored_size, run.frame_size) + avi_frame_room);
     piece = acquire_block(pieces ? run.row_bytes * std::size_t(piece_rows) : 0);

@@ -106,7 +106,11 @@ bool index_input(Conversion& run)
     MovieSource source;
     source.file = input.file;
     source.file_size = static_cast<std::uint64_t>(input_stat.st_size);
-    return index_movie(source, run.info, run.table, stdout);
+    if (const Failure failure = index_movie(source, run.info, run.table, stdout); failure.failed()) {
+        std::puts(failure_text(failure).c_str());
+        return false;
+    }
+    return true;
 }
 
 // Opens the movie's frames. Frames to be coded are read into their coder's
@@ -120,7 +124,7 @@ bool open_frames(Conversion& run)
     run.stored_size = layout.frame_bytes;
     run.row_bytes = std::size_t(run.info.width) * std::size_t(layout.bit_count / 8);
     run.frame_size = run.row_bytes * std::size_t(run.info.height);
-    run.as_stored = layout.packed24();
+    run.as_stored = layout.as_stored();
     if (!run.movie.open(run.input_path, run.stored_size, nullptr, !run.compressed)) {
         std::puts("Unable to open the input file.");
         return false;
