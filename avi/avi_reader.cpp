@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "avi/avi_writer.h"
 #include "common/byte_order.h"
 
 namespace {
@@ -80,7 +81,7 @@ struct Reader {
                 }
             } else if (in_movi) {
                 if (is_frame_chunk(id)) {
-                    layout.frames.push_back(AviFrameRef{body, static_cast<std::uint32_t>(chunk_size), 0x10});
+                    layout.frames.push_back(AviFrameRef{body, static_cast<std::uint32_t>(chunk_size), AVIIF_KEYFRAME});
                 } else if (layout.has_sound && id[0] == sound_code[0] && id[1] == sound_code[1] && id[2] == 'w' &&
                            id[3] == 'b') {
                     layout.sound.push_back(AviSoundRef{body, static_cast<std::uint32_t>(chunk_size),
@@ -173,12 +174,11 @@ struct Reader {
 
 }  // namespace
 
-AviReadResult read_avi_layout(const unsigned char* data, std::size_t size, AviLayout& layout,
-                              const AviReadProgress* progress)
+Failure read_avi_layout(const unsigned char* data, std::size_t size, AviLayout& layout, const AviReadProgress* progress)
 {
     layout = AviLayout{};
     if (size < 12 || !is_tag(data, "RIFF") || !is_tag(data + 8, "AVI ")) {
-        return AviReadResult::not_avi;
+        return make_failure(Fault::avi_not_avi);
     }
     Reader reader(data, size, layout);
     reader.progress = progress;
@@ -205,25 +205,10 @@ AviReadResult read_avi_layout(const unsigned char* data, std::size_t size, AviLa
     }
 
     if (!reader.found_format) {
-        return AviReadResult::no_stream;
+        return make_failure(Fault::avi_no_stream);
     }
     if (!reader.found_movi) {
-        return AviReadResult::no_movi;
+        return make_failure(Fault::avi_no_movi);
     }
-    return AviReadResult::ok;
-}
-
-const char* avi_read_text(AviReadResult result)
-{
-    switch (result) {
-    case AviReadResult::ok:
-        return "ok";
-    case AviReadResult::not_avi:
-        return "not an AVI file";
-    case AviReadResult::no_stream:
-        return "no video stream format";
-    case AviReadResult::no_movi:
-        return "no movi list";
-    }
-    return "unknown";
+    return {};
 }

@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/failure.h"
+
 struct AviFrameRef {
     std::uint64_t offset;  // of the frame's bytes, after the chunk header
     std::uint32_t size;
-    std::uint32_t flags;   // from the index; 0x10 (key frame) when there is none
+    std::uint32_t flags;   // from the index; AVIIF_KEYFRAME (0x10) when there is none
 };
 
 // A chunk of the sound stream, and how many frame chunks come before it.
@@ -44,13 +46,6 @@ struct AviLayout {
     std::vector<AviSoundRef> sound;
 };
 
-enum class AviReadResult {
-    ok,
-    not_avi,    // no RIFF "AVI " at the start
-    no_stream,  // no video stream format
-    no_movi,    // no "movi" list
-};
-
 // Told, as the reader goes through a long file, that it is done with the
 // bytes before a position for now, so that a caller holding the file mapped
 // can give back what lies behind; a later pass may come back to them.
@@ -59,7 +54,9 @@ struct AviReadProgress {
     void* context;
 };
 
-AviReadResult read_avi_layout(const unsigned char* data, std::size_t size, AviLayout& layout,
-                              const AviReadProgress* progress = nullptr);
-
-const char* avi_read_text(AviReadResult result);
+// Reads the layout of the `size` bytes at `data`. Fails (Fault::avi_not_avi,
+// avi_no_stream, avi_no_movi) for a file that holds no video stream to read;
+// a damaged one that does is read as far as it can be, and says so in its
+// layout.
+[[nodiscard]] Failure read_avi_layout(const unsigned char* data, std::size_t size, AviLayout& layout,
+                                      const AviReadProgress* progress = nullptr);

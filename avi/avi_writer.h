@@ -24,11 +24,13 @@
 // the credit "JUNK" chunk shrinks, and "movi" starts at 0x3000.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
 #include "avi/compact_empty.h"
 #include "avi/output_file.h"
+#include "common/failure.h"
 
 // Where the fields that init() and flush() fill lie in the header.
 namespace avi_offset {
@@ -68,6 +70,18 @@ constexpr int sound_shift = 0x109C;       // the list's size: "odml" and the cre
 constexpr int sound_movi_shift = 0x1000;  // "movi" and the first chunk move by it
 }  // namespace avi_offset
 
+// The sizes of the indexes' entries and of the headers the writer lays out.
+namespace avi_size {
+constexpr int idx1_entry = 16;             // an "idx1" entry
+constexpr int standard_entry = 8;          // an "ix00" or "ix01" entry
+constexpr int standard_index_header = 32;  // "ix00" and its fields before the entries
+constexpr int extension_header = 24;       // "RIFF" size "AVIX" "LIST" size "movi"
+}  // namespace avi_size
+
+// A chunk's body as the file holds it: padded to a multiple of four bytes,
+// so that every chunk starts on one.
+constexpr std::uint32_t avi_padded(std::uint32_t size) { return (size + 3u) & ~3u; }
+
 // The sound stream of a file that carries one: linear PCM, little-endian,
 // as a wave format describes it.
 struct AviSound {
@@ -83,6 +97,14 @@ struct AviSound {
 // than 16 bits call for it. Returns its length.
 int avi_sound_format(const AviSound& sound, unsigned char* out);
 
+// The index flag of a chunk that stands alone: every sound chunk, and every
+// frame but a null one.
+constexpr std::uint32_t AVIIF_KEYFRAME = 0x10;
+
+// The bytes after a frame that write_frame() sets to 0, padding the chunk
+// to four bytes: a buffer handed to it holds this many more than the frame.
+constexpr std::size_t avi_frame_room = 3;
+
 // The first RIFF stays below 2 GiB, as readers of plain AVI files expect;
 // each "AVIX" RIFF after it holds at most 1 GiB.
 constexpr std::uint64_t avi_first_riff_limit = 0x80000000u;
@@ -93,13 +115,6 @@ constexpr int avi_max_riffs = 256;
 // leaves room for the header and the first RIFF's indexes below 2 GiB, so
 // every frame of this size or less can be written.
 constexpr std::uint32_t avi_max_frame_size = 0x7FFFFFFFu - 0x4000u;
-
-enum class AviError {
-    none,
-    write_failed,     // a write, the close, or the header rewrite failed
-    frame_too_large,  // a frame that no RIFF can hold
-    too_many_riffs,   // the super index has no room for another RIFF
-};
 
 // Where an "AVIX" RIFF lies and the sizes that flush() writes into it.
 struct AviExtension {
@@ -121,7 +136,7 @@ public:
     std::uint64_t position = 0;             // the current write position
     std::uint64_t first_riff_limit = avi_first_riff_limit;
     std::uint64_t riff_limit = avi_riff_limit;
-    AviError error = AviError::none;
+    Failure failure;                        // the first failure, after which every call fails at once
 
     // The open RIFF: its frames as "ix00" entries of 8 bytes in file byte
     // order, where it starts and the position of its "movi" code, from which
@@ -167,26 +182,27 @@ public:
     int init(const char* filename, int width, int height, int rate, int scale, int compressed, int bit_count = 24,
              const AviSound* with_sound = nullptr);
 
-    // Appends one frame chunk and its index entry. Sets data[size],
-    // data[size + 1] and data[size + 2] to 0: the buffer needs three bytes of
-    // room after the frame. Returns 1, or 0 with `error` set.
+    // Appends one frame chunk and its index entry, the flags those of the
+    // "idx1" entry (AVIIF_KEYFRAME, or 0 for a null frame). Sets the
+    // avi_frame_room bytes after the frame to 0: the buffer holds them.
+    // Returns 1, or 0 with `failure` set.
     int write_frame(unsigned char* data, int size, int flags);
 
     // The same for a frame whose bytes come in parts, so that a frame made
     // piece by piece goes out from a small buffer: begin_frame, then parts
     // that add up to `size` bytes, then end_frame. Each returns 1, or 0 with
-    // `error` set.
+    // `failure` set.
     int begin_frame(int size, int flags);
     int write_frame_part(const unsigned char* part, std::size_t size);
     int end_frame();
 
     // Appends one chunk of sound, whole sample frames in the stream's
-    // format, and its index entries. Returns 1, or 0 with `error` set.
+    // format, and its index entries. Returns 1, or 0 with `failure` set.
     int write_sound(const unsigned char* data, std::uint32_t size);
 
     // Writes the index and tail, completes the header, then makes the file
     // durable and puts it in place under its name. Returns 1, or 0 with
-    // `error` set (and the output's name untouched).
+    // `failure` set (and the output's name untouched).
     int flush();
 
     // Closes the file without completing it and removes its temporary file;
@@ -195,18 +211,28 @@ public:
     void abandon();
 
 private:
+    // The chunks and the file (avi/avi_writer.cpp).
     bool begin_chunk(int size, bool is_sound);
     bool end_chunk(int flags);
     bool write(const void* data, std::size_t size);
     bool write2(const void* first, std::size_t first_size, const void* second, std::size_t second_size);
     bool write_at(const void* data, std::size_t size, std::uint64_t at);
+    bool keep(const Failure& cause);
+    bool fail(Fault fault);
+    bool write_idx1();
+    bool write_tail();
+    void fill_counts();
+    // The sound's header (avi/sound_header.cpp).
+    void add_sound_list();
+    // The RIFFs past the first (avi/odml_riffs.cpp).
+    bool make_room(std::uint64_t chunk_bytes, bool is_sound);
     bool write_standard_index(bool of_sound);
     bool write_standard_indexes();
-    void add_sound_list();
-    bool write_tail();
     bool close_first_riff();
     bool close_extension();
     bool begin_extension();
+    bool close_last_riff();
+    bool write_back_extensions();
 };
 
 // The number of RIFFs that the writer makes for `frames` frames of

@@ -17,19 +17,11 @@
 
 namespace {
 
-// The temporary file being written, for the signal handler: a fixed buffer,
-// since the handler may do nothing but read it and call unlink and _exit.
+// The temporary file being written, for a signal handler: a fixed buffer,
+// since a handler may do nothing but read it and call unlink.
 char aside_path[PATH_MAX];
 std::atomic<bool> aside_recorded{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler reads the flag");
-
-extern "C" void remove_aside_file_and_exit(int signal_number)
-{
-    if (aside_recorded.load(std::memory_order_acquire)) {
-        ::unlink(aside_path);
-    }
-    ::_exit(128 + signal_number);
-}
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler reads the flag");
 
 void forget_aside(const std::string& temporary)
 {
@@ -237,11 +229,7 @@ bool send_to_stream(OutputFile& file, struct iovec* parts, int count, std::size_
     return write_parts(file.fd, &whole, 1);
 }
 
-}  // namespace
-
-OutputFile::~OutputFile() { discard_output(*this); }
-
-bool open_output(OutputFile& file, const char* path)
+bool open_named(OutputFile& file, const char* path)
 {
     discard_output(file);
     file.sent = 0;
@@ -257,58 +245,8 @@ bool open_output(OutputFile& file, const char* path)
     return open_aside(file, path);
 }
 
-void rehearse_output(OutputFile& file)
+bool write_back(OutputFile& file, const unsigned char* bytes, std::size_t size, std::uint64_t at)
 {
-    discard_output(file);
-    file.kind = OutputKind::rehearsal;
-    file.length = 0;
-    file.patches.clear();
-}
-
-bool stream_output(OutputFile& file, int fd, OutputFile& rehearsal)
-{
-    discard_output(file);
-    file.kind = OutputKind::stream;
-    file.fd = fd;
-    file.length = 0;
-    file.patches = std::move(rehearsal.patches);
-    file.repeated = 0;
-    file.next_patch = 0;
-    file.final_length = rehearsal.length;
-    for (std::size_t p = 1; p < file.patches.size(); ++p) {
-        if (file.patches[p].at < patch_end(file.patches[p - 1])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool write_output(OutputFile& file, const void* first, std::size_t first_size, const void* second,
-                  std::size_t second_size)
-{
-    struct iovec parts[2];
-    int count = 0;
-    if (first_size != 0) {
-        parts[count++] = {const_cast<void*>(first), first_size};
-    }
-    if (second_size != 0) {
-        parts[count++] = {const_cast<void*>(second), second_size};
-    }
-    bool written = true;  // by a rehearsal, which keeps nothing
-    if (file.kind == OutputKind::stream) {
-        written = send_to_stream(file, parts, count, first_size + second_size);
-    } else if (file.kind == OutputKind::file) {
-        written = write_parts(file.fd, parts, count);
-    }
-    if (written) {
-        file.length += first_size + second_size;
-    }
-    return written;
-}
-
-bool write_output_at(OutputFile& file, const void* data, std::size_t size, std::uint64_t at)
-{
-    const unsigned char* bytes = static_cast<const unsigned char*>(data);
     if (file.kind == OutputKind::rehearsal) {
         if (at > file.length || size > file.length - at) {
             return false;  // past the end: a forward pass would never come to it
@@ -338,16 +276,10 @@ bool write_output_at(OutputFile& file, const void* data, std::size_t size, std::
     return true;
 }
 
-bool finish_output(OutputFile& file)
+// Syncs, closes and renames a file written aside, or closes one written in
+// place.
+bool finish_file(OutputFile& file)
 {
-    if (file.kind == OutputKind::rehearsal) {
-        return true;
-    }
-    if (file.kind == OutputKind::stream) {
-        const bool whole = file.fd >= 0 && file.length == file.final_length && file.repeated == file.patches.size();
-        file.fd = -1;
-        return whole;
-    }
     if (file.fd < 0) {
         return false;
     }
@@ -370,6 +302,102 @@ bool finish_output(OutputFile& file)
     file.aside = false;
     sync_folder(file.target);
     return true;
+}
+
+// What a failed write of `file` is, errno saying why where the system did.
+Failure write_failure(const OutputFile& file) { return make_failure(Fault::output_write, file.name, 0, errno); }
+
+}  // namespace
+
+OutputFile::~OutputFile() { discard_output(*this); }
+
+Failure open_output(OutputFile& file, const char* path)
+{
+    file.name = path;
+    if (open_named(file, path)) {
+        return {};
+    }
+    return make_failure(Fault::output_open, path, 0, errno);
+}
+
+void rehearse_output(OutputFile& file)
+{
+    discard_output(file);
+    file.kind = OutputKind::rehearsal;
+    file.length = 0;
+    file.patches.clear();
+}
+
+void stream_output(OutputFile& file, int fd)
+{
+    discard_output(file);
+    file.kind = OutputKind::stream;
+    file.fd = fd;
+    file.length = 0;
+    file.patches.clear();
+    file.repeated = 0;
+    file.next_patch = 0;
+    file.final_length = 0;
+}
+
+Failure stream_output(OutputFile& file, int fd, OutputFile& rehearsal)
+{
+    stream_output(file, fd);
+    file.patches = std::move(rehearsal.patches);
+    file.final_length = rehearsal.length;
+    for (std::size_t p = 1; p < file.patches.size(); ++p) {
+        if (file.patches[p].at < patch_end(file.patches[p - 1])) {
+            return write_failure(file);
+        }
+    }
+    return {};
+}
+
+Failure write_output(OutputFile& file, const void* first, std::size_t first_size, const void* second,
+                  std::size_t second_size)
+{
+    struct iovec parts[2];
+    int count = 0;
+    if (first_size != 0) {
+        parts[count++] = {const_cast<void*>(first), first_size};
+    }
+    if (second_size != 0) {
+        parts[count++] = {const_cast<void*>(second), second_size};
+    }
+    bool written = true;  // by a rehearsal, which keeps nothing
+    if (file.kind == OutputKind::stream) {
+        written = send_to_stream(file, parts, count, first_size + second_size);
+    } else if (file.kind == OutputKind::file) {
+        written = write_parts(file.fd, parts, count);
+    }
+    if (!written) {
+        return write_failure(file);
+    }
+    file.length += first_size + second_size;
+    return {};
+}
+
+Failure write_output_at(OutputFile& file, const void* data, std::size_t size, std::uint64_t at)
+{
+    if (!write_back(file, static_cast<const unsigned char*>(data), size, at)) {
+        return write_failure(file);
+    }
+    return {};
+}
+
+Failure finish_output(OutputFile& file)
+{
+    bool finished = true;  // a rehearsal, which keeps nothing
+    if (file.kind == OutputKind::stream) {
+        finished = file.fd >= 0 && file.length == file.final_length && file.repeated == file.patches.size();
+        file.fd = -1;
+    } else if (file.kind == OutputKind::file) {
+        finished = finish_file(file);
+    }
+    if (!finished) {
+        return write_failure(file);
+    }
+    return {};
 }
 
 void start_writeback(OutputFile& file, std::uint64_t end)
@@ -404,12 +432,9 @@ void discard_output(OutputFile& file)
     }
 }
 
-void remove_output_on_signals()
+void remove_aside_output()
 {
-    struct sigaction action {};
-    action.sa_handler = remove_aside_file_and_exit;
-    sigemptyset(&action.sa_mask);
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-        ::sigaction(signal_number, &action, nullptr);
+    if (aside_recorded.load(std::memory_order_acquire)) {
+        ::unlink(aside_path);
     }
 }

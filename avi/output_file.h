@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "common/failure.h"
+
 enum class OutputKind {
     file,       // opened by open_output
     rehearsal,  // the bytes are counted and dropped; those written back are kept
@@ -38,6 +40,7 @@ struct OutputPatch {
 };
 
 struct OutputFile {
+    std::string name;       // as the caller named it, for the messages of its failures
     int fd = -1;            // the open file, or -1
     bool aside = false;     // written under `temporary`, renamed to `target` when finished
     std::string target;     // the name the finished file takes
@@ -61,38 +64,42 @@ struct OutputFile {
     OutputFile& operator=(const OutputFile&) = delete;
 };
 
-// Opens `path` for writing as described above. Returns false, with errno
-// set, when it cannot: the folder cannot hold a new file, the existing file
-// may not be written, or the path names no file that can be.
-bool open_output(OutputFile& file, const char* path);
+// Opens `path` for writing as described above. Fails (Fault::output_open,
+// with errno) when it cannot: the folder cannot hold a new file, the
+// existing file may not be written, or the path names no file that can be.
+// Every other function that can fail fails with Fault::output_write.
+[[nodiscard]] Failure open_output(OutputFile& file, const char* path);
 
 // Makes `file` a rehearsal, which no signal or failure leaves anything of.
 void rehearse_output(OutputFile& file);
 
+// Makes `file` a stream to `fd` (left open) that sends what it is written,
+// as it comes, with nothing laid over.
+void stream_output(OutputFile& file, int fd);
+
 // Makes `file` a stream to `fd` (left open) that sends what `rehearsal`
 // was sent, with its write-backs laid over, once the same writes come
-// again; the rehearsal's patches move to it. Returns false when the
-// write-backs do not follow one another through the file: a forward pass
-// could not lay them then.
-bool stream_output(OutputFile& file, int fd, OutputFile& rehearsal);
+// again; the rehearsal's patches move to it. Fails when the write-backs do
+// not follow one another through the file: a forward pass could not lay
+// them then.
+[[nodiscard]] Failure stream_output(OutputFile& file, int fd, OutputFile& rehearsal);
 
 // Writes two blocks at the end of what was written, with as few system
-// calls as the system allows. Returns false when a write fails.
-bool write_output(OutputFile& file, const void* first, std::size_t first_size, const void* second,
-                  std::size_t second_size);
+// calls as the system allows.
+[[nodiscard]] Failure write_output(OutputFile& file, const void* first, std::size_t first_size, const void* second,
+                                   std::size_t second_size);
 
 // Writes `size` bytes over the ones written at `at`. A stream has already
 // sent them, laid over: it accepts the rehearsal's write-backs again, in
 // their order, and refuses any other.
-bool write_output_at(OutputFile& file, const void* data, std::size_t size, std::uint64_t at);
+[[nodiscard]] Failure write_output_at(OutputFile& file, const void* data, std::size_t size, std::uint64_t at);
 
 // Makes the written file durable and puts it in place: for a file written
 // aside its mode, fsync, close, rename, and an fsync of the folder; for one
-// written in place, its close. Returns false when any of that fails, and
-// then the temporary file is gone and the name keeps what it held. A
-// rehearsal finishes at once; a stream once it has sent all that its
-// rehearsal was sent.
-bool finish_output(OutputFile& file);
+// written in place, its close. When any of that fails the temporary file is
+// gone and the name keeps what it held. A rehearsal finishes at once; a
+// stream once it has sent all that its rehearsal was sent.
+[[nodiscard]] Failure finish_output(OutputFile& file);
 
 // Hands the bytes written before `end` to the disk, without waiting for
 // them, once a few megabytes have come since the last time: the sync of the
@@ -102,7 +109,7 @@ void start_writeback(OutputFile& file, std::uint64_t end);
 // Closes the file without finishing it and removes the temporary file.
 void discard_output(OutputFile& file);
 
-// Makes SIGINT, SIGTERM and SIGHUP remove the temporary file of the output
-// being written (the last one opened) and end the process with 128 plus the
-// signal number, whichever thread they arrive on.
-void remove_output_on_signals();
+// Removes the temporary file of the output being written aside (the last
+// one opened), if there is one; safe to call from a signal handler, which
+// is where the tools call it (see cli/output_signals.h).
+void remove_aside_output();

@@ -71,9 +71,8 @@ std::size_t tarvic_frame_bound(int width, int height, int bit_count)
     const std::uint64_t pixels = std::uint64_t(width) * std::uint64_t(height);
     const int channels = bit_count == 32 ? 4 : 3;
     const std::uint64_t head = 1 + 4 * std::uint64_t(channels - 1);
-    // Each channel stream at its worst, and the three bytes the AVI writer
-    // sets after the frame.
-    const std::uint64_t bound = head + channels * std::uint64_t(compact_bound(pixels)) + 3;
+    // Each channel stream at its worst.
+    const std::uint64_t bound = head + channels * std::uint64_t(compact_bound(pixels));
     return bound > max_32 ? 0 : static_cast<std::size_t>(bound);
 }
 
@@ -202,13 +201,13 @@ int CodecInst::SolidFrameTest(ICCOMPRESS* icinfo)
         icinfo->dwSize = 4;
         keep_previous(input_frame, frame_bytes);
     }
-    icinfo->dwFlags = AVIIF_KEYFRAME;
+    icinfo->dwFlags = key_frame_flag;
     return 1;
 }
 
 unsigned int CodecInst::KeyCompress(ICCOMPRESS* icinfo)
 {
-    icinfo->dwFlags = AVIIF_KEYFRAME;
+    icinfo->dwFlags = key_frame_flag;
     const std::size_t n = std::size_t(width) * std::size_t(height);
     // The frame's residual planes, in two passes from it: the decorrelated
     // planes go to residual_buffer, their residuals to plane_buffer.
@@ -234,7 +233,7 @@ int CodecInst::FastCompressRGB32(ICCOMPRESS* icinfo)
     }
     output_frame[0] = FRAME_SOLID_RGBA;
     std::memcpy(output_frame + 1, input_frame, 4);
-    icinfo->dwFlags = AVIIF_KEYFRAME;
+    icinfo->dwFlags = key_frame_flag;
     icinfo->dwSize = 5;
     keep_previous(input_frame, 4 * n);
     return 1;
@@ -245,7 +244,7 @@ int CodecInst::CompressRGB32(ICCOMPRESS* icinfo)
     if (FastCompressRGB32(icinfo)) {
         return 0;
     }
-    icinfo->dwFlags = AVIIF_KEYFRAME;
+    icinfo->dwFlags = key_frame_flag;
     const std::size_t n = std::size_t(width) * std::size_t(height);
     std::memcpy(plane_buffer, input_frame, 4 * n);
     // Bytes 0 to 2 are filtered as in a 24-bit frame; byte 3 is predicted

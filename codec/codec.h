@@ -17,19 +17,22 @@ enum : unsigned char {
     FRAME_SOLID_RGBA = 9,
 };
 
-constexpr std::uint32_t AVIIF_KEYFRAME = 0x10;
+// The flag of a frame that stands alone, which every frame but the null
+// frame does. It is the value an AVI index gives a key frame, so that a
+// writer takes it as it is.
+constexpr std::uint32_t key_frame_flag = 0x10;
 
 // The per-frame parameter block between the caller and the codec.
 struct ICCOMPRESS {
-    std::uint32_t dwFlags;          // written: AVIIF_KEYFRAME, or 0 for a null frame
+    std::uint32_t dwFlags;          // written: key_frame_flag, or 0 for a null frame
     std::uint32_t dwSize;           // written: the coded length
     unsigned char* lpOutput;        // where the coded frame goes
     const unsigned char* lpInput;   // the frame to code
 };
 
-// The largest coded frame of a width x height picture of bit_count bits per
-// pixel, plus the three bytes that the AVI writer sets after a frame; 0 when
-// the picture is too large to be coded at all.
+// The most bytes that a coded frame of a width x height picture of bit_count
+// bits per pixel can take: a coded frame never exceeds it. 0 when the
+// picture is too large to be coded at all.
 std::size_t tarvic_frame_bound(int width, int height, int bit_count);
 
 class CodecInst {

@@ -1,14 +1,5 @@
 #include "driver/frames.h"
 
-#include "driver/pages.h"
-
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <csetjmp>
 #include <csignal>
 #include <cstring>
@@ -63,48 +54,26 @@ bool run(void (*read)(void*), void* context)
 
 }  // namespace movie_fault
 
-MovieFrames::~MovieFrames()
-{
-    if (map != nullptr) {
-        ::munmap(const_cast<unsigned char*>(map), map_size);
-    }
-    if (fd >= 0) {
-        ::close(fd);
-    }
-}
-
 bool MovieFrames::open(const char* path, std::size_t frame_bytes, unsigned char* frame_buffer, bool map_movie)
 {
     frame_size = frame_bytes;
     buffer = frame_buffer;
-    fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    if (!file.open(path)) {
         return false;
     }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || st.st_size <= 0) {
-        return true;
-    }
-    file_size = static_cast<std::uint64_t>(st.st_size);
-    if (!map_movie) {
-        return true;
-    }
-    void* bytes = ::mmap(nullptr, static_cast<std::size_t>(file_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    if (bytes != MAP_FAILED) {
-        map = static_cast<const unsigned char*>(bytes);
-        map_size = static_cast<std::size_t>(file_size);
-        ::madvise(bytes, map_size, MADV_SEQUENTIAL);
+    if (map_movie) {
+        (void)file.map();
     }
     return true;
 }
 
 const unsigned char* MovieFrames::mapped(std::uint64_t offset) const
 {
-    if (map == nullptr || given_up.load(std::memory_order_relaxed) || offset > map_size ||
-        frame_size > map_size - offset) {
+    if (file.data == nullptr || given_up.load(std::memory_order_relaxed) || offset > file.size ||
+        frame_size > file.size - offset) {
         return nullptr;
     }
-    return map + offset;
+    return file.data + offset;
 }
 
 void MovieFrames::release(std::uint64_t offset)
@@ -115,46 +84,26 @@ void MovieFrames::release(std::uint64_t offset)
     // Everything since the pages last given back, up to the frame's end:
     // reading a page maps some around it too, and the frames mostly come in
     // file order.
-    give_back_pages(map, released, offset, offset + frame_size, 1);
+    file.give_back(offset, offset + frame_size, 1);
 }
 
 void MovieFrames::drop(std::uint64_t offset) const
 {
-    if (mapped(offset) == nullptr) {
-        return;
+    if (mapped(offset) != nullptr) {
+        file.drop(offset, frame_size);
     }
-    const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-    const std::uint64_t start = offset / page * page;
-    const std::uint64_t end = std::min<std::uint64_t>((offset + frame_size + page - 1) / page * page, map_size);
-    ::madvise(const_cast<unsigned char*>(map) + start, static_cast<std::size_t>(end - start), MADV_DONTNEED);
 }
 
 void MovieFrames::give_up()
 {
     if (!given_up.exchange(true)) {
-        ::madvise(const_cast<unsigned char*>(map), map_size, MADV_DONTNEED);
+        file.give_back_all();
     }
-}
-
-std::size_t read_at(int fd, unsigned char* into, std::size_t size, std::uint64_t at)
-{
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::pread(fd, into + got, size - got, static_cast<off_t>(at + got));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    return got;
 }
 
 bool MovieFrames::read(std::uint64_t offset, unsigned char* into) const
 {
-    const std::size_t got = read_at(fd, into, frame_size, offset);
+    const std::size_t got = read_at(file.fd, into, frame_size, offset);
     if (got < frame_size) {
         // What the movie does not hold is black, never bytes of an earlier frame.
         std::memset(into + got, 0, frame_size - got);

@@ -18,29 +18,22 @@
 #include <cstddef>
 #include <cstdint>
 
-// Reads up to `size` bytes of the open file at `at`; returns how many there
-// were.
-std::size_t read_at(int fd, unsigned char* into, std::size_t size, std::uint64_t at);
+#include "cli/input_file.h"
 
 class MovieFrames {
 public:
-    int fd = -1;
-    std::uint64_t file_size = 0;
-    const unsigned char* map = nullptr;  // the whole movie, or none
-    std::size_t map_size = 0;
+    InputFile file;                   // the movie, mapped whole or not at all
     std::size_t frame_size = 0;
     unsigned char* buffer = nullptr;  // frame_size bytes, not owned
-    std::uint64_t released = 0;       // the mapped pages before this have been given back
     std::atomic<bool> given_up{false};  // the mapping faulted: frames are read from now on
 
     MovieFrames() = default;
-    ~MovieFrames();
     MovieFrames(const MovieFrames&) = delete;
     MovieFrames& operator=(const MovieFrames&) = delete;
 
     // Opens the movie, and maps it unless `map_movie` is false; false when
     // it cannot be opened. Mapping it is not required: without a mapping
-    // every frame is read.
+    // (or where the system refuses one) every frame is read.
     bool open(const char* path, std::size_t frame_bytes, unsigned char* frame_buffer, bool map_movie = true);
 
     // Reads the frame at `offset` into the buffer, or into `into` (frame_size

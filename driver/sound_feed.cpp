@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "driver/frames.h"
+#include "cli/input_file.h"
 
 AviSound avi_sound(const MovieSound& sound)
 {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "avi/avi_writer.h"
-#include "driver/movie.h"
+#include "quicktime/sound_track.h"
 
 // The format the AVI file gives the movie's sound.
 AviSound avi_sound(const MovieSound& sound);

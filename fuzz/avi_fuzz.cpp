@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     AviLayout layout;
-    if (read_avi_layout(data, size, layout) != AviReadResult::ok) {
+    if (read_avi_layout(data, size, layout).failed()) {
         return 0;
     }
     for (const AviFrameRef& f : layout.frames) {

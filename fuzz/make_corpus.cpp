@@ -102,7 +102,7 @@ int main(int argc, char** argv)
             const Bytes pixels = i < 2 ? test::pattern_frame(w, h, i) : Bytes(w * h * 3, 40);
             Bytes frame = compressed ? coded_frame(codec, pixels, 24) : pixels;
             const int size = static_cast<int>(frame.size());
-            frame.resize(frame.size() + 3);  // the writer's room for padding
+            frame.resize(frame.size() + avi_frame_room);
             writer.write_frame(frame.data(), size, 0x10);
         }
         writer.flush();

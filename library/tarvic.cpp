@@ -185,10 +185,39 @@ tarvic_status tarvic_decode(tarvic_decoder* decoder, const void* coded, size_t c
     }
     // The decoder writes the picture only when the whole frame decodes, and
     // leaves it as it was for a null frame.
+    decoder->decoder.top_down = false;
     const Status status = decoder->decoder.Decompress(static_cast<const unsigned char*>(coded), coded_size,
                                                       decoder->last);
     from_packed(decoder->last, static_cast<unsigned char*>(picture), stride, decoder->row_bytes,
                 decoder->decoder.height);
+    return from_status(status);
+}
+
+tarvic_status tarvic_decode_over(tarvic_decoder* decoder, const void* coded, size_t coded_size, void* picture,
+                                 ptrdiff_t stride)
+{
+    if (decoder == nullptr || picture == nullptr || (coded == nullptr && coded_size != 0)) {
+        return TARVIC_BAD_ARGUMENT;
+    }
+    TarvicDecoder& frames = decoder->decoder;
+    if (!usable_stride(stride, decoder->row_bytes, frames.height)) {
+        return TARVIC_BAD_ARGUMENT;
+    }
+    const unsigned char* bytes = static_cast<const unsigned char*>(coded);
+    unsigned char* top = static_cast<unsigned char*>(picture);
+    const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(decoder->row_bytes);
+    // The rows the frame layer lays itself, which it writes only when the
+    // whole frame decodes.
+    if (stride == -row || (stride == row && frames.bit_count == 24)) {
+        frames.top_down = stride > 0;
+        unsigned char* first = stride > 0 ? top : top + std::ptrdiff_t(frames.height - 1) * stride;
+        return from_status(frames.Decompress(bytes, coded_size, first));
+    }
+    frames.top_down = false;
+    const Status status = frames.Decompress(bytes, coded_size, decoder->last);
+    if (status == Status::ok && coded_size != 0) {
+        from_packed(decoder->last, top, stride, decoder->row_bytes, frames.height);
+    }
     return from_status(status);
 }
 

@@ -24,7 +24,9 @@
  * and none per frame. An encoder given a picture in any layout other than
  * packed bottom-up first copies it into a buffer of its own; a decoder keeps
  * the last good picture in a buffer of its own, so that a null frame can be
- * given back into any picture, and copies each picture out of it.
+ * given back into any picture, and copies each picture out of it (a caller
+ * that keeps the picture itself decodes over it with no copy:
+ * tarvic_decode_over()).
  *
  * Safety. Decoding any bytes at all, damaged or hostile, never reads or
  * writes outside the buffers given and ends with a status. No function does
@@ -75,8 +77,9 @@ TARVIC_API const char* tarvic_status_text(tarvic_status status);
 TARVIC_API const char* tarvic_version(void);
 
 /* The most bytes that a coded frame of a width x height picture of
- * bits_per_pixel (24 or 32) can take: the size of the buffer that
- * tarvic_encode() needs. 0 for sizes the codec cannot hold. */
+ * bits_per_pixel (24 or 32) can take: a coded frame never exceeds it, and it
+ * is the size of the buffer that tarvic_encode() needs. 0 for sizes the
+ * codec cannot hold. */
 TARVIC_API size_t tarvic_bound(int width, int height, int bits_per_pixel);
 
 typedef struct tarvic_encoder tarvic_encoder;
@@ -110,6 +113,17 @@ TARVIC_API void tarvic_decoder_destroy(tarvic_decoder* decoder);
  * decodes as if the damaged one had not been there. */
 TARVIC_API tarvic_status tarvic_decode(tarvic_decoder* decoder, const void* coded, size_t coded_size, void* picture,
                                        ptrdiff_t stride);
+
+/* Decodes one coded frame as tarvic_decode() does, over a picture that holds
+ * the last one given back, with no copy: a frame that decodes is written
+ * into `picture`, and a null frame or a damaged one leaves it as it was,
+ * which is then what tarvic_decode() would give. Packed rows bottom-up, and
+ * for 24-bit pictures top-down too, are decoded straight into the picture;
+ * any other stride goes through the decoder's own picture. A decoder is
+ * used with one of the two: this one does not keep tarvic_decode()'s
+ * last picture up to date. */
+TARVIC_API tarvic_status tarvic_decode_over(tarvic_decoder* decoder, const void* coded, size_t coded_size,
+                                            void* picture, ptrdiff_t stride);
 
 #ifdef __cplusplus
 }

@@ -49,9 +49,20 @@ struct MovieParams {
     std::uint64_t hole = 0;                    // bytes of nothing in mdat before the frames (see hole_at)
     bool fragmented = false;                   // frames in movie fragments, one per chunk, not in the tables
     std::int64_t trun_count = -1;              // written frame count of every trun; -1: its frames
-    // A sound track after the video: one stored chunk of 16-bit mono "twos"
-    // samples at `sound_rate`, listed `sound_chunks` times, with its edits.
+    // Each fragment's data: another track's samples of this many bytes (in
+    // a track fragment before the video's; 0: none), 3 bytes, the frames.
+    std::uint32_t other_fragment_bytes = 0;
+    // Where the video's track fragment places its frames: "moof" (from the
+    // fragment's start), "mdat" (a base at the fragment's data), "frames"
+    // (a base at the frames, the run with no offset of its own) or "after"
+    // (neither: from where the track fragment before it ends its data).
+    std::string video_base = "moof";
+    // A sound track after the video: one stored chunk of mono samples of
+    // `sound_format` and `sound_bits` at `sound_rate`, listed `sound_chunks`
+    // times, with its edits.
     Bytes sound_chunk;
+    std::string sound_format = "twos";
+    std::uint32_t sound_bits = 16;
     std::uint32_t sound_chunks = 1;
     std::uint32_t sound_rate = 8000;
     std::vector<std::int64_t> sound_edits;     // as `edits`
@@ -266,17 +277,17 @@ inline Bytes make_movie(const MovieParams& p, std::size_t* hole_at = nullptr)
                 });
             });
             if (!p.sound_chunk.empty()) {
-                const std::uint32_t samples = static_cast<std::uint32_t>(p.sound_chunk.size() / 2);
+                const std::uint32_t samples = static_cast<std::uint32_t>(p.sound_chunk.size() / (p.sound_bits / 8));
                 write_sound_track(w, 3, p.sound_rate, samples * p.sound_chunks, p.sound_edits, [&] {
                     w.atom("stsd", [&] {
                         w.words({0, 1});
-                        w.atom("twos", [&] {
-                            w.words({0, 1, 0, 0, 0x00010010, 0, p.sound_rate << 16});  // 1 channel of 16 bits
+                        w.atom(p.sound_format.c_str(), [&] {
+                            w.words({0, 1, 0, 0, 0x00010000 | p.sound_bits, 0, p.sound_rate << 16});  // 1 channel
                         });
                     });
                     w.atom("stts", [&] { w.words({0, 1, samples * p.sound_chunks, 1}); });
                     w.atom("stsc", [&] { w.words({0, 1, 1, samples, 1}); });
-                    w.atom("stsz", [&] { w.words({0, 2, samples * p.sound_chunks}); });
+                    w.atom("stsz", [&] { w.words({0, p.sound_bits / 8, samples * p.sound_chunks}); });
                     w.atom("stco", [&] {
                         w.words({0, p.sound_chunks});
                         for (std::uint32_t c = 0; c < p.sound_chunks; ++c) {
@@ -302,28 +313,60 @@ inline Bytes make_movie(const MovieParams& p, std::size_t* hole_at = nullptr)
         w.atom("free", [&] { w.raw(p.leading_free); });
     }
     if (p.fragmented) {
-        // Each chunk a fragment: its data counted from the fragment's start.
+        // Each chunk a fragment, its frames placed as video_base says.
         write_moov(w, 0);
         for (std::size_t c = 0, first = 0; c < chunk_bytes.size(); first += per_chunk[c++]) {
-            std::size_t data_offset = 0;
+            const bool other = p.other_fragment_bytes > 0;
+            const bool based = p.video_base == "mdat" || p.video_base == "frames";
+            std::size_t data_offset = 0, base_at = 0, other_offset = 0;
             const std::size_t moof = w.atom("moof", [&] {
                 w.atom("mfhd", [&] { w.words({0, static_cast<std::uint32_t>(c + 1)}); });
+                if (other) {
+                    w.atom("traf", [&] {
+                        w.atom("tfhd", [&] { w.words({0x020010, 9, p.other_fragment_bytes}); });  // track 9, one size
+                        w.atom("trun", [&] {
+                            w.words({0x001, 1});
+                            other_offset = w.bytes.size();
+                            w.u32(0);
+                        });
+                    });
+                }
                 w.atom("traf", [&] {
-                    w.atom("tfhd", [&] { w.words({0x020000, 1}); });  // the data's offsets count from the fragment
+                    w.atom("tfhd", [&] {
+                        w.words({based ? 0x1u : p.video_base == "after" ? 0u : 0x020000u, 1});
+                        base_at = w.bytes.size();
+                        w.zeros(based ? 8 : 0);
+                    });
                     w.atom("trun", [&] {
                         const bool sizes = !p.sample_sizes.empty();
-                        w.words({sizes ? 0x201u : 0x001u,
+                        const bool offset = p.video_base != "frames";
+                        w.words({(sizes ? 0x200u : 0u) | (offset ? 1u : 0u),
                                  p.trun_count >= 0 ? static_cast<std::uint32_t>(p.trun_count) : per_chunk[c]});
                         data_offset = w.bytes.size();
-                        w.u32(0);
+                        w.zeros(offset ? 4 : 0);
                         for (std::uint32_t k = 0; sizes && k < per_chunk[c]; ++k) {
                             w.u32(p.sample_sizes[first + k]);
                         }
                     });
                 });
             });
-            w.put32(data_offset, static_cast<std::uint32_t>(w.bytes.size() - moof + 8));
-            w.atom("mdat", [&] { w.raw(chunk_bytes[c]); });
+            const std::size_t data = w.bytes.size() + 8, lead = other ? p.other_fragment_bytes + 3 : 0;
+            if (other) {
+                w.put32(other_offset, static_cast<std::uint32_t>(data - moof));
+            }
+            if (p.video_base == "moof" || p.video_base == "after") {
+                w.put32(data_offset, static_cast<std::uint32_t>(p.video_base == "moof" ? data + lead - moof : 3));
+            } else {
+                w.put32(base_at + 4, static_cast<std::uint32_t>(p.video_base == "mdat" ? data : data + lead));
+            }
+            if (p.video_base == "mdat") {
+                w.put32(data_offset, static_cast<std::uint32_t>(lead));
+            }
+            w.atom("mdat", [&] {
+                w.bytes.insert(w.bytes.end(), p.other_fragment_bytes, 0xAA);
+                w.bytes.insert(w.bytes.end(), lead - p.other_fragment_bytes, 0xEE);
+                w.raw(chunk_bytes[c]);
+            });
         }
     } else if (p.moov_first) {
         MovWriter probe;
@@ -359,6 +402,19 @@ inline Bytes pattern_frame(int width, int height, unsigned seed)
     for (std::size_t i = 0; i < frame.size(); ++i) {
         state = state * 1103515245u + 12345u;
         frame[i] = static_cast<unsigned char>((i * 7 + seed * 31) ^ (state >> 24));
+    }
+    return frame;
+}
+
+// A "raw " 24-bit frame as the AVI file holds it: bottom row first, B G R.
+inline Bytes avi_rows(const Bytes& stored, int width, int height)
+{
+    const std::size_t row = std::size_t(width) * 3;
+    Bytes frame(stored.size());
+    for (std::size_t y = 0; y < std::size_t(height); ++y) {
+        for (std::size_t k = 0; k < row; ++k) {
+            frame[y * row + k] = stored[(std::size_t(height) - 1 - y) * row + k / 3 * 3 + 2 - k % 3];
+        }
     }
     return frame;
 }

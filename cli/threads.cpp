@@ -1,4 +1,4 @@
-#include "driver/threads.h"
+#include "cli/threads.h"
 
 #include <sched.h>
 

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "driver/pixels.h"
 #include "support/avi_check.h"
 #include "support/files.h"
 #include "support/mov_builder.h"
@@ -54,7 +53,7 @@ std::vector<Bytes> avi_order(const MovieParams& p)
     std::vector<Bytes> frames = p.frames;
     for (Bytes& f : frames) {
         if (p.format == "raw ") {
-            raw_to_BGR_rows(Bytes(f).data(), f.data(), p.width, p.height, 0, p.height);
+            f = test::avi_rows(f, p.width, p.height);
         }
     }
     return frames;

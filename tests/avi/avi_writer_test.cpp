@@ -38,7 +38,7 @@ std::string hex(const Bytes& b, std::size_t at, std::size_t n)
 struct Written {
     std::string path;
     int frames_written = 0;
-    AviError error = AviError::none;
+    Fault fault = Fault::none;
 };
 
 // Frames of `size` bytes (frame i filled with i, every third not a key
@@ -51,11 +51,11 @@ Written write_frames(const std::string& name, int frames, int size, std::uint64_
     EXPECT_EQ(writer.init(w.path.c_str(), 8, 4, 25, 1, compressed), 1);
     writer.first_riff_limit = first_limit;
     writer.riff_limit = riff_limit;
-    Bytes frame(static_cast<std::size_t>(size) + 3);
+    Bytes frame(static_cast<std::size_t>(size) + avi_frame_room);
     for (int i = 0; i < frames; ++i) {
         std::fill(frame.begin(), frame.end(), static_cast<unsigned char>(i));
         if (writer.write_frame(frame.data(), size, i % 3 == 2 ? 0 : 0x10) != 1) {
-            w.error = writer.error;
+            w.fault = writer.failure.fault;
             return w;
         }
         ++w.frames_written;
@@ -80,7 +80,7 @@ TEST(AviWriter, HeaderTemplateHeaderChunksAndIndexArePinned)
     ASSERT_EQ(writer.init(path.c_str(), 320, 200, 30000, 1001, 1), 1);
     for (Bytes frame : {Bytes{1, 2, 3, 4, 5}, Bytes{6, 7}, Bytes{}, Bytes(8, 9)}) {
         const int size = static_cast<int>(frame.size());
-        frame.resize(frame.size() + 3, 0xAA);
+        frame.resize(frame.size() + avi_frame_room, 0xAA);
         ASSERT_EQ(writer.write_frame(frame.data(), size, 0x10), 1);
     }
     ASSERT_EQ(writer.flush(), 1);
@@ -188,16 +188,17 @@ TEST(AviWriter, RiffCountPredictsTheWriter)
     // hold 516 frames and the 517th is refused; so is a first frame that the
     // first RIFF cannot hold, and a frame longer than any chunk.
     const Written full = write_frames("full.avi", 600, 1000);
-    EXPECT_EQ(full.error, AviError::too_many_riffs);
+    EXPECT_EQ(full.fault, Fault::avi_too_many_riffs);
     EXPECT_EQ(full.frames_written, 516);
     EXPECT_EQ(avi_riff_count(516, 1000, 16384, 4096), 256u);
-    EXPECT_EQ(write_frames("first.avi", 1, 9000).error, AviError::frame_too_large);
+    EXPECT_EQ(write_frames("first.avi", 1, 9000).fault, Fault::avi_frame_too_large);
     AviWriter writer;
-    ASSERT_EQ(writer.init(test::temp_path("huge.avi").c_str(), 8, 4, 25, 1, 1), 1);
+    const std::string huge = test::temp_path("huge.avi");
+    ASSERT_EQ(writer.init(huge.c_str(), 8, 4, 25, 1, 1), 1);
     unsigned char byte[4] = {};
     EXPECT_EQ(writer.write_frame(byte, INT_MAX, 0x10), 0);
     EXPECT_EQ(writer.write_frame(byte, static_cast<int>(avi_max_frame_size) + 1, 0x10), 0);
-    EXPECT_EQ(writer.error, AviError::frame_too_large);
+    EXPECT_EQ(failure_text(writer.failure), "The output file " + huge + " cannot hold a frame of more than 2147467263 bytes");
 }
 
 // Frames and sound over many RIFFs: every RIFF indexes its sound chunks in
@@ -219,7 +220,7 @@ TEST(AviWriter, SoundHasItsOwnIndexesInEveryRiff)
         writer.riff_limit = 4096;
         for (int i = 0; i < 60; ++i) {
             Bytes frame = test::pattern_frame(8, 4, unsigned(i));
-            frame.resize(frame.size() + 3);
+            frame.resize(frame.size() + avi_frame_room);
             ASSERT_EQ(writer.write_frame(frame.data(), 96, 0x10), 1);
             const Bytes chunk(std::size_t(2 * (320 + i % 3)), static_cast<unsigned char>(i));  // 320 to 322 samples
             heard.insert(heard.end(), chunk.begin(), chunk.end());

@@ -1,4 +1,4 @@
-#include "tools/unpack_avi.h"
+#include "unpack/unpack_avi.h"
 
 #include <unistd.h>
 
@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "avi/output_file.h"
+#include "cli/output_signals.h"
 
 namespace {
 
@@ -41,12 +42,13 @@ bool open_avi_output(AviWriter& writer, const char* path, const unsigned char* i
     std::size_t next_sound = 0;
     for (std::size_t i = 0; i < layout.frames.size(); ++i) {
         if (!write_sound_before(rehearsal, input, layout, next_sound, i) ||
-            rehearsal.write_frame(picture, static_cast<int>(frame_bytes), 0x10) == 0) {
+            rehearsal.write_frame(picture, static_cast<int>(frame_bytes), AVIIF_KEYFRAME) == 0) {
             break;
         }
     }
     const bool rehearsed = write_sound_before(rehearsal, input, layout, next_sound, layout.frames.size()) &&
-                           rehearsal.flush() == 1 && stream_output(writer.output, STDOUT_FILENO, rehearsal.output);
+                           rehearsal.flush() == 1 &&
+                           !stream_output(writer.output, STDOUT_FILENO, rehearsal.output).failed();
     if (!rehearsed) {
         std::fprintf(stderr, "reelunpack: unable to write to standard output\n");
         return false;

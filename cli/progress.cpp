@@ -1,4 +1,4 @@
-#include "driver/progress.h"
+#include "cli/progress.h"
 
 #include <unistd.h>
 

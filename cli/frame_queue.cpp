@@ -1,4 +1,4 @@
-#include "driver/frame_queue.h"
+#include "cli/frame_queue.h"
 
 #include <pthread.h>
 

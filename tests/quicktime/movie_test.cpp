@@ -1,4 +1,4 @@
-#include "driver/movie.h"
+#include "quicktime/movie.h"
 
 #include <gtest/gtest.h>
 
@@ -16,12 +16,13 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 using Offsets = std::vector<std::uint64_t>;
 
-Offsets offsets_of(const FrameTable& table)
+Offsets offsets_of(const FrameTable& table, FrameClock clock, std::uint64_t& clock_frames)
 {
     Offsets offsets;
     FrameCursor cursor{table};
     for (std::int32_t i = 0; i < table.total_frames; ++i) {
         offsets.push_back(cursor.next());
+        clock_frames += clock.frames_for(cursor.duration());
     }
     return offsets;
 }
@@ -31,6 +32,7 @@ struct Indexed {
     std::string report;
     MovieInfo info;
     Offsets offsets;
+    std::uint64_t clock_frames = 0;  // the AVI frames that FrameClock gives the frames
 };
 
 Indexed index_bytes(const Bytes& bytes)
@@ -43,10 +45,12 @@ Indexed index_bytes(const Bytes& bytes)
     std::size_t length = 0;
     std::FILE* report = ::open_memstream(&text, &length);
     FrameTable table;
-    result.ok = index_movie(source, result.info, table, report);
-    result.offsets = offsets_of(table);
+    const Failure failure = index_movie(source, result.info, table, report);
+    result.ok = !failure.failed();
+    result.offsets = offsets_of(table, FrameClock{result.info.frame_period}, result.clock_frames);
     std::fclose(report);
     result.report.assign(text, length);
+    result.report += result.ok ? "" : failure_text(failure) + "\n";
     std::free(text);
     return result;
 }
@@ -73,6 +77,17 @@ TEST(MovieStructure, TheFramesAPlayerShows)
         {"mid-frame-start", [](test::MovieParams& p) { p.edits = {30, 30, 0x10000}; }, {1, 2}},
         {"whole", [](test::MovieParams& p) { p.edits = {144, 0, 0x10000}; }, all},
     };
+    // Fragments whose video follows another track's samples, its frames
+    // placed in each of the ways a track fragment can place them.
+    for (const char* base : {"moof", "mdat", "frames", "after"}) {
+        cases.push_back({base, [base](test::MovieParams& p) {
+                             p.fragmented = true;
+                             p.chunk_frames = {2, 3, 1};
+                             p.other_fragment_bytes = 5;
+                             p.video_base = base;
+                         },
+                         all});
+    }
     for (Case& c : cases) {
         c.layout(c.params);
     }
@@ -119,6 +134,7 @@ TEST(MovieStructure, FramePeriods)
         ASSERT_TRUE(indexed.ok) << indexed.report;
         EXPECT_EQ(indexed.info.frame_period, c.period) << c.durations[1];
         EXPECT_EQ(indexed.info.avi_frames, c.avi_frames) << c.durations[1];
+        EXPECT_EQ(indexed.clock_frames, std::uint64_t(c.avi_frames)) << c.durations[1];
     }
 }
 
@@ -189,6 +205,41 @@ TEST(MovieStructure, SoundInStepWithTheFrames)
                                       "of 16 bits"),
                   std::string::npos)
             << indexed.report;
+    }
+}
+
+// Stored samples as the AVI file holds them: little-endian, and 8-bit ones
+// unsigned, which "raw " stores them as and "twos" and "sowt" do not.
+TEST(MovieStructure, SoundSamplesAsTheAviHoldsThem)
+{
+    struct Case {
+        const char* format;
+        std::uint32_t bits;
+        Bytes stored, avi;
+    };
+    const Bytes bytes = {0x00, 0x7F, 0x80, 0xFF, 0x12, 0x34};
+    const Bytes flipped = {0x80, 0xFF, 0x00, 0x7F, 0x92, 0xB4};
+    const std::vector<Case> cases = {
+        {"raw ", 8, bytes, bytes},
+        {"twos", 8, bytes, flipped},
+        {"sowt", 8, bytes, flipped},
+        {"twos", 16, bytes, {0x7F, 0x00, 0xFF, 0x80, 0x34, 0x12}},
+        {"sowt", 16, bytes, bytes},
+        {"in24", 24, bytes, {0x80, 0x7F, 0x00, 0x34, 0x12, 0xFF}},
+    };
+    for (const Case& c : cases) {
+        test::MovieParams p = test::pattern_movie(2, 2, 6);
+        p.sound_format = c.format;
+        p.sound_bits = c.bits;
+        p.sound_chunk = c.stored;
+        const Bytes movie = test::make_movie(p);
+        const Indexed indexed = index_bytes(movie);
+        const MovieSound& sound = indexed.info.sound;
+        ASSERT_TRUE(sound.carried && sound.pieces.size() == 1) << c.format << c.bits << ": " << indexed.report;
+        const auto at = movie.begin() + static_cast<std::ptrdiff_t>(sound.pieces[0].offset);
+        Bytes samples(at, at + static_cast<std::ptrdiff_t>(c.stored.size()));
+        sound_to_avi(sound, samples.data(), samples.size());
+        EXPECT_EQ(samples, c.avi) << c.format << c.bits;
     }
 }
 

@@ -1,0 +1,159 @@
+#include "driver/coded_pass.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "cli/frame_queue.h"
+#include "cli/progress.h"
+#include "common/blocks.h"
+#include "quicktime/pixel_layouts.h"
+
+// The codec's flags go into the AVI index as they are.
+static_assert(key_frame_flag == AVIIF_KEYFRAME, "a coded key frame is an AVI key frame");
+
+namespace {
+
+// Codes the frame at `offset` into `coded`, reading it into the coder's
+// buffer when the mapping does not hold it, and converting it first unless
+// the codec takes it as stored. Any number of frames may be coded at once,
+// each with a coder of its own.
+void code_frame(MovieFrames& movie, const PixelLayout& layout, bool as_stored, std::size_t frame_size, Coder& coder,
+                CodedFrame& coded)
+{
+    coded.complete = movie.use_frame(coded.offset, coder.frame, [&](const unsigned char* pixels) {
+        if (!as_stored) {
+            movie_rows_to_frame(layout, pixels, coder.converted, 0, layout.height);
+            pixels = coder.converted;
+        }
+        coded.block.dwFlags = 0;
+        coded.block.dwSize = static_cast<std::uint32_t>(frame_size);
+        coded.block.lpInput = pixels;
+        coded.block.lpOutput = coded.bytes;
+        coder.codec.CompressContinue(&coded.block, 0);
+    });
+    movie.drop(coded.offset);
+}
+
+// Writes a coded frame for the periods it lasts: frames that last several
+// are followed by the codec's null frame, which every decoder takes as the
+// frame before. The sound heard by the end of each follows it.
+bool write_coded(Conversion& run, FrameClock& clock, const CodedFrame& frame)
+{
+    const std::uint64_t periods = clock.frames_for(frame.duration);
+    AviWriter& writer = run.writer;
+    if (periods > 0 && (writer.write_frame(frame.bytes, static_cast<int>(frame.block.dwSize),
+                                           static_cast<int>(frame.block.dwFlags)) == 0 ||
+                        !run.sound_due())) {
+        return false;
+    }
+    for (std::uint64_t repeat = 1; repeat < periods; ++repeat) {
+        if (writer.write_frame(frame.bytes, 0, 0) == 0 || !run.sound_due()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void not_enough_memory(const Conversion& run)
+{
+    std::printf("Not enough memory for frames of %dx%d pixels.\n", run.info.width, run.info.height);
+}
+
+}  // namespace
+
+Coder::~Coder()
+{
+    std::free(frame);
+    std::free(converted);
+}
+
+CodedFrame::~CodedFrame() { std::free(bytes); }
+
+bool CodedPass::fits(const Conversion& run)
+{
+    const std::size_t bound = tarvic_frame_bound(run.info.width, run.info.height, run.info.layout.bit_count);
+    if (bound == 0 || bound > avi_max_frame_size) {
+        std::printf("Unable to prepare the compressor for %dx%d frames: %s\n", run.info.width, run.info.height,
+                    "a coded frame could take more bytes than an AVI chunk can hold");
+        return false;
+    }
+    return true;
+}
+
+bool CodedPass::begin(const Conversion& run)
+{
+    // Frames are coded on every worker at once, one more in flight than
+    // there are workers so that a worker done with its frame can go on with
+    // the next while the one before is written.
+    workers = std::max(1, std::min(run.threads, int(run.table.total_frames)));
+    slots = workers == 1 ? 1 : std::size_t(workers) + 1;
+    coders.reset(new (std::nothrow) Coder[std::size_t(workers)]);
+    coded.reset(new (std::nothrow) CodedFrame[slots]);
+    if (coders == nullptr || coded == nullptr) {
+        not_enough_memory(run);
+        return false;
+    }
+    const int width = run.info.width;
+    const int height = run.info.height;
+    const int bit_count = run.info.layout.bit_count;
+    bool acquired = true;
+    for (int w = 0; w < workers; ++w) {
+        CodecInst& codec = coders[w].codec;
+        // The codec reads a packed "raw " movie's frames as they come, so
+        // that they are not converted first; 32-bit frames keep their alpha.
+        codec.input_order = run.info.layout.codec_order();
+        codec.keep_alpha = bit_count == 32 ? 1 : 0;
+        const Status begun = codec.CompressBegin(width, height, bit_count);
+        if (begun != Status::ok) {
+            std::printf("Unable to prepare the compressor for %dx%d frames: %s\n", width, height, status_text(begun));
+            return false;
+        }
+        coders[w].frame = acquire_block(run.stored_size);
+        acquired = acquired && coders[w].frame != nullptr;
+        if (!run.as_stored) {
+            coders[w].converted = acquire_block(run.frame_size);
+            acquired = acquired && coders[w].converted != nullptr;
+        }
+    }
+    const std::size_t bound = tarvic_frame_bound(width, height, bit_count);
+    for (std::size_t slot = 0; slot < slots; ++slot) {
+        coded[slot].bytes = static_cast<unsigned char*>(std::malloc(bound + avi_frame_room));
+        acquired = acquired && coded[slot].bytes != nullptr;
+    }
+    if (!acquired) {
+        not_enough_memory(run);
+    }
+    return acquired;
+}
+
+bool CodedPass::run(Conversion& run)
+{
+    Progress progress("reelpack", std::uint64_t(run.table.total_frames), run.frame_size);
+    FrameCursor cursor{run.table};
+    FrameClock clock{run.info.frame_period};
+    const bool written = run_in_order(
+        workers, std::size_t(run.table.total_frames), slots,
+        [&](std::size_t i) {
+            coded[i % slots].offset = cursor.next();
+            coded[i % slots].duration = cursor.duration();
+        },
+        [&](std::size_t w, std::size_t i) {
+            code_frame(run.movie, run.info.layout, run.as_stored, run.frame_size, coders[w], coded[i % slots]);
+        },
+        [&](std::size_t i) {
+            const CodedFrame& frame = coded[i % slots];
+            if (!frame.complete) {
+                ++run.incomplete;
+            }
+            run.movie.release(frame.offset);
+            if (!write_coded(run, clock, frame)) {
+                return false;
+            }
+            progress.update(std::uint64_t(i) + 1);
+            return true;
+        });
+    progress.clear();
+    return written;
+}

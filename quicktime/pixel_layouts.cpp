@@ -1,0 +1,183 @@
+#include "quicktime/pixel_layouts.h"
+
+#include <cstring>
+
+#include "common/cpu.h"
+
+namespace {
+
+// Rows reversed and channels exchanged in one pass over each row, so the
+// frame is read and written once.
+REELPACK_INLINE void reverse_rgb_rows(const unsigned char* source, std::size_t stride, unsigned char* destination,
+                                      int width, int height, int first_row, int rows)
+{
+    const std::size_t row_bytes = std::size_t(3) * std::size_t(width);
+    for (int y = first_row; y < first_row + rows; ++y) {
+        const unsigned char* from = source + stride * std::size_t(height - 1 - y);
+        unsigned char* to = destination + row_bytes * std::size_t(y - first_row);
+        // The rows are read from the bottom up, which the processor does not
+        // foresee across rows: the row two ahead is asked for early.
+        if (y + 2 < height) {
+            const unsigned char* ahead = source + stride * std::size_t(height - 3 - y);
+            for (std::size_t k = 0; k < row_bytes; k += 64) {
+                __builtin_prefetch(ahead + k);
+            }
+        }
+        for (std::size_t k = 0; k < row_bytes; k += 3) {
+            to[k] = from[k + 2];
+            to[k + 1] = from[k + 1];
+            to[k + 2] = from[k];
+        }
+    }
+}
+
+void reverse_rgb_plain(const unsigned char* source, std::size_t stride, unsigned char* destination, int width,
+                       int height, int first_row, int rows)
+{
+    reverse_rgb_rows(source, stride, destination, width, height, first_row, rows);
+}
+
+#ifdef REELPACK_X86_COPIES
+// Exchanging the bytes of three-byte pixels takes shuffles that AVX2 has.
+REELPACK_TARGET("avx2")
+void reverse_rgb_avx2(const unsigned char* source, std::size_t stride, unsigned char* destination, int width,
+                      int height, int first_row, int rows)
+{
+    reverse_rgb_rows(source, stride, destination, width, height, first_row, rows);
+}
+#endif
+
+// "raw " 24: top row first, R G B.
+void rgb24_rows(const PixelLayout& layout, const unsigned char* source, unsigned char* destination, int first_row,
+                int rows)
+{
+    const int width = layout.width;
+    const int height = layout.height;
+    if (width <= 0 || height <= 0 || first_row < 0 || rows <= 0 || rows > height - first_row) {
+        return;
+    }
+#ifdef REELPACK_X86_COPIES
+    if (cpu_has_avx2()) {
+        reverse_rgb_avx2(source, layout.stride, destination, width, height, first_row, rows);
+        return;
+    }
+#endif
+    reverse_rgb_plain(source, layout.stride, destination, width, height, first_row, rows);
+}
+
+// Calls convert_row(stored row, AVI row, width) for each row asked for,
+// the stored rows taken in the layout's order.
+template <typename ConvertRow>
+REELPACK_INLINE void each_row(const PixelLayout& layout, const unsigned char* source, unsigned char* destination,
+                              int first_row, int rows, ConvertRow convert_row)
+{
+    const std::size_t width = std::size_t(layout.width);
+    const std::size_t out_row = width * std::size_t(layout.bit_count / 8);
+    for (int y = first_row; y < first_row + rows; ++y) {
+        const int stored = layout.format->top_down ? layout.height - 1 - y : y;
+        convert_row(source + layout.stride * std::size_t(stored), destination + out_row * std::size_t(y - first_row),
+                    width);
+    }
+}
+
+// "WRLE" 24: bottom row first, B G R, as the AVI holds them.
+void bgr24_rows(const PixelLayout& layout, const unsigned char* source, unsigned char* destination, int first_row,
+                int rows)
+{
+    each_row(layout, source, destination, first_row, rows,
+             [](const unsigned char* from, unsigned char* to, std::size_t width) { std::memcpy(to, from, 3 * width); });
+}
+
+// "raw " 32: A R G B, the alpha kept.
+void argb32_rows(const PixelLayout& layout, const unsigned char* source, unsigned char* destination, int first_row,
+                 int rows)
+{
+    each_row(layout, source, destination, first_row, rows,
+             [](const unsigned char* from, unsigned char* to, std::size_t width) {
+                 for (std::size_t x = 0; x < width; ++x) {
+                     to[4 * x] = from[4 * x + 3];
+                     to[4 * x + 1] = from[4 * x + 2];
+                     to[4 * x + 2] = from[4 * x + 1];
+                     to[4 * x + 3] = from[4 * x];
+                 }
+             });
+}
+
+// Five bits of a colour widened to eight as a player widens them: the top
+// bits repeated below, so that 31 becomes 255.
+inline unsigned char widen5(unsigned v) { return static_cast<unsigned char>((v << 3) | (v >> 2)); }
+
+// "raw " 16: big-endian 0RRRRRGG GGGBBBBB.
+void rgb555_rows(const PixelLayout& layout, const unsigned char* source, unsigned char* destination, int first_row,
+                 int rows)
+{
+    each_row(layout, source, destination, first_row, rows,
+             [](const unsigned char* from, unsigned char* to, std::size_t width) {
+                 for (std::size_t x = 0; x < width; ++x) {
+                     const unsigned v = (unsigned(from[2 * x]) << 8) | from[2 * x + 1];
+                     to[3 * x] = widen5(v & 31);
+                     to[3 * x + 1] = widen5((v >> 5) & 31);
+                     to[3 * x + 2] = widen5((v >> 10) & 31);
+                 }
+             });
+}
+
+// One byte a pixel, through the layout's palette.
+void palette_rows(const PixelLayout& layout, const unsigned char* source, unsigned char* destination, int first_row,
+                  int rows)
+{
+    each_row(layout, source, destination, first_row, rows,
+             [&layout](const unsigned char* from, unsigned char* to, std::size_t width) {
+                 for (std::size_t x = 0; x < width; ++x) {
+                     std::memcpy(to + 3 * x, layout.palette[from[x]], 3);
+                 }
+             });
+}
+
+// "raw " rows are padded to even lengths, "WRLE" rows to four bytes. Packed
+// 24-bit frames go on as stored: "WRLE" frames are already the AVI's, and
+// the codec reads "raw " frames in their own order, so that the compressed
+// mode does not convert them first.
+constexpr PixelFormat pixel_formats[] = {
+    // format, depth, kind, bytes, align, top down, conversion, bits, -u code, AVI as stored, codec as stored, order
+    {"raw ", 24, PixelKind::rgb, 3, 2, true, rgb24_rows, 24, 0, false, true, PixelOrder::movie},
+    {"WRLE", 24, PixelKind::rgb, 3, 4, false, bgr24_rows, 24, 0, true, true, PixelOrder::frame},
+    {"raw ", 32, PixelKind::rgb, 4, 2, true, argb32_rows, 32, 0, false, false, PixelOrder::frame},
+    {"raw ", 16, PixelKind::rgb, 2, 2, true, rgb555_rows, 24, 0, false, false, PixelOrder::frame},
+    {"raw ", 8, PixelKind::indexed, 1, 2, true, palette_rows, 24, 0, false, false, PixelOrder::frame},
+    {"raw ", 40, PixelKind::grey, 1, 2, true, palette_rows, 24, 0, false, false, PixelOrder::frame},
+};
+
+}  // namespace
+
+const PixelFormat* find_pixel_format(const char* data_format, int depth)
+{
+    for (const PixelFormat& format : pixel_formats) {
+        if (std::memcmp(format.data_format, data_format, 4) == 0 && format.depth == depth) {
+            return &format;
+        }
+    }
+    return nullptr;
+}
+
+bool known_data_format(const char* data_format)
+{
+    for (const PixelFormat& format : pixel_formats) {
+        if (std::memcmp(format.data_format, data_format, 4) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+PixelLayout pixel_layout(const PixelFormat& format, int width, int height)
+{
+    PixelLayout layout;
+    layout.format = &format;
+    layout.width = width;
+    layout.height = height;
+    layout.stride = std::size_t(width) * std::size_t(format.pixel_bytes);
+    layout.frame_bytes = layout.stride * std::size_t(height);
+    layout.bit_count = format.bit_count;
+    return layout;
+}

@@ -1,0 +1,35 @@
+// What reelunpack makes of an AVI file's streams: the video stream it can
+// give back (Tarvic or uncompressed, 24 or 32 bits), the frames of an
+// uncompressed one, the sound it carries, and the description --info prints.
+#pragma once
+
+#include <cstddef>
+
+#include "avi/avi_reader.h"
+#include "avi/avi_writer.h"
+
+// How the stream's frames are stored.
+struct VideoStream {
+    bool tarvic = false;
+    std::size_t row_bytes = 0;    // a row of a decoded frame, packed: width x 3 (or 4)
+    std::size_t frame_bytes = 0;  // a decoded frame: row_bytes x height
+};
+
+// The stream of `layout` where reelunpack can give it back; false for any
+// other.
+bool describe_stream(const AviLayout& layout, VideoStream& stream);
+
+// Lays an uncompressed frame of `size` bytes into the picture whose top row
+// is at `top`, `stride` bytes from a row to the one below it. The frame's
+// rows are packed (as reelpack writes them) or padded to four bytes (as
+// bitmaps usually are), bottom row first unless the format says top-down.
+// False, with the picture untouched, for a frame of any other size.
+bool unpack_plain(const AviLayout& layout, const VideoStream& stream, const unsigned char* bytes, std::size_t size,
+                  unsigned char* top, std::ptrdiff_t stride);
+
+// The sound stream's format where the AVI file written can carry it: linear
+// PCM whose wave format is the one the writer makes for it, byte for byte.
+bool carried_sound(const AviLayout& layout, AviSound& sound);
+
+// Prints what --info tells of the file at `path` on standard output.
+void print_info(const char* path, const AviLayout& layout, const VideoStream& stream);
