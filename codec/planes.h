@@ -1,0 +1,33 @@
+// Pictures whose samples lie in planes, one plane a component: the
+// Y'CbCr layouts that capture and finishing write, kept sample for sample.
+#pragma once
+
+#include <cstddef>
+
+// How a picture's samples lie in planes, in coded order: Y, Cb, Cr, then
+// alpha. The numbers are stored in files.
+enum class PlaneLayout : unsigned char {
+    yuv422 = 1,   // three planes: Y at full width, Cb and Cr at (width + 1) / 2
+    yuv444 = 2,   // three planes at full width
+    yuva444 = 3,  // four planes at full width, alpha last
+};
+
+// The planes of a width x height picture of a layout.
+struct PlaneShape {
+    int count = 0;      // planes, 1 to 4
+    int width[4] = {};  // samples in a row of each plane
+    int height = 0;     // rows of every plane: no layout halves the rows
+    int bits = 8;       // bits of a sample, 8 to 16; wider than 8 take two bytes, in the host's order
+};
+
+// The shape of a layout's planes; count 0 for a layout the codec does not
+// know, a size of 0 or less, or bits outside 8 to 16.
+[[nodiscard]] PlaneShape plane_shape(PlaneLayout layout, int width, int height, int bits);
+
+// A picture as planes: row r of plane p begins at plane[p] + r * stride[p]
+// (bytes; a negative stride lays the rows upwards in memory). Row 0 is the
+// picture's top row, as Y'CbCr movies and AVI frames store them.
+struct PlanePicture {
+    unsigned char* plane[4] = {};
+    std::ptrdiff_t stride[4] = {};
+};
