@@ -80,28 +80,39 @@ REELPACK_INLINE void each_row(const PixelLayout& layout, const unsigned char* so
     }
 }
 
-// "WRLE" 24: bottom row first, B G R, as the AVI holds them.
-void bgr24_rows(const PixelLayout& layout, const unsigned char* source, unsigned char* destination, int first_row,
-                int rows)
+// Pixels stored B G R (A) as the AVI holds them ("WRLE", "24BG", "BGRA"):
+// the rows are copied, in the AVI's order.
+void same_order_rows(const PixelLayout& layout, const unsigned char* source, unsigned char* destination,
+                     int first_row, int rows)
 {
+    const std::size_t pixel_bytes = std::size_t(layout.format->pixel_bytes);
     each_row(layout, source, destination, first_row, rows,
-             [](const unsigned char* from, unsigned char* to, std::size_t width) { std::memcpy(to, from, 3 * width); });
+             [pixel_bytes](const unsigned char* from, unsigned char* to, std::size_t width) {
+                 std::memcpy(to, from, pixel_bytes * width);
+             });
 }
 
-// "raw " 32: A R G B, the alpha kept.
-void argb32_rows(const PixelLayout& layout, const unsigned char* source, unsigned char* destination, int first_row,
-                 int rows)
+// 32-bit pixels whose blue, green, red and alpha lie at bytes B, G, R and
+// A of the stored pixel, the alpha kept.
+template <int B, int G, int R, int A>
+void reorder32_rows(const PixelLayout& layout, const unsigned char* source, unsigned char* destination, int first_row,
+                    int rows)
 {
     each_row(layout, source, destination, first_row, rows,
              [](const unsigned char* from, unsigned char* to, std::size_t width) {
                  for (std::size_t x = 0; x < width; ++x) {
-                     to[4 * x] = from[4 * x + 3];
-                     to[4 * x + 1] = from[4 * x + 2];
-                     to[4 * x + 2] = from[4 * x + 1];
-                     to[4 * x + 3] = from[4 * x];
+                     to[4 * x] = from[4 * x + B];
+                     to[4 * x + 1] = from[4 * x + G];
+                     to[4 * x + 2] = from[4 * x + R];
+                     to[4 * x + 3] = from[4 * x + A];
                  }
              });
 }
+
+// "raw " 32 (A R G B), "RGBA" and "ABGR".
+constexpr ConvertRows argb32_rows = reorder32_rows<3, 2, 1, 0>;
+constexpr ConvertRows rgba32_rows = reorder32_rows<2, 1, 0, 3>;
+constexpr ConvertRows abgr32_rows = reorder32_rows<1, 2, 3, 0>;
 
 // Five bits of a colour widened to eight as a player widens them: the top
 // bits repeated below, so that 31 becomes 255.
@@ -122,6 +133,24 @@ void rgb555_rows(const PixelLayout& layout, const unsigned char* source, unsigne
              });
 }
 
+// Six bits of green widened to eight in the same way.
+inline unsigned char widen6(unsigned v) { return static_cast<unsigned char>((v << 2) | (v >> 4)); }
+
+// "B565": big-endian RRRRRGGG GGGBBBBB.
+void rgb565_rows(const PixelLayout& layout, const unsigned char* source, unsigned char* destination, int first_row,
+                 int rows)
+{
+    each_row(layout, source, destination, first_row, rows,
+             [](const unsigned char* from, unsigned char* to, std::size_t width) {
+                 for (std::size_t x = 0; x < width; ++x) {
+                     const unsigned v = (unsigned(from[2 * x]) << 8) | from[2 * x + 1];
+                     to[3 * x] = widen5(v & 31);
+                     to[3 * x + 1] = widen6((v >> 5) & 63);
+                     to[3 * x + 2] = widen5(v >> 11);
+                 }
+             });
+}
+
 // One byte a pixel, through the layout's palette.
 void palette_rows(const PixelLayout& layout, const unsigned char* source, unsigned char* destination, int first_row,
                   int rows)
@@ -134,15 +163,22 @@ void palette_rows(const PixelLayout& layout, const unsigned char* source, unsign
              });
 }
 
-// "raw " rows are padded to even lengths, "WRLE" rows to four bytes. Packed
+// "WRLE" rows are padded to four bytes, the others to even lengths. Packed
 // 24-bit frames go on as stored: "WRLE" frames are already the AVI's, and
 // the codec reads "raw " frames in their own order, so that the compressed
-// mode does not convert them first.
+// mode does not convert them first. The other layouts are stored top down
+// in orders the codec does not read: their rows are turned over as they
+// are converted.
 constexpr PixelFormat pixel_formats[] = {
     // format, depth, kind, bytes, align, top down, conversion, bits, -u code, AVI as stored, codec as stored, order
     {"raw ", 24, PixelKind::rgb, 3, 2, true, rgb24_rows, 24, 0, false, true, PixelOrder::movie},
-    {"WRLE", 24, PixelKind::rgb, 3, 4, false, bgr24_rows, 24, 0, true, true, PixelOrder::frame},
+    {"WRLE", 24, PixelKind::rgb, 3, 4, false, same_order_rows, 24, 0, true, true, PixelOrder::frame},
+    {"24BG", 24, PixelKind::rgb, 3, 2, true, same_order_rows, 24, 0, false, false, PixelOrder::frame},
     {"raw ", 32, PixelKind::rgb, 4, 2, true, argb32_rows, 32, 0, false, false, PixelOrder::frame},
+    {"BGRA", 32, PixelKind::rgb, 4, 2, true, same_order_rows, 32, 0, false, false, PixelOrder::frame},
+    {"RGBA", 32, PixelKind::rgb, 4, 2, true, rgba32_rows, 32, 0, false, false, PixelOrder::frame},
+    {"ABGR", 32, PixelKind::rgb, 4, 2, true, abgr32_rows, 32, 0, false, false, PixelOrder::frame},
+    {"B565", 16, PixelKind::rgb, 2, 2, true, rgb565_rows, 24, 0, false, false, PixelOrder::frame},
     {"raw ", 16, PixelKind::rgb, 2, 2, true, rgb555_rows, 24, 0, false, false, PixelOrder::frame},
     {"raw ", 8, PixelKind::indexed, 1, 2, true, palette_rows, 24, 0, false, false, PixelOrder::frame},
     {"raw ", 40, PixelKind::grey, 1, 2, true, palette_rows, 24, 0, false, false, PixelOrder::frame},

@@ -45,6 +45,7 @@ TEST(FfmpegInterop, MoviesAsFfmpegWritesThemConvertExactly)
     const std::string video = "-f lavfi -i testsrc=size=32x16:rate=25 ";
     const std::string sine = "-f lavfi -i sine=f=440:r=48000 ";
     const std::string one_second = "-t 1 -pix_fmt rgb24 -c:a ";
+    const std::string shades = small + " -vf format=rgba,geq=r='X*7':g='X*7+Y*40':b='255-X*7':a='X*6+Y*3'";
     const std::vector<Case> cases = {
         {"moov-last", "-f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v 2", "-pix_fmt rgb24", "bgr24", false,
          "2 frames indexed"},
@@ -60,6 +61,11 @@ TEST(FfmpegInterop, MoviesAsFfmpegWritesThemConvertExactly)
         {"width-37", small, "-pix_fmt rgb24", "bgr24", false, "Width = 37"},
         {"width-39", "-f lavfi -i testsrc=size=39x5:rate=25 -frames:v 3", "-pix_fmt rgb24", "bgr24", true, "Width = 39"},
         {"rgb555be", small, "-pix_fmt rgb555be", "bgr24", false, "3 frames indexed"},
+        {"bgra", shades, "-pix_fmt bgra", "bgra", false, "Data format = \"BGRA\""},
+        {"rgba", shades, "-pix_fmt rgba", "bgra", false, "Data format = \"RGBA\""},
+        {"abgr", shades, "-pix_fmt abgr", "bgra", false, "Data format = \"ABGR\""},
+        {"bgr24", shades, "-pix_fmt bgr24", "bgr24", false, "Data format = \"24BG\""},
+        {"rgb565be", shades, "-pix_fmt rgb565be", "bgr24", false, "Data format = \"B565\""},
         {"pal8", small, "-pix_fmt pal8", "bgr24", false, "3 frames indexed"},
         {"gray", small, "-pix_fmt gray", "bgr24", false, "3 frames indexed"},
         {"fragmented", small, "-pix_fmt rgb24 -movflags frag_keyframe+empty_moov", "bgr24", false, "3 frames indexed"},
@@ -126,6 +132,9 @@ TEST(FfmpegInterop, MoviesAsFfmpegWritesThemConvertExactly)
             }
             EXPECT_NE(test::reelunpack("--info " + out).out.find("sound: "), std::string::npos) << c.name;
         }
+        const std::string unpacked = name + "-unpacked.avi";
+        ASSERT_EQ(test::reelunpack(coded + " " + unpacked).status, 0) << c.name;
+        EXPECT_TRUE(test::read_file(unpacked) == test::read_file(plain)) << c.name;
         // ffmpeg reads the uncompressed file as the movie (32-bit ones as
         // bgra, alpha and all).
         EXPECT_TRUE(same(test::run("ffmpeg -v error -i " + plain + " -pix_fmt " + c.pixels + " -f rawvideo -").out,
