@@ -29,6 +29,57 @@ std::string four_bytes(std::int64_t code)
     return text;
 }
 
+// A path as a shell reads it back, and as ffmpeg takes it for a file
+// rather than an option: as it is when it holds nothing a shell treats
+// specially, otherwise in single quotes.
+std::string shell_word(std::string path)
+{
+    if (path.rfind('-', 0) == 0) {
+        path = "./" + path;
+    }
+    const char plain[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_@%+:,./-";
+    if (!path.empty() && path.find_first_not_of(plain) == std::string::npos) {
+        return path;
+    }
+    std::string word = "'";
+    for (const char c : path) {
+        word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return word + "'";
+}
+
+// The uncompressed copy of `movie` beside it: its name without the
+// extension, then "-uncompressed.mov".
+std::string uncompressed_copy(const std::string& movie)
+{
+    const std::size_t name = movie.rfind('/') == std::string::npos ? 0 : movie.rfind('/') + 1;
+    const std::size_t dot = movie.rfind('.');
+    const bool extension = dot != std::string::npos && dot > name;
+    return movie.substr(0, extension ? dot : movie.size()) + "-uncompressed.mov";
+}
+
+// The second line of the refusal of a movie whose data format has no
+// layout: what its video is and, for compressed video, the ffmpeg command
+// that makes an uncompressed movie of it, with the movie's path where the
+// reader was told it.
+std::string unread_video_text(const Failure& failure)
+{
+    const std::string format = "Data format \"" + four_bytes(failure.numbers[0]) + "\" is ";
+    switch (static_cast<UnreadVideo>(failure.numbers[1])) {
+    case UnreadVideo::compressed:
+        break;
+    case UnreadVideo::uncompressed:
+        return format + "uncompressed video in a layout that reelpack does not read yet.";
+    case UnreadVideo::unknown:
+        return format + "not a video format that reelpack knows.";
+    }
+    const bool named = !failure.name.empty();
+    const std::string movie = named ? shell_word(failure.name) : "<movie>";
+    const std::string copy = named ? shell_word(uncompressed_copy(failure.name)) : "<new movie>.mov";
+    return format + "compressed video, which reelpack does not read; ffmpeg makes an uncompressed movie of it: "
+                    "ffmpeg -i " + movie + " -c:v rawvideo -pix_fmt rgb24 -c:a pcm_s16le " + copy;
+}
+
 }  // namespace
 
 std::string failure_text(const Failure& failure)
@@ -62,7 +113,7 @@ std::string failure_text(const Failure& failure)
         return formatted("Unsupported picture size %lldx%lld", number(failure, 0), number(failure, 1));
     case Fault::movie_data_format:
         return "Unsupported data format, please select \"BMP\" or \"none\" as the video compression when saving a "
-               ".mov file";
+               ".mov file\n" + unread_video_text(failure);
     case Fault::movie_depth_without_table:
         return "Unsupported pixel depth 8 without a colour table in the movie";
     case Fault::movie_depth:

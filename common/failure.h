@@ -25,7 +25,8 @@ enum class Fault : unsigned char {
     movie_fragment_memory,
     movie_no_video,
     movie_picture_size,          // numbers: width, height
-    movie_data_format,
+    movie_data_format,           // numbers: the data format, as four bytes big-endian, and its UnreadVideo;
+                                 // name: the movie's path, where the reader was told it
     movie_depth_without_table,
     movie_depth,                 // numbers[0]: the depth; name: the data format
     movie_frame_fits_nothing,    // numbers: the sample size, width, height, depth
@@ -48,6 +49,10 @@ enum class Fault : unsigned char {
     avi_frame_too_large,  // a frame that no RIFF can hold; numbers[0]: the largest that fits
     avi_too_many_riffs,   // more RIFFs than the super index can point to; numbers[0]: the most
 };
+
+// What the video of a data format with no pixel layout is, which the
+// message refusing it says: a compressed movie can be made uncompressed.
+enum class UnreadVideo : unsigned char { unknown, uncompressed, compressed };
 
 struct Failure {
     Fault fault = Fault::none;

@@ -106,6 +106,7 @@ bool index_input(Conversion& run)
     MovieSource source;
     source.file = input.file;
     source.file_size = static_cast<std::uint64_t>(input_stat.st_size);
+    source.path = run.input_path;
     if (const Failure failure = index_movie(source, run.info, run.table, stdout); failure.failed()) {
         std::puts(failure_text(failure).c_str());
         return false;

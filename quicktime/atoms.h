@@ -23,6 +23,7 @@ struct MovieSource {
     const unsigned char* bytes = nullptr;
     std::FILE* file = nullptr;
     std::uint64_t file_size = 0;
+    const char* path = nullptr;  // the movie as the user named it, for messages
 };
 
 // Reads `size` bytes at absolute `position`; false when they do not all lie

@@ -193,6 +193,9 @@ Failure index_movie(const MovieSource& source, MovieInfo& info, FrameTable& tabl
     if (!failure.failed()) {
         failure = read_video_description(atoms.moov, atoms.stsd, info.width, info.height, info.data_format,
                                          info.depth, info.layout, report);
+        if (failure.fault == Fault::movie_data_format && source.path != nullptr) {
+            failure.name = source.path;  // its message names the movie in a command
+        }
     }
     if (!failure.failed()) {
         failure = index_frames(atoms, info, table, report);

@@ -184,7 +184,43 @@ constexpr PixelFormat pixel_formats[] = {
     {"raw ", 40, PixelKind::grey, 1, 2, true, palette_rows, 24, 0, false, false, PixelOrder::frame},
 };
 
+// Uncompressed layouts that have no row yet, whose movies are refused as
+// such: a layout leaves this list when its row is added to the table.
+constexpr char layouts_not_read_yet[][5] = {
+    "2vuy", "yuvs", "yuv2", "v308", "v408", "v210", "v410", "r210", "R10k", "AVrp", "b48r", "b64a", "b16g",
+    "L555", "L565",
+};
+
+// Compressed video, whose movies are refused with the way to an
+// uncompressed one.
+constexpr char compressed_formats[][5] = {
+    "avc1", "avc3", "hvc1", "hev1", "mp4v", "mp2v", "mpeg", "h263", "s263", "vp08", "vp09", "av01",
+    "jpeg", "mjpa", "mjpb", "png ", "tiff", "gif ", "rle ", "smc ", "rpza", "cvid", "SVQ1", "SVQ3",
+    "apco", "apcs", "apcn", "apch", "ap4h", "ap4x", "icod", "AVdn", "AVdh", "AVd1",
+    "dvc ", "dvcp", "dvpp", "dv5n", "dv5p", "dvh2", "dvh3", "dvh5", "dvh6", "dvhp", "dvhq",
+    "xd54", "xd55", "xd5b", "xd5c", "xdv7", "hdv1", "hdv2", "hdv3", "hdv5", "hdv6",
+};
+
+template <std::size_t entries>
+bool listed(const char (&list)[entries][5], const char* data_format)
+{
+    for (const char* entry : list) {
+        if (std::memcmp(entry, data_format, 4) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+UnreadVideo unread_video(const char* data_format)
+{
+    if (listed(compressed_formats, data_format)) {
+        return UnreadVideo::compressed;
+    }
+    return listed(layouts_not_read_yet, data_format) ? UnreadVideo::uncompressed : UnreadVideo::unknown;
+}
 
 const PixelFormat* find_pixel_format(const char* data_format, int depth)
 {

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "codec/predict.h"
+#include "common/failure.h"
 
 struct PixelLayout;
 
@@ -53,6 +54,10 @@ const PixelFormat* find_pixel_format(const char* data_format, int depth);
 // Whether any row is of `data_format`: a movie of any other format is not
 // uncompressed video reelpack knows.
 bool known_data_format(const char* data_format);
+
+// What the video of a data format that is not known is: compressed, an
+// uncompressed layout with no row yet, or neither.
+UnreadVideo unread_video(const char* data_format);
 
 // The layout of one movie's frames: its row of the table and its sizes.
 struct PixelLayout {

@@ -84,7 +84,12 @@ Failure read_video_description(const Held& held, const Atom& stsd, int width, in
     std::memcpy(data_format, format, 4);
     report_format(report, "Data format = \"%c%c%c%c\"\n", format[0], format[1], format[2], format[3]);
     if (!known_data_format(data_format)) {
-        return movie_failure(Fault::movie_data_format);
+        char printable[4];
+        std::memcpy(printable, format, 4);
+        make_printable(printable, 4);
+        return movie_failure(Fault::movie_data_format,
+                             {std::int64_t(get_be32(reinterpret_cast<const unsigned char*>(printable))),
+                              std::int64_t(unread_video(data_format))});
     }
     return read_layout(held, stsd, format, width, height, depth, layout);
 }

@@ -162,4 +162,28 @@ TEST(FfmpegInterop, MoviesAsFfmpegWritesThemConvertExactly)
     }
 }
 
+// A compressed movie is refused with the command that makes one reelpack
+// converts, which a shell runs as printed, also for a name it must be given
+// in quotes.
+TEST(FfmpegInterop, TheCommandOfferedForACompressedMovieMakesOneItConverts)
+{
+    if (!test::have_program("ffmpeg")) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    const std::string movie = test::temp_path("it's a clip.mov"), out = test::temp_path("clip.avi");
+    const std::string copy = test::temp_path("it's a clip-uncompressed.mov");
+    ::unlink(copy.c_str());
+    ASSERT_EQ(test::run("ffmpeg -v error -y -f lavfi -i testsrc=size=32x16:rate=25 -frames:v 3 -c:v mjpeg \"" + movie +
+                        "\"").status, 0);
+    const auto refused = test::reelpack("\"" + movie + "\" " + out);
+    EXPECT_EQ(refused.status, 1);
+    const std::size_t at = refused.out.find(": ffmpeg -i '");
+    ASSERT_NE(at, std::string::npos) << refused.out;
+    const std::string command = refused.out.substr(at + 2, refused.out.find('\n', at) - at - 2);
+    ASSERT_EQ(test::run(command + " </dev/null 2>&1").status, 0) << command;
+    const auto converted = test::reelpack("-u \"" + copy + "\" " + out);
+    EXPECT_EQ(converted.status, 0) << converted.out;
+    EXPECT_NE(converted.out.find("3 frames indexed"), std::string::npos) << converted.out;
+}
+
 }  // namespace

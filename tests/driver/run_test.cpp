@@ -80,10 +80,12 @@ struct Case {
     std::string unpacks_to = {};  // a case whose output reelunpack makes of this one's
 };
 
-// `text` with "{movie}" and "{out}" standing for the paths.
+// `text` with "{movie}" and "{out}" standing for the paths, "{stem}" for the
+// movie's without its extension.
 std::string with_paths(std::string text, const std::string& movie, const std::string& out)
 {
-    for (const auto& [key, value] : {std::pair{std::string("{movie}"), movie}, {std::string("{out}"), out}}) {
+    for (const auto& [key, value] : {std::pair{std::string("{movie}"), movie}, {std::string("{out}"), out},
+                                     {std::string("{stem}"), movie.substr(0, movie.rfind('.'))}}) {
         for (std::size_t at; (at = text.find(key)) != std::string::npos;) {
             text.replace(at, key.size(), value);
         }
@@ -374,9 +376,20 @@ TEST(Cli, CommandLinesAndMovies)
     add("no-video", "The movie has no video track.\n", [](MovieParams& p) { p.handler = "soun"; });
     add("width-0", "Unsupported picture size 0x2\n", [](MovieParams& p) { p.width = 0; });
     add("huge", "Unsupported picture size 65535x65535\n", [](MovieParams& p) { p = movie_of(65535, 65535, 0); });
-    add("format", "Data format = \"avc1\"\nUnsupported data format, please select \"BMP\" or \"none\" as the video "
-                  "compression when saving a .mov file\n",
-        [](MovieParams& p) { p.format = "avc1"; });
+    // Video it does not read: compressed, with the ffmpeg command that makes
+    // a movie it reads; a layout it does not read yet; neither.
+    const std::string refused = "Unsupported data format, please select \"BMP\" or \"none\" as the video compression "
+                                "when saving a .mov file\nData format ";
+    const std::vector<std::pair<std::string, std::string>> unread = {
+        {"avc1", "\"avc1\" is compressed video, which reelpack does not read; ffmpeg makes an uncompressed movie of it: "
+                 "ffmpeg -i {movie} -c:v rawvideo -pix_fmt rgb24 -c:a pcm_s16le {stem}-uncompressed.mov\n"},
+        {"v210", "\"v210\" is uncompressed video in a layout that reelpack does not read yet.\n"},
+        {"BGR ", "\"BGR \" is not a video format that reelpack knows.\n"},
+    };
+    for (const auto& [format, text] : unread) {
+        add("format-" + format.substr(0, 3), "Data format = \"" + format + "\"\n" + refused + text,
+            [format = format](MovieParams& p) { p.format = format; });
+    }
     add("empty", "Unable to find tag \"mvhd\"\n");
     hostile.back().out = "Unable to find tag \"mvhd\"\n";
     hostile.back().write = [](const std::string& path, Bytes&) { test::write_file(path, {}); };
