@@ -24,11 +24,13 @@ const char usage_text[] =
 
 const char help_text[] =
     "\n"
-    "Converts an uncompressed QuickTime movie (data format \"raw \" or \"WRLE\") into an\n"
-    "AVI file, every frame compressed with the lossless Tarvic codec or, with -u,\n"
-    "stored as a plain bitmap; a sound track of linear PCM goes in as it is. What\n"
-    "it finds and writes goes to standard output; a progress line goes to standard\n"
-    "error when that is a terminal.\n"
+    "Converts an uncompressed QuickTime movie (data format \"raw \", \"WRLE\", \"24BG\",\n"
+    "\"BGRA\", \"RGBA\", \"ABGR\" or \"B565\") into an AVI file, every frame compressed\n"
+    "with the lossless Tarvic codec or, with -u, stored as a plain bitmap; a sound\n"
+    "track of linear PCM goes in as it is. What it finds and writes goes to\n"
+    "standard output; a progress line goes to standard error when that is a\n"
+    "terminal. A compressed movie is refused, with the ffmpeg command that makes\n"
+    "an uncompressed one of it.\n"
     "\n"
     "Options:\n"
     "  -u         write the frames uncompressed\n"
