@@ -114,42 +114,33 @@ constexpr ConvertRows argb32_rows = reorder32_rows<3, 2, 1, 0>;
 constexpr ConvertRows rgba32_rows = reorder32_rows<2, 1, 0, 3>;
 constexpr ConvertRows abgr32_rows = reorder32_rows<1, 2, 3, 0>;
 
-// Five bits of a colour widened to eight as a player widens them: the top
-// bits repeated below, so that 31 becomes 255.
-inline unsigned char widen5(unsigned v) { return static_cast<unsigned char>((v << 3) | (v >> 2)); }
+// Five or six bits of a colour widened to eight as a player widens them:
+// the top bits repeated below, so that the largest value becomes 255.
+template <int bits>
+inline unsigned char widen(unsigned v)
+{
+    return static_cast<unsigned char>((v << (8 - bits)) | (v >> (2 * bits - 8)));
+}
 
-// "raw " 16: big-endian 0RRRRRGG GGGBBBBB.
-void rgb555_rows(const PixelLayout& layout, const unsigned char* source, unsigned char* destination, int first_row,
-                 int rows)
+// Big-endian 16-bit pixels, five bits of blue below `green_bits` of green
+// and five of red: "raw " 16 is 0RRRRRGG GGGBBBBB, "B565" RRRRRGGG GGGBBBBB.
+template <int green_bits>
+void rgb16_rows(const PixelLayout& layout, const unsigned char* source, unsigned char* destination, int first_row,
+                int rows)
 {
     each_row(layout, source, destination, first_row, rows,
              [](const unsigned char* from, unsigned char* to, std::size_t width) {
                  for (std::size_t x = 0; x < width; ++x) {
                      const unsigned v = (unsigned(from[2 * x]) << 8) | from[2 * x + 1];
-                     to[3 * x] = widen5(v & 31);
-                     to[3 * x + 1] = widen5((v >> 5) & 31);
-                     to[3 * x + 2] = widen5((v >> 10) & 31);
+                     to[3 * x] = widen<5>(v & 31);
+                     to[3 * x + 1] = widen<green_bits>((v >> 5) & ((1u << green_bits) - 1));
+                     to[3 * x + 2] = widen<5>((v >> (5 + green_bits)) & 31);
                  }
              });
 }
 
-// Six bits of green widened to eight in the same way.
-inline unsigned char widen6(unsigned v) { return static_cast<unsigned char>((v << 2) | (v >> 4)); }
-
-// "B565": big-endian RRRRRGGG GGGBBBBB.
-void rgb565_rows(const PixelLayout& layout, const unsigned char* source, unsigned char* destination, int first_row,
-                 int rows)
-{
-    each_row(layout, source, destination, first_row, rows,
-             [](const unsigned char* from, unsigned char* to, std::size_t width) {
-                 for (std::size_t x = 0; x < width; ++x) {
-                     const unsigned v = (unsigned(from[2 * x]) << 8) | from[2 * x + 1];
-                     to[3 * x] = widen5(v & 31);
-                     to[3 * x + 1] = widen6((v >> 5) & 63);
-                     to[3 * x + 2] = widen5(v >> 11);
-                 }
-             });
-}
+constexpr ConvertRows rgb555_rows = rgb16_rows<5>;
+constexpr ConvertRows rgb565_rows = rgb16_rows<6>;
 
 // One byte a pixel, through the layout's palette.
 void palette_rows(const PixelLayout& layout, const unsigned char* source, unsigned char* destination, int first_row,
