@@ -122,11 +122,26 @@ bool open_frames(Conversion& run)
 {
     const PixelLayout& layout = run.info.layout;
     run.stored_size = layout.frame_bytes;
-    run.row_bytes = std::size_t(run.info.width) * std::size_t(layout.bit_count / 8);
+    run.row_bytes = layout.row_bytes;
     run.frame_size = run.row_bytes * std::size_t(run.info.height);
     run.as_stored = layout.as_stored();
     if (!run.movie.open(run.input_path, run.stored_size, nullptr, !run.compressed)) {
         std::puts("Unable to open the input file.");
+        return false;
+    }
+    run.movie.black = layout.format->black;
+    run.movie.black_size = packed_row(*layout.format, 1);
+    run.movie.row_stride = layout.stride;
+    return true;
+}
+
+// Whether the codec takes the movie's layout: not yet the Y'CbCr ones,
+// which are refused as a layout the reader does not know.
+bool codec_takes(const Conversion& run)
+{
+    if (run.compressed && run.info.layout.format->planes != nullptr) {
+        const Failure refused = make_failure(Fault::movie_data_format, std::string(run.info.data_format, 4));
+        std::puts(failure_text(refused).c_str());
         return false;
     }
     return true;
@@ -147,9 +162,11 @@ bool begin_sound(Conversion& run)
 bool open_output(Conversion& run)
 {
     const AviSound sound = avi_sound(run.info.sound);
+    const PixelLayout& layout = run.info.layout;
+    const AviVideo video{layout.bit_count, layout.format->plain_code, static_cast<std::uint32_t>(run.frame_size)};
     remove_output_on_signals();
     if (!run.writer.init(run.output_path, run.info.width, run.info.height, run.info.time_scale,
-                         static_cast<int>(run.info.frame_period), run.compressed ? 1 : 0, run.info.layout.bit_count,
+                         static_cast<int>(run.info.frame_period), run.compressed ? 1 : 0, video,
                          run.info.sound.carried ? &sound : nullptr)) {
         return false;  // it has said why
     }
@@ -202,7 +219,7 @@ int reelpack_run(int argc, char** argv)
     if (ended >= 0) {
         return ended;
     }
-    if (!index_input(run) || !open_frames(run)) {
+    if (!index_input(run) || !codec_takes(run) || !open_frames(run)) {
         return exit_failure;
     }
     CodedPass coded;

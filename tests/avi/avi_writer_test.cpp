@@ -215,7 +215,7 @@ TEST(AviWriter, SoundHasItsOwnIndexesInEveryRiff)
     Bytes heard;
     {
         AviWriter writer;
-        ASSERT_EQ(writer.init(path.c_str(), 8, 4, 25, 1, 0, 24, &sound), 1);
+        ASSERT_EQ(writer.init(path.c_str(), 8, 4, 25, 1, 0, {}, &sound), 1);
         writer.first_riff_limit = 16384;
         writer.riff_limit = 4096;
         for (int i = 0; i < 60; ++i) {
