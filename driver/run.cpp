@@ -11,6 +11,7 @@
 #include "cli/input_file.h"
 #include "cli/output_signals.h"
 #include "cli/threads.h"
+#include "common/byte_order.h"
 #include "common/failure.h"
 #include "driver/coded_pass.h"
 #include "driver/conversion.h"
@@ -140,7 +141,8 @@ bool open_frames(Conversion& run)
 bool codec_takes(const Conversion& run)
 {
     if (run.compressed && run.info.layout.format->planes != nullptr) {
-        const Failure refused = make_failure(Fault::movie_data_format, std::string(run.info.data_format, 4));
+        Failure refused = make_failure(Fault::movie_data_format, run.input_path);
+        refused.numbers[0] = get_be32(reinterpret_cast<const unsigned char*>(run.info.data_format));
         std::puts(failure_text(refused).c_str());
         return false;
     }
