@@ -97,8 +97,8 @@ bool AviWriter::fail(Fault fault)
     return keep(make_failure(fault, output.name, number));
 }
 
-int AviWriter::init(const char* filename, int width, int height, int rate, int scale, int compressed, int bit_count,
-                    const AviSound* with_sound)
+int AviWriter::init(const char* filename, int width, int height, int rate, int scale, int compressed,
+                    const AviVideo& video, const AviSound* with_sound)
 {
     frame_count = 0;
     index_count = 0;
@@ -134,10 +134,11 @@ int AviWriter::init(const char* filename, int width, int height, int rate, int s
     put_le32(header + avi_offset::bitmap_height, static_cast<std::uint32_t>(height));
     put_le32(header + avi_offset::stream_scale, static_cast<std::uint32_t>(scale));
     put_le32(header + avi_offset::stream_rate, static_cast<std::uint32_t>(rate));
-    put_le16(header + avi_offset::bitmap_bit_count, static_cast<unsigned>(bit_count));
-    put_le32(header + avi_offset::bitmap_image_size, static_cast<std::uint32_t>(width) *
-                                                         static_cast<std::uint32_t>(height) *
-                                                         static_cast<std::uint32_t>(bit_count / 8));
+    put_le16(header + avi_offset::bitmap_bit_count, static_cast<unsigned>(video.bit_count));
+    put_le32(header + avi_offset::bitmap_image_size,
+             video.image_size != 0 ? video.image_size
+                                   : static_cast<std::uint32_t>(width) * static_cast<std::uint32_t>(height) *
+                                         static_cast<std::uint32_t>(video.bit_count / 8));
     put_le32(header + avi_offset::micro_sec_per_frame, micro_seconds_per_frame(rate, scale));
     // The frame rectangle covers the picture: left 0, top 0, right, bottom.
     put_le16(header + avi_offset::frame_rect + 4, static_cast<unsigned>(width));
@@ -145,6 +146,9 @@ int AviWriter::init(const char* filename, int width, int height, int rate, int s
     if (compressed) {
         std::memcpy(header + avi_offset::stream_handler, "trvc", 4);
         std::memcpy(header + avi_offset::bitmap_compression, "TRVC", 4);
+    } else if (video.plain_code != 0) {
+        put_le32(header + avi_offset::stream_handler, video.plain_code);
+        put_le32(header + avi_offset::bitmap_compression, video.plain_code);
     } else {
         std::memcpy(header + avi_offset::stream_handler, "DIB ", 4);
         put_le32(header + avi_offset::bitmap_compression, 0);

@@ -97,6 +97,13 @@ struct AviSound {
 // than 16 bits call for it. Returns its length.
 int avi_sound_format(const AviSound& sound, unsigned char* out);
 
+// What the video stream's bitmap header says of its frames.
+struct AviVideo {
+    int bit_count = 24;            // of an uncompressed frame's pixels
+    std::uint32_t plain_code = 0;  // the compression code, and handler, of -u frames; 0: a plain bitmap ("DIB ")
+    std::uint32_t image_size = 0;  // an uncompressed frame's bytes; 0: width x height x bit_count / 8
+};
+
 // The index flag of a chunk that stands alone: every sound chunk, and every
 // frame but a null one.
 constexpr std::uint32_t AVIIF_KEYFRAME = 0x10;
@@ -175,12 +182,13 @@ public:
     AviWriter& operator=(const AviWriter&) = delete;
 
     // Opens the output and writes its header; 0 (after printing "Unable to
-    // open output file") when it cannot be opened. Frames are of 24 bits a
-    // pixel, or 32 with alpha. With `with_sound` the file has a sound stream
-    // of that format. A null `filename` keeps the output already set up in
-    // `output`, a rehearsal or a stream.
-    int init(const char* filename, int width, int height, int rate, int scale, int compressed, int bit_count = 24,
-             const AviSound* with_sound = nullptr);
+    // open output file") when it cannot be opened. Frames are as `video`
+    // says: plain bitmaps of 24 bits a pixel, or 32 with alpha, unless it
+    // gives the code of another uncompressed form. With `with_sound` the
+    // file has a sound stream of that format. A null `filename` keeps the
+    // output already set up in `output`, a rehearsal or a stream.
+    int init(const char* filename, int width, int height, int rate, int scale, int compressed,
+             const AviVideo& video = {}, const AviSound* with_sound = nullptr);
 
     // Appends one frame chunk and its index entry, the flags those of the
     // "idx1" entry (AVIIF_KEYFRAME, or 0 for a null frame). Sets the

@@ -106,7 +106,12 @@ bool MovieFrames::read(std::uint64_t offset, unsigned char* into) const
     const std::size_t got = read_at(file.fd, into, frame_size, offset);
     if (got < frame_size) {
         // What the movie does not hold is black, never bytes of an earlier frame.
-        std::memset(into + got, 0, frame_size - got);
+        if (black == nullptr) {
+            std::memset(into + got, 0, frame_size - got);
+        }
+        for (std::size_t k = got; black != nullptr && k < frame_size; ++k) {
+            into[k] = static_cast<unsigned char>(black[k % row_stride % black_size]);
+        }
         return false;
     }
     return true;

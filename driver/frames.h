@@ -1,7 +1,7 @@
 // The movie's frames for the frame pass. A frame that lies whole within the
 // movie is used where it lies, in a read-only mapping of the file, so that
 // no frame is copied before the conversion reads it; any other is read into
-// a buffer, the bytes the movie does not hold set to zero.
+// a buffer, the bytes the movie does not hold set to black.
 //
 // A movie cut short by someone else while it is being read would make the
 // mapped pages of its lost end fault. The use of a frame in the mapping is
@@ -26,6 +26,12 @@ public:
     std::size_t frame_size = 0;
     unsigned char* buffer = nullptr;  // frame_size bytes, not owned
     std::atomic<bool> given_up{false};  // the mapping faulted: frames are read from now on
+    // Black as the movie stores it, for the bytes it does not hold: the
+    // `black_size` bytes at `black` from the start of each row of
+    // `row_stride` bytes, over and over; zeros where `black` is null.
+    const char* black = nullptr;
+    std::size_t black_size = 1;
+    std::size_t row_stride = 1;
 
     MovieFrames() = default;
     MovieFrames(const MovieFrames&) = delete;

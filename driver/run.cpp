@@ -11,6 +11,7 @@
 #include "cli/input_file.h"
 #include "cli/output_signals.h"
 #include "cli/threads.h"
+#include "common/byte_order.h"
 #include "common/failure.h"
 #include "driver/coded_pass.h"
 #include "driver/conversion.h"
@@ -24,13 +25,14 @@ const char usage_text[] =
 
 const char help_text[] =
     "\n"
-    "Converts an uncompressed QuickTime movie (data format \"raw \", \"WRLE\", \"24BG\",\n"
-    "\"BGRA\", \"RGBA\", \"ABGR\" or \"B565\") into an AVI file, every frame compressed\n"
-    "with the lossless Tarvic codec or, with -u, stored as a plain bitmap; a sound\n"
-    "track of linear PCM goes in as it is. What it finds and writes goes to\n"
-    "standard output; a progress line goes to standard error when that is a\n"
-    "terminal. A compressed movie is refused, with the ffmpeg command that makes\n"
-    "an uncompressed one of it.\n"
+    "Converts an uncompressed QuickTime movie into an AVI file, every frame\n"
+    "compressed with the lossless Tarvic codec or, with -u, stored as a plain\n"
+    "frame. It reads RGB of data format \"raw \", \"WRLE\", \"24BG\", \"BGRA\", \"RGBA\",\n"
+    "\"ABGR\" or \"B565\", and, with -u, Y'CbCr of \"2vuy\", \"yuvs\", \"yuv2\", \"v308\"\n"
+    "or \"v408\", sample for sample. A sound track of linear PCM goes in as it is.\n"
+    "What it finds and writes goes to standard output; a progress line goes to\n"
+    "standard error when that is a terminal. A compressed movie is refused, with\n"
+    "the ffmpeg command that makes an uncompressed one of it.\n"
     "\n"
     "Options:\n"
     "  -u         write the frames uncompressed\n"
@@ -125,11 +127,28 @@ bool open_frames(Conversion& run)
 {
     const PixelLayout& layout = run.info.layout;
     run.stored_size = layout.frame_bytes;
-    run.row_bytes = std::size_t(run.info.width) * std::size_t(layout.bit_count / 8);
+    run.row_bytes = layout.row_bytes;
     run.frame_size = run.row_bytes * std::size_t(run.info.height);
     run.as_stored = layout.as_stored();
     if (!run.movie.open(run.input_path, run.stored_size, nullptr, !run.compressed)) {
         std::puts("Unable to open the input file.");
+        return false;
+    }
+    run.movie.black = layout.format->black;
+    run.movie.black_size = packed_row(*layout.format, 1);
+    run.movie.row_stride = layout.stride;
+    return true;
+}
+
+// Whether the codec takes the movie's layout: not yet the Y'CbCr ones,
+// which are refused as a layout the reader does not know.
+bool codec_takes(const Conversion& run)
+{
+    if (run.compressed && run.info.layout.format->planes != nullptr) {
+        Failure refused = make_failure(Fault::movie_data_format, run.input_path);
+        refused.numbers[0] = get_be32(reinterpret_cast<const unsigned char*>(run.info.data_format));
+        refused.numbers[1] = static_cast<std::int64_t>(UnreadVideo::uncompressed);
+        std::puts(failure_text(refused).c_str());
         return false;
     }
     return true;
@@ -150,9 +169,11 @@ bool begin_sound(Conversion& run)
 bool open_output(Conversion& run)
 {
     const AviSound sound = avi_sound(run.info.sound);
+    const PixelLayout& layout = run.info.layout;
+    const AviVideo video{layout.bit_count, layout.format->plain_code, static_cast<std::uint32_t>(run.frame_size)};
     remove_output_on_signals();
     if (!run.writer.init(run.output_path, run.info.width, run.info.height, run.info.time_scale,
-                         static_cast<int>(run.info.frame_period), run.compressed ? 1 : 0, run.info.layout.bit_count,
+                         static_cast<int>(run.info.frame_period), run.compressed ? 1 : 0, video,
                          run.info.sound.carried ? &sound : nullptr)) {
         return false;  // it has said why
     }
@@ -205,7 +226,7 @@ int reelpack_run(int argc, char** argv)
     if (ended >= 0) {
         return ended;
     }
-    if (!index_input(run) || !open_frames(run)) {
+    if (!index_input(run) || !codec_takes(run) || !open_frames(run)) {
         return exit_failure;
     }
     CodedPass coded;

@@ -87,6 +87,13 @@ int main(int argc, char** argv)
         }
         save(root + "/movie/movie" + std::to_string(kind), test::make_movie(p));
     }
+    // Y'CbCr 4:2:2 of an odd width, its rows of 8 bytes padded to 10.
+    test::MovieParams pairs = test::pattern_movie(3, 2, 2, "2vuy");
+    pairs.sample_size = 20;
+    for (test::Bytes& frame : pairs.frames) {
+        frame.resize(20);
+    }
+    save(root + "/movie/ycbcr", test::make_movie(pairs));
 
     // AVI files of both modes, the last frame one colour.
     for (int compressed : {0, 1}) {

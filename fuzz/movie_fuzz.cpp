@@ -36,9 +36,10 @@ void check_frames(const MovieInfo& info, const FrameTable& table, std::uint64_t 
     const PixelLayout& layout = info.layout;
     promise(layout.format != nullptr && layout.width > 0 && layout.height > 0);
     promise(std::int64_t(layout.width) * layout.height * 4 <= 2147483647);
-    promise(layout.stride >= std::size_t(layout.width) * std::size_t(layout.format->pixel_bytes));
-    promise(layout.frame_bytes == layout.stride * std::size_t(layout.height));
-    promise(layout.bit_count == 24 || layout.bit_count == 32);
+    promise(layout.stride >= packed_row(*layout.format, layout.width));
+    promise(layout.frame_bytes == layout.stride * std::size_t(layout.height) && layout.frame_bytes <= 2147483647u);
+    promise(layout.bit_count == 24 || layout.bit_count == 32 ||
+            (layout.bit_count == 16 && layout.format->planes != nullptr));
 }
 
 void check_sound(const MovieSound& sound, std::uint64_t file_size)
@@ -64,7 +65,7 @@ void check_sound(const MovieSound& sound, std::uint64_t file_size)
 void check_conversion(const MovieInfo& info, const FrameTable& table, const std::uint8_t* data, std::size_t size)
 {
     const PixelLayout& layout = info.layout;
-    const std::size_t row = std::size_t(layout.width) * std::size_t(layout.bit_count / 8);
+    const std::size_t row = layout.row_bytes;
     if (table.total_frames == 0 || layout.frame_bytes > (1u << 20) || row * std::size_t(layout.height) > (1u << 22)) {
         return;  // huge frames cost the fuzzer more than they teach it
     }

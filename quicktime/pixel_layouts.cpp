@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/cpu.h"
+#include "quicktime/ycbcr_rows.h"
 
 namespace {
 
@@ -173,13 +174,24 @@ constexpr PixelFormat pixel_formats[] = {
     {"raw ", 16, PixelKind::rgb, 2, 2, true, rgb555_rows, 24, 0, false, false, PixelOrder::frame},
     {"raw ", 8, PixelKind::indexed, 1, 2, true, palette_rows, 24, 0, false, false, PixelOrder::frame},
     {"raw ", 40, PixelKind::grey, 1, 2, true, palette_rows, 24, 0, false, false, PixelOrder::frame},
+    // Y'CbCr, of any depth, at the stride their frames' size shows: the -u
+    // AVI file holds their own packing (then: pixels a group, black, planes).
+    {"2vuy", 0, PixelKind::ycbcr, 2, 0, true, ycbcr_rows, 16, fourcc("UYVY"), true, false, PixelOrder::frame, 2,
+     "\x80\x10\x80\x10", &planes_2vuy},
+    {"yuvs", 0, PixelKind::ycbcr, 2, 0, true, ycbcr_rows, 16, fourcc("YUY2"), true, false, PixelOrder::frame, 2,
+     "\x10\x80\x10\x80", &planes_yuvs},
+    {"yuv2", 0, PixelKind::ycbcr, 2, 0, true, yuv2_rows, 16, fourcc("YUY2"), false, false, PixelOrder::frame, 2,
+     "\x10\x00\x10\x00", &planes_yuv2},
+    {"v308", 0, PixelKind::ycbcr, 3, 0, true, ycbcr_rows, 24, fourcc("v308"), true, false, PixelOrder::frame, 1,
+     "\x80\x10\x80", &planes_v308},
+    {"v408", 0, PixelKind::ycbcr, 4, 0, true, ycbcr_rows, 32, fourcc("v408"), true, false, PixelOrder::frame, 1,
+     "\x80\x10\x80\x00", &planes_v408},
 };
 
 // Uncompressed layouts that have no row yet, whose movies are refused as
 // such: a layout leaves this list when its row is added to the table.
 constexpr char layouts_not_read_yet[][5] = {
-    "2vuy", "yuvs", "yuv2", "v308", "v408", "v210", "v410", "r210", "R10k", "AVrp", "b48r", "b64a", "b16g",
-    "L555", "L565",
+    "v210", "v410", "r210", "R10k", "AVrp", "b48r", "b64a", "b16g", "L555", "L565",
 };
 
 // Compressed video, whose movies are refused with the way to an
@@ -216,7 +228,7 @@ UnreadVideo unread_video(const char* data_format)
 const PixelFormat* find_pixel_format(const char* data_format, int depth)
 {
     for (const PixelFormat& format : pixel_formats) {
-        if (std::memcmp(format.data_format, data_format, 4) == 0 && format.depth == depth) {
+        if (std::memcmp(format.data_format, data_format, 4) == 0 && (format.depth == depth || format.depth == 0)) {
             return &format;
         }
     }
@@ -239,8 +251,10 @@ PixelLayout pixel_layout(const PixelFormat& format, int width, int height)
     layout.format = &format;
     layout.width = width;
     layout.height = height;
-    layout.stride = std::size_t(width) * std::size_t(format.pixel_bytes);
+    layout.stride = packed_row(format, width);
     layout.frame_bytes = layout.stride * std::size_t(height);
     layout.bit_count = format.bit_count;
+    // Rows of whole groups of pixels, bit_count bits each.
+    layout.row_bytes = (layout.stride / std::size_t(format.pixel_bytes)) * std::size_t(format.bit_count / 8);
     return layout;
 }

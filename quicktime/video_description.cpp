@@ -107,8 +107,13 @@ Failure fit_frame_size(const FrameTable& table, int depth, PixelLayout& layout)
     }
     const std::size_t packed = layout.stride;
     const std::size_t align = std::size_t(layout.format->row_alignment);
-    const std::size_t padded = (packed + align - 1) / align * align;
     const std::size_t rows = std::size_t(layout.height);
+    // Without an alignment, rows lie at the stride the size shows, where it
+    // holds a row, in frames no larger than a picture may be.
+    const bool any_stride = sample_size % rows == 0 && sample_size <= 2147483647u;
+    const std::size_t padded = align > 0 ? (packed + align - 1) / align * align
+                               : any_stride ? std::max<std::size_t>(sample_size / rows, packed)
+                                            : packed;
     if (sample_size == padded * rows && sample_size != packed * rows) {
         layout.stride = padded;
         layout.frame_bytes = padded * rows;

@@ -43,7 +43,7 @@ bool FramePass::begin(const AviLayout& layout, const VideoStream& stream, int th
     // One more frame in flight than workers, so that a worker done with its
     // frame can go on with the next while the one before is written.
     slots = workers == 1 ? 1 : std::size_t(workers) + 1;
-    stride = raw ? std::ptrdiff_t(stream.row_bytes) : -std::ptrdiff_t(stream.row_bytes);
+    stride = raw || stream.top_down ? std::ptrdiff_t(stream.row_bytes) : -std::ptrdiff_t(stream.row_bytes);
     const auto out_of_memory = [&] {
         std::fprintf(stderr, "reelunpack: not enough memory for %dx%d frames\n", layout.width, layout.height);
         return false;
@@ -69,7 +69,7 @@ bool FramePass::begin(const AviLayout& layout, const VideoStream& stream, int th
         if (pictures.back() == nullptr) {
             return out_of_memory();
         }
-        std::memset(pictures.back(), 0, stream.frame_bytes + avi_frame_room);
+        fill_black(stream, pictures.back());
     }
     for (std::size_t slot = 0; slot < slots; ++slot) {
         frames[slot].picture = pictures[slot];

@@ -42,7 +42,7 @@ class FramePass {
 public:
     int workers = 1;
     std::size_t slots = 1;
-    std::ptrdiff_t stride = 0;  // of the pictures: top-down for raw frames, bottom-up for the AVI file
+    std::ptrdiff_t stride = 0;  // of the pictures: top-down for raw frames, the form's order for the AVI file
     std::size_t room = 0;       // of each worker's buffer
     std::size_t damaged = 0;    // frames that did not decode
 

@@ -136,7 +136,7 @@ bool open_sink(const CommandLine& line, const Input& input, FramePass& pass, Avi
     }
     sink.writer = &writer;
     return open_avi_output(writer, line.output_path, input.file.data, input.layout, with_sound ? &sound : nullptr,
-                           pass.spare_picture(), input.stream.frame_bytes);
+                           pass.spare_picture(), plain_video(input.stream));
 }
 
 int write_failed(const CommandLine& line)

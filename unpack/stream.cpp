@@ -10,19 +10,64 @@ namespace {
 
 bool is_code(const unsigned char* code, const char* text) { return std::memcmp(code, text, 4) == 0; }
 
+// RGB first, which Tarvic streams decode to. ffmpeg reads the 4:4:4 forms
+// through their own decoders, from packets of a planar frame's size.
+constexpr PlainForm plain_forms[] = {
+    {"", 24, 1, nullptr, "uncompressed 24-bit RGB", "-pix_fmt bgr24"},
+    {"", 32, 1, nullptr, "uncompressed 32-bit RGB with alpha", "-pix_fmt bgra"},
+    {"UYVY", 16, 2, "\x80\x10\x80\x10", "uncompressed Y'CbCr 4:2:2 (UYVY)", "-pix_fmt uyvy422"},
+    {"YUY2", 16, 2, "\x10\x80\x10\x80", "uncompressed Y'CbCr 4:2:2 (YUY2)", "-pix_fmt yuyv422"},
+    {"v308", 24, 1, "\x80\x10\x80", "uncompressed Y'CbCr 4:4:4 (v308)", "-pix_fmt yuv444p -c:v v308"},
+    {"v408", 32, 1, "\x80\x10\x80\x00", "uncompressed Y'CbCr 4:4:4 with alpha (v408)",
+     "-pix_fmt yuva444p -c:v v408"},
+};
+
+const PlainForm* find_form(const unsigned char* code, int bit_count)
+{
+    for (const PlainForm& form : plain_forms) {
+        if (is_code(code, form.code) && form.bit_count == bit_count) {
+            return &form;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 bool describe_stream(const AviLayout& layout, VideoStream& stream)
 {
     stream.tarvic = is_code(layout.compression, "TRVC");
-    const bool plain = is_code(layout.compression, "\0\0\0\0");
-    if ((!stream.tarvic && !plain) || (layout.bit_count != 24 && layout.bit_count != 32) || layout.width <= 0 ||
-        layout.height <= 0 || tarvic_bound(layout.width, layout.height, layout.bit_count) == 0) {
+    stream.form = find_form(stream.tarvic ? reinterpret_cast<const unsigned char*>("\0\0\0\0") : layout.compression,
+                            layout.bit_count);
+    if (stream.form == nullptr || layout.width <= 0 || layout.height <= 0) {
         return false;
     }
-    stream.row_bytes = std::size_t(layout.width) * std::size_t(layout.bit_count / 8);
+    const std::size_t group = std::size_t(stream.form->group);
+    stream.top_down = stream.form->code[0] != '\0';
+    stream.row_bytes = (std::size_t(layout.width) + group - 1) / group * group * std::size_t(layout.bit_count / 8);
     stream.frame_bytes = stream.row_bytes * std::size_t(layout.height);
-    return true;
+    // Frames the writer can write again; RGB ones within the codec's sizes.
+    return stream.top_down ? stream.frame_bytes <= avi_max_frame_size
+                           : tarvic_bound(layout.width, layout.height, layout.bit_count) != 0;
+}
+
+AviVideo plain_video(const VideoStream& stream)
+{
+    const unsigned char* code = reinterpret_cast<const unsigned char*>(stream.form->code);
+    return {stream.form->bit_count, stream.top_down ? get_le32(code) : 0, std::uint32_t(stream.frame_bytes)};
+}
+
+void fill_black(const VideoStream& stream, unsigned char* frame)
+{
+    const char* black = stream.form->black;
+    if (black == nullptr) {
+        std::memset(frame, 0, stream.frame_bytes);
+        return;
+    }
+    const std::size_t size = std::size_t(stream.form->group) * std::size_t(stream.form->bit_count / 8);
+    for (std::size_t k = 0; k < stream.frame_bytes; k += size) {
+        std::memcpy(frame + k, black, size);
+    }
 }
 
 bool unpack_plain(const AviLayout& layout, const VideoStream& stream, const unsigned char* bytes, std::size_t size,
@@ -40,7 +85,7 @@ bool unpack_plain(const AviLayout& layout, const VideoStream& stream, const unsi
         return false;
     }
     for (std::size_t y = 0; y < rows; ++y) {
-        const std::size_t from_top = layout.top_down ? y : rows - 1 - y;
+        const std::size_t from_top = layout.top_down || stream.top_down ? y : rows - 1 - y;
         std::memcpy(top + std::ptrdiff_t(from_top) * stride, bytes + y * stored, row);
     }
     return true;
@@ -76,9 +121,9 @@ void print_info(const char* path, const AviLayout& layout, const VideoStream& st
     std::printf("\nframes: %zu\n", layout.frames.size());
     const bool alpha = layout.bit_count == 32;
     std::printf("codec: %s\n", stream.tarvic ? (alpha ? "Tarvic (TRVC), 32-bit with alpha" : "Tarvic (TRVC)")
-                                              : (alpha ? "uncompressed 32-bit RGB with alpha" : "uncompressed 24-bit RGB"));
-    std::printf("ffmpeg input options: -f rawvideo -pix_fmt %s -video_size %dx%d -framerate %u/%u -i -\n",
-                alpha ? "bgra" : "bgr24", layout.width, layout.height, layout.rate, layout.scale == 0 ? 1u : layout.scale);
+                                              : stream.form->name);
+    std::printf("ffmpeg input options: -f rawvideo %s -video_size %dx%d -framerate %u/%u -i -\n", stream.form->pixels,
+                layout.width, layout.height, layout.rate, layout.scale == 0 ? 1u : layout.scale);
     AviSound sound;
     if (carried_sound(layout, sound)) {
         std::printf("sound: %u Hz, %d channels, %d-bit %s, %u sample frames in %zu chunks\n", sound.rate,

@@ -1,19 +1,39 @@
 // What reelunpack makes of an AVI file's streams: the video stream it can
-// give back (Tarvic or uncompressed, 24 or 32 bits), the frames of an
+// give back (Tarvic or uncompressed RGB of 24 or 32 bits, or one of the
+// uncompressed Y'CbCr forms that reelpack -u writes), the frames of an
 // uncompressed one, the sound it carries, and the description --info prints.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "avi/avi_reader.h"
 #include "avi/avi_writer.h"
 
+// A form of uncompressed frames that reelunpack gives back as they are.
+struct PlainForm {
+    char code[5];         // the compression code; empty for a plain bitmap
+    int bit_count;
+    int group;            // pixels a row holds together: rows hold whole groups
+    const char* black;    // the bytes of a black group; null: zeros
+    const char* name;     // what --info calls it
+    const char* pixels;   // ffmpeg's input options for its raw frames
+};
+
 // How the stream's frames are stored.
 struct VideoStream {
     bool tarvic = false;
-    std::size_t row_bytes = 0;    // a row of a decoded frame, packed: width x 3 (or 4)
+    const PlainForm* form = nullptr;  // of the frames decoded, as the AVI file written holds them
+    bool top_down = false;        // its frames hold the top row first: the Y'CbCr forms
+    std::size_t row_bytes = 0;    // a row of a decoded frame, packed: width x 3 (or 4), or whole groups
     std::size_t frame_bytes = 0;  // a decoded frame: row_bytes x height
 };
+
+// What the AVI file written says of the stream's frames.
+AviVideo plain_video(const VideoStream& stream);
+
+// Fills `frame` (the stream's frame_bytes) with black.
+void fill_black(const VideoStream& stream, unsigned char* frame);
 
 // The stream of `layout` where reelunpack can give it back; false for any
 // other.
@@ -22,7 +42,8 @@ bool describe_stream(const AviLayout& layout, VideoStream& stream);
 // Lays an uncompressed frame of `size` bytes into the picture whose top row
 // is at `top`, `stride` bytes from a row to the one below it. The frame's
 // rows are packed (as reelpack writes them) or padded to four bytes (as
-// bitmaps usually are), bottom row first unless the format says top-down.
+// bitmaps usually are), bottom row first unless the format says top-down
+// (or is a Y'CbCr form).
 // False, with the picture untouched, for a frame of any other size.
 bool unpack_plain(const AviLayout& layout, const VideoStream& stream, const unsigned char* bytes, std::size_t size,
                   unsigned char* top, std::ptrdiff_t stride);

@@ -10,10 +10,11 @@
 
 namespace {
 
-int begin_avi(AviWriter& writer, const char* path, const AviLayout& layout, const AviSound* sound)
+int begin_avi(AviWriter& writer, const char* path, const AviLayout& layout, const AviVideo& video,
+              const AviSound* sound)
 {
     return writer.init(path, layout.width, layout.height, static_cast<int>(layout.rate),
-                       static_cast<int>(layout.scale), 0, layout.bit_count, sound);
+                       static_cast<int>(layout.scale), 0, video, sound);
 }
 
 }  // namespace
@@ -30,19 +31,19 @@ bool write_sound_before(AviWriter& writer, const unsigned char* input, const Avi
 }
 
 bool open_avi_output(AviWriter& writer, const char* path, const unsigned char* input, const AviLayout& layout,
-                     const AviSound* sound, unsigned char* picture, std::size_t frame_bytes)
+                     const AviSound* sound, unsigned char* picture, const AviVideo& video)
 {
     if (std::strcmp(path, "-") != 0) {
         remove_output_on_signals();
-        return begin_avi(writer, path, layout, sound) != 0;  // the writer says why not
+        return begin_avi(writer, path, layout, video, sound) != 0;  // the writer says why not
     }
     AviWriter rehearsal;
     rehearse_output(rehearsal.output);
-    begin_avi(rehearsal, nullptr, layout, sound);
+    begin_avi(rehearsal, nullptr, layout, video, sound);
     std::size_t next_sound = 0;
     for (std::size_t i = 0; i < layout.frames.size(); ++i) {
         if (!write_sound_before(rehearsal, input, layout, next_sound, i) ||
-            rehearsal.write_frame(picture, static_cast<int>(frame_bytes), AVIIF_KEYFRAME) == 0) {
+            rehearsal.write_frame(picture, static_cast<int>(video.image_size), AVIIF_KEYFRAME) == 0) {
             break;
         }
     }
@@ -53,5 +54,5 @@ bool open_avi_output(AviWriter& writer, const char* path, const unsigned char* i
         std::fprintf(stderr, "reelunpack: unable to write to standard output\n");
         return false;
     }
-    return begin_avi(writer, nullptr, layout, sound) != 0;
+    return begin_avi(writer, nullptr, layout, video, sound) != 0;
 }

@@ -16,11 +16,11 @@ bool write_sound_before(AviWriter& writer, const unsigned char* input, const Avi
                         std::size_t frame);
 
 // Opens the output, `path` or "-" for standard output, and writes its
-// header, for the file's frames of `frame_bytes` each and its sound of
-// `sound` (or none). For standard output the writes of the whole file are
+// header, for the file's frames as `video` says and its sound of `sound`
+// (or none). For standard output the writes of the whole file are
 // rehearsed first, which needs no frame decoded: every frame has one size,
 // whatever its pixels, and every sound chunk the size the input gives it;
 // `picture` is a frame buffer (with the writer's avi_frame_room) that
 // the rehearsal may use. Returns false after saying why on standard error.
 bool open_avi_output(AviWriter& writer, const char* path, const unsigned char* input, const AviLayout& layout,
-                     const AviSound* sound, unsigned char* picture, std::size_t frame_bytes);
+                     const AviSound* sound, unsigned char* picture, const AviVideo& video);

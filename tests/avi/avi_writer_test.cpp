@@ -117,6 +117,10 @@ TEST(AviWriter, HeaderTemplateHeaderChunksAndIndexArePinned)
     EXPECT_TRUE(std::all_of(file.begin() + 0x2088 + 4, file.end(), [](unsigned char b) { return b == 0; }));
     const Bytes plain = test::read_file(write_frames("plain.avi", 1, 0, 16384, 4096, 0).path);
     EXPECT_EQ(hex(plain, 0x70, 4) + hex(plain, 0xBC, 4), "44494220" "00000000");  // "DIB ", no compression
+    AviWriter form;  // an uncompressed form of its own: its code as handler and compression, its bits and size
+    ASSERT_EQ(form.init(path.c_str(), 3, 2, 25, 1, 0, AviVideo{16, 0x32595559, 16}) + form.flush(), 2);
+    const Bytes yuy2 = test::read_file(path);
+    EXPECT_EQ(hex(yuy2, 0x70, 4) + hex(yuy2, 0xB8, 12), "59555932" "01001000" "59555932" "10000000");
 }
 
 TEST(AviWriter, ContinuesInAvixRiffsWithPinnedStandardAndSuperIndexes)
@@ -215,7 +219,7 @@ TEST(AviWriter, SoundHasItsOwnIndexesInEveryRiff)
     Bytes heard;
     {
         AviWriter writer;
-        ASSERT_EQ(writer.init(path.c_str(), 8, 4, 25, 1, 0, 24, &sound), 1);
+        ASSERT_EQ(writer.init(path.c_str(), 8, 4, 25, 1, 0, {}, &sound), 1);
         writer.first_riff_limit = 16384;
         writer.riff_limit = 4096;
         for (int i = 0; i < 60; ++i) {

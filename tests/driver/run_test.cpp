@@ -248,6 +248,21 @@ TEST(Cli, CommandLinesAndMovies)
         cases.push_back({c.name + "-u", "-u {movie} {out}", out, 1, true, c.movie, write, avi_order(shown)});
         cases.push_back({c.name, "{movie} {out}", out, 1, true, c.movie, write, {}, 0, c.name + "-u"});
     }
+    // "yuv2" rows of 4 bytes padded to 6, the last frame cut short: the -u
+    // frames' rows packed, their chroma unsigned, the missing bytes black.
+    MovieParams yuv2 = movie_of(2, 2, 2, "yuv2");
+    yuv2.sample_size = 12;
+    std::vector<Bytes> yuv2_frames(2);
+    for (std::size_t k = 0; k < 16; ++k) {
+        yuv2_frames[k / 8].push_back(yuv2.frames[k / 8][k % 8 / 4 * 6 + k % 4] ^ (k % 2 == 1 ? 0x80 : 0));
+    }
+    std::copy_n("\x10\x80\x10\x80", 4, yuv2_frames[1].begin() + 4);
+    cases.push_back({"yuv2-cut", "-u {movie} {out}", indexing_text(yuv2, 1, 2, 2) + writing_text("{out}") + black, 1,
+                     true, yuv2, [](const std::string& path, Bytes& b) {
+                         b.resize(b.size() - 6);
+                         test::write_file(path, b);
+                     },
+                     yuv2_frames});
     // Records of no samples index nothing, whatever the chunks say; a movie
     // of no frames gives the empty AVI file.
     MovieParams none_per_chunk = movie_of(2, 2, 2);
