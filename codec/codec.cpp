@@ -97,12 +97,17 @@ int CodecInst::CompressEnd()
     residual_buffer = nullptr;
     plane_buffer = nullptr;
     prev_frame = nullptr;
+    shape = PlaneShape();
     compactor.FreeCompressBuffers();
     return 0;
 }
 
 int CodecInst::CompressContinue(ICCOMPRESS* icinfo, std::uint32_t)
 {
+    if (shape.count != 0 || residual_buffer == nullptr) {
+        icinfo->dwSize = 0;  // begun for planes, or not begun: no packed frame can be coded
+        return -1;
+    }
     output_frame = icinfo->lpOutput;
     input_frame = icinfo->lpInput;
     if (bit_count == 32 && keep_alpha) {

@@ -74,13 +74,14 @@ void TarvicDecoder::DecompressEnd()
     plane_buffer = nullptr;
     residual_buffer = nullptr;
     row_scratch = nullptr;
+    shape = PlaneShape();
     compactor.FreeCompressBuffers();
 }
 
 Status TarvicDecoder::Decompress(const unsigned char* frame, std::size_t size, unsigned char* picture)
 {
-    if (plane_buffer == nullptr) {
-        return Status::bad_size;
+    if (plane_buffer == nullptr || shape.count != 0) {
+        return Status::bad_size;  // not begun, or begun for planes
     }
     if (size == 0) {
         return Status::ok;  // a null frame: the picture stays the previous one
