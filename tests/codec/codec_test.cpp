@@ -34,15 +34,29 @@ struct Coder {
     Bytes out;
     ICCOMPRESS block{};
 
-    Coder(int width, int height, int bits = 24, bool keep_alpha = false, bool null_frames = false)
+    // With a layout, pictures of 8-bit planes packed one after another.
+    Coder(int width, int height, int bits = 24, bool keep_alpha = false, bool null_frames = false,
+          PlaneLayout layout = PlaneLayout{})
     {
-        EXPECT_EQ(codec.CompressBegin(width, height, bits), Status::ok);
+        if (layout != PlaneLayout{}) {
+            EXPECT_EQ(codec.BeginPlanes(width, height, layout, bits), Status::ok);
+            out.assign(tarvic_planes_bound(width, height, layout, bits), 0xAA);
+        } else {
+            EXPECT_EQ(codec.CompressBegin(width, height, bits), Status::ok);
+            out.assign(tarvic_frame_bound(width, height, bits), 0xAA);
+        }
         codec.keep_alpha = keep_alpha;
         codec.detect_null_frames = null_frames;
-        out.assign(tarvic_frame_bound(width, height, bits), 0xAA);
     }
     Bytes code(const Bytes& frame)
     {
+        if (codec.shape.count != 0) {
+            std::size_t size = 12345;
+            const PlanePicture picture = packed_picture(codec.shape, const_cast<unsigned char*>(frame.data()));
+            EXPECT_EQ(codec.CompressPlanes(picture, out.data(), size), Status::ok);
+            block.dwFlags = size != 0 ? key_frame_flag : 0;
+            return Bytes(out.begin(), out.begin() + long(size));
+        }
         block.dwFlags = 0xDEAD;
         block.dwSize = 12345;
         block.lpInput = frame.data();
@@ -80,6 +94,18 @@ Bytes picture(const std::string& kind, int w, int h, int bytes_per_pixel, unsign
     }
     if (kind == "128s") {
         std::fill(b.begin(), b.end(), 128);
+    }
+    return b;
+}
+
+// A picture's planes one after another, each a picture of one byte a pixel.
+Bytes planes_picture(const std::string& kind, PlaneLayout layout, int w, int h, unsigned seed)
+{
+    const PlaneShape shape = plane_shape(layout, w, h, 8);
+    Bytes b;
+    for (int p = 0; p < shape.count; ++p) {
+        const Bytes plane = picture(kind, shape.width[p], h, 1, seed + unsigned(p));
+        b.insert(b.end(), plane.begin(), plane.end());
     }
     return b;
 }
@@ -153,8 +179,8 @@ TEST(TarvicFrames, EveryFrameTypeIsPinned)
 // every triple of neighbours, with a residual added where the form adds one.
 static_assert(predict(10, 200, 5) == 200 && predict(10, 200, 250) == 10 && predict(10, 200, 100) == 110);
 
-// Three bytes of a word, as a pixel's are held.
-std::uint32_t bytes3(int x, int y, int z) { return std::uint32_t(x | y << 8 | z << 16); }
+// The four bytes of a word, as a pixel's or the planes' samples are held.
+std::uint32_t bytes4(int x, int y, int z, int w) { return std::uint32_t(x | y << 8 | z << 16 | w << 24); }
 
 TEST(Median, EveryFormGivesThePredictionForEveryTriple)
 {
@@ -171,16 +197,19 @@ TEST(Median, EveryFormGivesThePredictionForEveryTriple)
                 // Each byte of a word a triple of its own, and a residual
                 // that wraps the sum.
                 const int r = (l * 7 + a * 3 + c) & 255;
-                const std::uint32_t left = bytes3(l, a, c);
-                const std::uint32_t above = bytes3(a, c, l);
-                const std::uint32_t upper_left = bytes3(c, l, a);
-                const std::uint32_t expected = bytes3((r + p) & 255, (r + predict(a, c, l)) & 255,
-                                                      (r + predict(c, l, a)) & 255);
-                wrong += rebuild_word(left, above, upper_left, bytes3(r, r, r)) != expected;
+                const std::uint32_t left = bytes4(l, a, c, l);
+                const std::uint32_t above = bytes4(a, c, l, c);
+                const std::uint32_t upper_left = bytes4(c, l, a, a);
+                const std::uint32_t expected = bytes4((r + p) & 255, (r + predict(a, c, l)) & 255,
+                                                      (r + predict(c, l, a)) & 255, (r + predict(l, c, a)) & 255);
+                wrong += rebuild_word(left, above, upper_left, bytes4(r, r, r, r)) != expected;
 #ifdef REELPACK_SSE2
                 auto reg = [](std::uint32_t v) { return _mm_cvtsi32_si128(static_cast<int>(v)); };
-                const __m128i got = rebuild_pixel(reg(left), reg(above), reg(upper_left), reg(bytes3(r, r, r)));
+                const __m128i got = rebuild_pixel(reg(left), reg(above), reg(upper_left), reg(bytes4(r, r, r, r)));
                 wrong += static_cast<std::uint32_t>(_mm_cvtsi128_si32(got)) != expected;
+                auto all = [](int v) { return _mm_set1_epi8(static_cast<char>(v)); };
+                const __m128i same = _mm_cmpeq_epi8(predict_16(all(l), all(a), all(c)), all(p));
+                wrong += _mm_movemask_epi8(same) != 0xFFFF;
 #endif
             }
         }
@@ -188,28 +217,100 @@ TEST(Median, EveryFormGivesThePredictionForEveryTriple)
     EXPECT_EQ(wrong, 0);
 }
 
-// One round trip over bit count x pixel order x row order: every picture
-// decodes exactly, and codes to the bytes coded from the frame pixel order,
-// through the library too. (A portable build runs it on the plain loops.)
-using Layout = std::tuple<int, PixelOrder, bool>;  // bits, order, top down
+// One round trip over bit count x pixel order x row order, and over plane
+// layouts x row order: every picture decodes exactly, and codes to the bytes
+// coded from the frame pixel order, through the library too. (A portable
+// build runs it on the plain loops.)
+using Layout = std::tuple<int, PixelOrder, bool, PlaneLayout>;  // bits, order, top down, planes
 
 std::string layout_name(const testing::TestParamInfo<Layout>& info)
 {
-    const auto [bits, order, top_down] = info.param;
-    return std::to_string(bits) + (order == PixelOrder::movie ? "_movie" : "_frame") +
-           (top_down ? "_top_down" : "_bottom_up");
+    const auto [bits, order, top_down, planes] = info.param;
+    const char* const plane_names[] = {"", "yuv422", "yuv444", "yuva444"};
+    const std::string form = planes != PlaneLayout{} ? plane_names[int(planes)]
+                                                     : std::to_string(bits) +
+                                                           (order == PixelOrder::movie ? "_movie" : "_frame");
+    return form + (top_down ? "_top_down" : "_bottom_up");
+}
+
+tarvic_layout library_layout(PlaneLayout planes)
+{
+    return planes == PlaneLayout::yuv422 ? TARVIC_YUV422P8
+                                         : planes == PlaneLayout::yuv444 ? TARVIC_YUV444P8 : TARVIC_YUVA444P8;
+}
+
+// Planes laid in `memory` with padding after each row (never written), rows
+// top down or upwards in memory.
+PlanePicture lay_planes(const PlaneShape& shape, bool top_down, Bytes& memory)
+{
+    const std::size_t pad = shape.width[0] % 2 != 0 ? 3 : 0;
+    memory.assign((std::size_t(shape.width[0]) + pad) * shape.height * std::size_t(shape.count), 0xEE);
+    PlanePicture picture;
+    unsigned char* at = memory.data();
+    for (int p = 0; p < shape.count; ++p) {
+        const std::ptrdiff_t span = std::ptrdiff_t(std::size_t(shape.width[p]) + pad);
+        picture.plane[p] = top_down ? at : at + (shape.height - 1) * span;
+        picture.stride[p] = top_down ? span : -span;
+        at += span * shape.height;
+    }
+    return picture;
+}
+
+void round_trip_planes(PlaneLayout planes, bool top_down, int w, int h, const char* kind)
+{
+    const Bytes frame = planes_picture(kind, planes, w, h, unsigned(w * 100 + h));
+    Coder coder(w, h, 8, false, true, planes);
+    const PlaneShape shape = coder.codec.shape;
+    const Bytes coded = coder.code(frame);
+    EXPECT_LE(coded.size(), tarvic_planes_bound(w, h, planes, 8));
+    EXPECT_TRUE(coder.code(frame).empty());  // a repeat is a null frame
+
+    Bytes laid, out, back;
+    const PlanePicture picture = lay_planes(shape, top_down, laid);
+    copy_planes(shape, packed_picture(shape, const_cast<unsigned char*>(frame.data())), picture);
+    const PlanePicture into = lay_planes(shape, top_down, out);
+    const PlanePicture library_into = lay_planes(shape, top_down, back);
+    TarvicDecoder decoder;
+    ASSERT_EQ(decoder.BeginPlanes(w, h, planes, 8), Status::ok);
+    ASSERT_EQ(decoder.DecompressPlanes(coded.data(), coded.size(), into), Status::ok);
+    ASSERT_EQ(decoder.DecompressPlanes(nullptr, 0, into), Status::ok);  // a null frame
+    EXPECT_TRUE(out == laid);
+
+    tarvic_encoder* encoder = nullptr;
+    tarvic_decoder* library_decoder = nullptr;
+    ASSERT_EQ(tarvic_encoder_create_layout(w, h, library_layout(planes), TARVIC_NULL_FRAMES, &encoder), TARVIC_OK);
+    ASSERT_EQ(tarvic_decoder_create_layout(w, h, library_layout(planes), &library_decoder), TARVIC_OK);
+    Bytes library_coded(tarvic_layout_bound(w, h, library_layout(planes)));
+    const void* const from[4] = {picture.plane[0], picture.plane[1], picture.plane[2], picture.plane[3]};
+    void* const to[4] = {library_into.plane[0], library_into.plane[1], library_into.plane[2], library_into.plane[3]};
+    std::size_t sizes[2] = {};
+    for (std::size_t& size : sizes) {  // the second a repeat: a null frame
+        EXPECT_EQ(tarvic_encode_planes(encoder, from, picture.stride, library_coded.data(), library_coded.size(),
+                                       &size),
+                  TARVIC_OK);
+    }
+    EXPECT_TRUE(Bytes(library_coded.begin(), library_coded.begin() + long(sizes[0])) == coded);
+    EXPECT_EQ(sizes[1], 0u);
+    EXPECT_EQ(tarvic_decode_planes(library_decoder, library_coded.data(), sizes[0], to, picture.stride), TARVIC_OK);
+    EXPECT_TRUE(back == laid);
+    tarvic_encoder_destroy(encoder);
+    tarvic_decoder_destroy(library_decoder);
 }
 
 class TarvicRoundTrip : public testing::TestWithParam<Layout> {};
 
 TEST_P(TarvicRoundTrip, EveryPictureComesBackExactly)
 {
-    const auto [bits, order, top_down] = GetParam();
+    const auto [bits, order, top_down, planes] = GetParam();
     const int bytes_per_pixel = bits / 8;
     for (auto [w, h] : {std::pair{1, 1}, {3, 5}, {7, 1}, {1, 7}, {2, 2}, {8, 1}, {13, 17}, {64, 48}, {301, 77}}) {
         // The first picture is never a null frame, whatever its bytes.
         for (const char* kind : {"noise", "gradient", "photo", "half", "almost", "grey", "128s"}) {
             SCOPED_TRACE(testing::Message() << kind << " " << w << "x" << h);
+            if (planes != PlaneLayout{}) {
+                round_trip_planes(planes, top_down, w, h, kind);
+                continue;
+            }
             const Bytes frame = picture(kind, w, h, bytes_per_pixel, unsigned(w * 100 + h));
             const std::size_t row = std::size_t(w) * bytes_per_pixel;
             // The same picture as a "raw " movie holds it: rows top down, red first.
@@ -275,10 +376,16 @@ TEST_P(TarvicRoundTrip, EveryPictureComesBackExactly)
 }
 
 // 32-bit frames come in the frame pixel order and go out bottom up only.
-INSTANTIATE_TEST_SUITE_P(Layouts, TarvicRoundTrip, testing::Values(Layout{32, PixelOrder::frame, false}), layout_name);
+INSTANTIATE_TEST_SUITE_P(Layouts, TarvicRoundTrip, testing::Values(Layout{32, PixelOrder::frame, false, {}}),
+                         layout_name);
 INSTANTIATE_TEST_SUITE_P(Layouts24, TarvicRoundTrip,
                          testing::Combine(testing::Values(24), testing::Values(PixelOrder::frame, PixelOrder::movie),
-                                          testing::Bool()),
+                                          testing::Bool(), testing::Values(PlaneLayout{})),
+                         layout_name);
+INSTANTIATE_TEST_SUITE_P(Planes, TarvicRoundTrip,
+                         testing::Combine(testing::Values(8), testing::Values(PixelOrder::frame), testing::Bool(),
+                                          testing::Values(PlaneLayout::yuv422, PlaneLayout::yuv444,
+                                                          PlaneLayout::yuva444)),
                          layout_name);
 
 TEST(TarvicFrames, TheCodecChoosesTheFrameType)
