@@ -77,9 +77,14 @@ Status CodecInst::CompressBegin(int frame_width, int frame_height, int bits)
     height = frame_height;
     bit_count = bits;
     frame_bytes = static_cast<std::uint32_t>(bytes);
-    residual_buffer = acquire_block(buffer_size);
-    plane_buffer = acquire_block(buffer_size);
-    prev_frame = acquire_block(buffer_size);
+    return AcquireBuffers(static_cast<std::size_t>(buffer_size));
+}
+
+Status CodecInst::AcquireBuffers(std::size_t size)
+{
+    residual_buffer = acquire_block(size);
+    plane_buffer = acquire_block(size);
+    prev_frame = acquire_block(size);
     if (residual_buffer == nullptr || plane_buffer == nullptr || prev_frame == nullptr ||
         !compactor.InitCompressBuffers()) {
         CompressEnd();

@@ -82,6 +82,9 @@ public:
     // Codes lpInput into lpOutput, which must hold tarvic_frame_bound() bytes.
     int CompressContinue(ICCOMPRESS* icinfo, std::uint32_t unused);
     int CompressEnd();
+    // residual_buffer, plane_buffer and prev_frame of `size` bytes each, and
+    // the compactor's buffers; on failure none is held.
+    [[nodiscard]] Status AcquireBuffers(std::size_t size);
 
     // Acquires every buffer once for pictures in planes of a layout, each
     // sample of `bits` bits (8). Refuses as CompressBegin does, and a layout

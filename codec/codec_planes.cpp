@@ -61,24 +61,15 @@ Status CodecInst::BeginPlanes(int frame_width, int frame_height, PlaneLayout pla
     }
     const PlaneShape planes = plane_shape(plane_layout, frame_width, frame_height, bits);
     const std::size_t bytes = planes_bytes(planes);
-    // The residual planes, the channels' zero-run forms, and the last
-    // picture for the null-frame test, each all the planes' bytes.
-    residual_buffer = acquire_block(bytes);
-    plane_buffer = acquire_block(bytes);
-    prev_frame = acquire_block(bytes);
-    if (residual_buffer == nullptr || plane_buffer == nullptr || prev_frame == nullptr ||
-        !compactor.InitCompressBuffers()) {
-        CompressEnd();
-        return Status::no_memory;
-    }
     width = frame_width;
     height = frame_height;
     bit_count = 0;
     frame_bytes = static_cast<std::uint32_t>(bytes);
     shape = planes;
     layout = plane_layout;
-    previous_held = false;
-    return Status::ok;
+    // The residual planes, the channels' zero-run forms, and the last
+    // picture for the null-frame test, each all the planes' bytes.
+    return AcquireBuffers(bytes);
 }
 
 bool CodecInst::same_planes_as_previous(const PlanePicture& picture) const
@@ -132,14 +123,9 @@ Status CodecInst::CompressPlanes(const PlanePicture& picture, unsigned char* out
         return Status::ok;
     }
     predict_planes(shape, picture, residual_buffer);
-    const unsigned char* planes[4] = {};
+    unsigned char* planes[4] = {};
     unsigned int length[4] = {};
-    const unsigned char* at = residual_buffer;
-    for (int p = 0; p < shape.count; ++p) {
-        planes[p] = at;
-        length[p] = static_cast<unsigned int>(plane_bytes(shape, p));
-        at += length[p];
-    }
+    plane_starts(shape, residual_buffer, planes, length);
     size = compact_channels(compactor, shape.count, planes, length, channels_head(planes_fixed, shape.count),
                             plane_buffer, out);
     keep_previous_planes(picture);

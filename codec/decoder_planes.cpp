@@ -72,12 +72,7 @@ Status TarvicDecoder::DecompressPlanes(const unsigned char* frame, std::size_t s
     }
     unsigned char* planes[4] = {};
     unsigned int length[4] = {};
-    unsigned char* at = plane_buffer;
-    for (int p = 0; p < shape.count; ++p) {
-        planes[p] = at;
-        length[p] = static_cast<unsigned int>(plane_bytes(shape, p));
-        at += length[p];
-    }
+    plane_starts(shape, plane_buffer, planes, length);
     const Status status = uncompact_channels(compactor, frame, size, channels_head(planes_fixed, shape.count),
                                              shape.count, planes, length, residual_buffer);
     if (status != Status::ok) {

@@ -99,16 +99,7 @@ void gather_words(const unsigned char* const rows[4], unsigned char* words, std:
             r = at(cr + x);
         }
         const __m128i fourth = form == Words::alpha ? at(a + x) : zero;
-        const __m128i luma = at(y + x);
-        const __m128i low = _mm_unpacklo_epi8(luma, b);
-        const __m128i high = _mm_unpackhi_epi8(luma, b);
-        const __m128i low2 = _mm_unpacklo_epi8(r, fourth);
-        const __m128i high2 = _mm_unpackhi_epi8(r, fourth);
-        __m128i* to = reinterpret_cast<__m128i*>(words + 4 * x);
-        _mm_storeu_si128(to, _mm_unpacklo_epi16(low, low2));
-        _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(low, low2));
-        _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(high, high2));
-        _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(high, high2));
+        store_words(words + 4 * x, at(y + x), b, r, fourth);
     }
 #endif
     for (; x < w; ++x) {

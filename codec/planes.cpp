@@ -57,6 +57,15 @@ std::size_t planes_bytes(const PlaneShape& shape)
     return bytes;
 }
 
+void plane_starts(const PlaneShape& shape, unsigned char* base, unsigned char* starts[], unsigned int bytes[])
+{
+    for (int p = 0; p < shape.count; ++p) {
+        starts[p] = base;
+        bytes[p] = static_cast<unsigned int>(plane_bytes(shape, p));
+        base += bytes[p];
+    }
+}
+
 PlanePicture packed_picture(const PlaneShape& shape, unsigned char* planes)
 {
     PlanePicture picture;
@@ -97,8 +106,8 @@ void copy_planes(const PlaneShape& shape, const PlanePicture& from, const PlaneP
     for (int p = 0; p < shape.count; ++p) {
         const std::size_t row = plane_bytes(shape, p) / std::size_t(shape.height);
         for (int y = 0; y < shape.height; ++y) {
-            std::memcpy(to.plane[p] + std::ptrdiff_t(y) * to.stride[p], from.plane[p] + std::ptrdiff_t(y) * from.stride[p],
-                        row);
+            const unsigned char* source = from.plane[p] + std::ptrdiff_t(y) * from.stride[p];
+            std::memcpy(to.plane[p] + std::ptrdiff_t(y) * to.stride[p], source, row);
         }
     }
 }

@@ -42,6 +42,10 @@ struct PlanePicture {
 [[nodiscard]] std::size_t plane_bytes(const PlaneShape& shape, int p);
 [[nodiscard]] std::size_t planes_bytes(const PlaneShape& shape);
 
+// Where each plane of a shape starts in `base`, packed one after another,
+// and its bytes.
+void plane_starts(const PlaneShape& shape, unsigned char* base, unsigned char* starts[], unsigned int bytes[]);
+
 // A picture whose rows lie packed in `planes`, one plane after another.
 [[nodiscard]] PlanePicture packed_picture(const PlaneShape& shape, unsigned char* planes);
 

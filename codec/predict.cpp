@@ -265,15 +265,7 @@ REELPACK_INLINE void gather_residuals(const unsigned char* p0, const unsigned ch
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p0 + x));
         const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p1 + x));
         const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p2 + x));
-        const __m128i bg_low = _mm_unpacklo_epi8(b, g);
-        const __m128i bg_high = _mm_unpackhi_epi8(b, g);
-        const __m128i r_low = _mm_unpacklo_epi8(r, zero);
-        const __m128i r_high = _mm_unpackhi_epi8(r, zero);
-        __m128i* to = reinterpret_cast<__m128i*>(words + 4 * x);
-        _mm_storeu_si128(to, _mm_unpacklo_epi16(bg_low, r_low));
-        _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(bg_low, r_low));
-        _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(bg_high, r_high));
-        _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(bg_high, r_high));
+        store_words(words + 4 * x, b, g, r, zero);
     }
 #endif
     for (; x < w; ++x) {

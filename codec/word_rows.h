@@ -21,6 +21,23 @@ REELPACK_INLINE std::uint32_t get_word(const unsigned char* at)
     return v;
 }
 
+#ifdef REELPACK_SSE2
+// Sixteen words from sixteen bytes of each of four rows, byte k of every
+// word from row k.
+REELPACK_INLINE void store_words(unsigned char* words, __m128i b0, __m128i b1, __m128i b2, __m128i b3)
+{
+    const __m128i low = _mm_unpacklo_epi8(b0, b1);
+    const __m128i high = _mm_unpackhi_epi8(b0, b1);
+    const __m128i low2 = _mm_unpacklo_epi8(b2, b3);
+    const __m128i high2 = _mm_unpackhi_epi8(b2, b3);
+    __m128i* to = reinterpret_cast<__m128i*>(words);
+    _mm_storeu_si128(to, _mm_unpacklo_epi16(low, low2));
+    _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(low, low2));
+    _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(high, high2));
+    _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(high, high2));
+}
+#endif
+
 // Rebuilds a row's words from word `first` on into `current`, all bytes of a
 // word at once: its left neighbour is the word before it, the last of the
 // row before for the first of a row, and its upper-left neighbour is the

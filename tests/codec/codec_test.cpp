@@ -1,19 +1,15 @@
 // The Tarvic frame layer: coded frames of every type pinned byte for byte
 // (the prediction filters, shared by coder and decoder, round-trip whatever
 // they are: only pinned bytes hold them to the format), every form of the
-// median predictor against the one, every frame back in every layout, the
-// codec's choice of frame type, and damaged frames refused with the picture
-// left alone (any bytes are the frame fuzz target's).
+// median predictor against the one, the codec's choice of frame type, and
+// damaged frames refused with the picture left alone (any bytes are the
+// frame fuzz target's; every picture back is round_trip_test.cpp's).
 #include "codec/codec.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstring>
-#include <random>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "codec/decoder.h"
@@ -21,103 +17,14 @@
 #include "common/byte_order.h"
 #include "tarvic.h"
 
+#include "coder.h"
+
 #include "support/files.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
+using namespace codec_test;
 using test::fnv1a;
-
-struct Coder {
-    CodecInst codec;
-    Bytes out;
-    ICCOMPRESS block{};
-
-    // With a layout, pictures of 8-bit planes packed one after another.
-    Coder(int width, int height, int bits = 24, bool keep_alpha = false, bool null_frames = false,
-          PlaneLayout layout = PlaneLayout{})
-    {
-        if (layout != PlaneLayout{}) {
-            EXPECT_EQ(codec.BeginPlanes(width, height, layout, bits), Status::ok);
-            out.assign(tarvic_planes_bound(width, height, layout, bits), 0xAA);
-        } else {
-            EXPECT_EQ(codec.CompressBegin(width, height, bits), Status::ok);
-            out.assign(tarvic_frame_bound(width, height, bits), 0xAA);
-        }
-        codec.keep_alpha = keep_alpha;
-        codec.detect_null_frames = null_frames;
-    }
-    Bytes code(const Bytes& frame)
-    {
-        if (codec.shape.count != 0) {
-            std::size_t size = 12345;
-            const PlanePicture picture = packed_picture(codec.shape, const_cast<unsigned char*>(frame.data()));
-            EXPECT_EQ(codec.CompressPlanes(picture, out.data(), size), Status::ok);
-            block.dwFlags = size != 0 ? key_frame_flag : 0;
-            return Bytes(out.begin(), out.begin() + long(size));
-        }
-        block.dwFlags = 0xDEAD;
-        block.dwSize = 12345;
-        block.lpInput = frame.data();
-        block.lpOutput = out.data();
-        EXPECT_EQ(codec.CompressContinue(&block, 0), 0);
-        return Bytes(out.begin(), out.begin() + block.dwSize);
-    }
-};
-
-// Pictures of `bytes_per_pixel`: noise, a gradient, a smooth photo-like
-// picture, one colour but for the last byte, half black, every byte 128.
-Bytes picture(const std::string& kind, int w, int h, int bytes_per_pixel, unsigned seed)
-{
-    std::mt19937 random(seed);
-    Bytes b(std::size_t(w) * h * bytes_per_pixel);
-    for (std::size_t i = 0; i < b.size(); ++i) {
-        const std::size_t pixel = i / bytes_per_pixel;
-        const unsigned r = random();
-        if (kind == "noise") {
-            b[i] = static_cast<unsigned char>(r);
-        } else if (kind == "gradient") {
-            b[i] = static_cast<unsigned char>(pixel % w * 3 + i % bytes_per_pixel * 40 + pixel / w);
-        } else if (kind == "grey") {
-            b[i] = static_cast<unsigned char>(pixel * 2654435761u >> 24);
-        } else {
-            b[i] = static_cast<unsigned char>(100 + 50 * std::sin(double(i) / 40) + r % 4);
-            if (kind == "half" && i < b.size() / 2) {
-                b[i] = 0;
-            }
-        }
-    }
-    if (kind == "almost") {
-        std::fill(b.begin(), b.end(), 77);
-        b.back() = 78;
-    }
-    if (kind == "128s") {
-        std::fill(b.begin(), b.end(), 128);
-    }
-    return b;
-}
-
-// A picture's planes one after another, each a picture of one byte a pixel.
-Bytes planes_picture(const std::string& kind, PlaneLayout layout, int w, int h, unsigned seed)
-{
-    const PlaneShape shape = plane_shape(layout, w, h, 8);
-    Bytes b;
-    for (int p = 0; p < shape.count; ++p) {
-        const Bytes plane = picture(kind, shape.width[p], h, 1, seed + unsigned(p));
-        b.insert(b.end(), plane.begin(), plane.end());
-    }
-    return b;
-}
-
-Bytes solid(std::size_t pixels, const Bytes& pixel)
-{
-    Bytes b;
-    for (std::size_t p = 0; p < pixels; ++p) {
-        b.insert(b.end(), pixel.begin(), pixel.end());
-    }
-    return b;
-}
 
 TEST(TarvicFrames, EveryFrameTypeIsPinned)
 {
@@ -235,178 +142,6 @@ TEST(Median, EveryFormGivesThePredictionForEveryTriple)
     }
     EXPECT_EQ(wrong, 0);
 }
-
-// One round trip over bit count x pixel order x row order, and over plane
-// layouts x row order: every picture decodes exactly, and codes to the bytes
-// coded from the frame pixel order, through the library too. (A portable
-// build runs it on the plain loops.)
-using Layout = std::tuple<int, PixelOrder, bool, PlaneLayout>;  // bits, order, top down, planes
-
-std::string layout_name(const testing::TestParamInfo<Layout>& info)
-{
-    const auto [bits, order, top_down, planes] = info.param;
-    const char* const plane_names[] = {"", "yuv422", "yuv444", "yuva444"};
-    const std::string form = planes != PlaneLayout{} ? plane_names[int(planes)]
-                                                     : std::to_string(bits) +
-                                                           (order == PixelOrder::movie ? "_movie" : "_frame");
-    return form + (top_down ? "_top_down" : "_bottom_up");
-}
-
-tarvic_layout library_layout(PlaneLayout planes)
-{
-    return planes == PlaneLayout::yuv422 ? TARVIC_YUV422P8
-                                         : planes == PlaneLayout::yuv444 ? TARVIC_YUV444P8 : TARVIC_YUVA444P8;
-}
-
-// Planes laid in `memory` with padding after each row (never written), rows
-// top down or upwards in memory.
-PlanePicture lay_planes(const PlaneShape& shape, bool top_down, Bytes& memory)
-{
-    const std::size_t pad = shape.width[0] % 2 != 0 ? 3 : 0;
-    memory.assign((std::size_t(shape.width[0]) + pad) * shape.height * std::size_t(shape.count), 0xEE);
-    PlanePicture picture;
-    unsigned char* at = memory.data();
-    for (int p = 0; p < shape.count; ++p) {
-        const std::ptrdiff_t span = std::ptrdiff_t(std::size_t(shape.width[p]) + pad);
-        picture.plane[p] = top_down ? at : at + (shape.height - 1) * span;
-        picture.stride[p] = top_down ? span : -span;
-        at += span * shape.height;
-    }
-    return picture;
-}
-
-void round_trip_planes(PlaneLayout planes, bool top_down, int w, int h, const char* kind)
-{
-    const Bytes frame = planes_picture(kind, planes, w, h, unsigned(w * 100 + h));
-    Coder coder(w, h, 8, false, true, planes);
-    const PlaneShape shape = coder.codec.shape;
-    const Bytes coded = coder.code(frame);
-    EXPECT_LE(coded.size(), tarvic_planes_bound(w, h, planes, 8));
-    EXPECT_TRUE(coder.code(frame).empty());  // a repeat is a null frame
-
-    Bytes laid, out, back;
-    const PlanePicture picture = lay_planes(shape, top_down, laid);
-    copy_planes(shape, packed_picture(shape, const_cast<unsigned char*>(frame.data())), picture);
-    const PlanePicture into = lay_planes(shape, top_down, out);
-    const PlanePicture library_into = lay_planes(shape, top_down, back);
-    TarvicDecoder decoder;
-    ASSERT_EQ(decoder.BeginPlanes(w, h, planes, 8), Status::ok);
-    ASSERT_EQ(decoder.DecompressPlanes(coded.data(), coded.size(), into), Status::ok);
-    ASSERT_EQ(decoder.DecompressPlanes(nullptr, 0, into), Status::ok);  // a null frame
-    EXPECT_TRUE(out == laid);
-
-    tarvic_encoder* encoder = nullptr;
-    tarvic_decoder* library_decoder = nullptr;
-    ASSERT_EQ(tarvic_encoder_create_layout(w, h, library_layout(planes), TARVIC_NULL_FRAMES, &encoder), TARVIC_OK);
-    ASSERT_EQ(tarvic_decoder_create_layout(w, h, library_layout(planes), &library_decoder), TARVIC_OK);
-    Bytes library_coded(tarvic_layout_bound(w, h, library_layout(planes)));
-    const void* const from[4] = {picture.plane[0], picture.plane[1], picture.plane[2], picture.plane[3]};
-    void* const to[4] = {library_into.plane[0], library_into.plane[1], library_into.plane[2], library_into.plane[3]};
-    std::size_t sizes[2] = {};
-    for (std::size_t& size : sizes) {  // the second a repeat: a null frame
-        EXPECT_EQ(tarvic_encode_planes(encoder, from, picture.stride, library_coded.data(), library_coded.size(),
-                                       &size),
-                  TARVIC_OK);
-    }
-    EXPECT_TRUE(Bytes(library_coded.begin(), library_coded.begin() + long(sizes[0])) == coded);
-    EXPECT_EQ(sizes[1], 0u);
-    EXPECT_EQ(tarvic_decode_planes(library_decoder, library_coded.data(), sizes[0], to, picture.stride), TARVIC_OK);
-    EXPECT_TRUE(back == laid);
-    tarvic_encoder_destroy(encoder);
-    tarvic_decoder_destroy(library_decoder);
-}
-
-class TarvicRoundTrip : public testing::TestWithParam<Layout> {};
-
-TEST_P(TarvicRoundTrip, EveryPictureComesBackExactly)
-{
-    const auto [bits, order, top_down, planes] = GetParam();
-    const int bytes_per_pixel = bits / 8;
-    for (auto [w, h] : {std::pair{1, 1}, {3, 5}, {7, 1}, {1, 7}, {2, 2}, {8, 1}, {13, 17}, {64, 48}, {301, 77}}) {
-        // The first picture is never a null frame, whatever its bytes.
-        for (const char* kind : {"noise", "gradient", "photo", "half", "almost", "grey", "128s"}) {
-            SCOPED_TRACE(testing::Message() << kind << " " << w << "x" << h);
-            if (planes != PlaneLayout{}) {
-                round_trip_planes(planes, top_down, w, h, kind);
-                continue;
-            }
-            const Bytes frame = picture(kind, w, h, bytes_per_pixel, unsigned(w * 100 + h));
-            const std::size_t row = std::size_t(w) * bytes_per_pixel;
-            // The same picture as a "raw " movie holds it: rows top down, red first.
-            Bytes input = frame;
-            for (int y = 0; order == PixelOrder::movie && y < h; ++y) {
-                for (std::size_t k = 0; k < row; k += 3) {
-                    const unsigned char* from = &frame[std::size_t(h - 1 - y) * row + k];
-                    input[std::size_t(y) * row + k] = from[2];
-                    input[std::size_t(y) * row + k + 1] = from[1];
-                    input[std::size_t(y) * row + k + 2] = from[0];
-                }
-            }
-            Coder reference(w, h, bits, bits == 32);
-            const Bytes expected = reference.code(frame);
-            Coder coder(w, h, bits, bits == 32, true);
-            coder.codec.input_order = order;
-            const Bytes coded = coder.code(input);
-            ASSERT_EQ(coded, expected);
-            EXPECT_LE(coded.size(), tarvic_frame_bound(w, h, bits));
-            EXPECT_TRUE(coder.code(input).empty());  // a repeat is a null frame
-
-            TarvicDecoder decoder;
-            ASSERT_EQ(decoder.DecompressBegin(w, h, bits), Status::ok);
-            decoder.top_down = top_down;
-            Bytes out(frame.size(), 0xEE);
-            ASSERT_EQ(decoder.Decompress(coded.data(), coded.size(), out.data()), Status::ok);
-            ASSERT_EQ(decoder.Decompress(coded.data(), 0, out.data()), Status::ok);  // a null frame
-            for (int y = 0; y < h; ++y) {
-                const auto at = out.begin() + static_cast<long>(std::size_t(top_down ? h - 1 - y : y) * row);
-                ASSERT_TRUE(std::equal(at, at + static_cast<long>(row), frame.begin() + static_cast<long>(y * row)))
-                    << "row " << y;
-            }
-
-            // The library, from and into rows bottom up or top down, packed
-            // or padded: the same bytes and picture, the padding never written.
-            const std::size_t span = row + (w % 2 != 0 ? 5 : 0);
-            const std::ptrdiff_t stride = std::ptrdiff_t(span) * (top_down ? 1 : -1);
-            Bytes laid(std::size_t(h) * span, 0xEE);
-            unsigned char* top = &laid[top_down ? 0 : laid.size() - span];  // the picture's top row
-            for (int y = 0; y < h; ++y) {
-                std::memcpy(top + y * stride, &frame[std::size_t(h - 1 - y) * row], row);
-            }
-            tarvic_encoder* encoder = nullptr;
-            tarvic_decoder* library_decoder = nullptr;
-            ASSERT_EQ(tarvic_encoder_create(w, h, bits, TARVIC_NULL_FRAMES, &encoder), TARVIC_OK);
-            ASSERT_EQ(tarvic_decoder_create(w, h, bits, &library_decoder), TARVIC_OK);
-            Bytes library_coded(tarvic_bound(w, h, bits));
-            std::size_t sizes[2] = {};
-            for (std::size_t& size : sizes) {  // the second a repeat: a null frame
-                ASSERT_EQ(tarvic_encode(encoder, top, stride, library_coded.data(), library_coded.size(), &size),
-                          TARVIC_OK);
-            }
-            EXPECT_TRUE(Bytes(library_coded.begin(), library_coded.begin() + long(sizes[0])) == expected);
-            EXPECT_EQ(sizes[1], 0u);
-            Bytes back(laid.size(), 0xEE);
-            ASSERT_EQ(tarvic_decode(library_decoder, library_coded.data(), sizes[0], &back[top - laid.data()], stride),
-                      TARVIC_OK);
-            EXPECT_TRUE(back == laid);
-            tarvic_encoder_destroy(encoder);
-            tarvic_decoder_destroy(library_decoder);
-        }
-    }
-}
-
-// 32-bit frames come in the frame pixel order and go out bottom up only.
-INSTANTIATE_TEST_SUITE_P(Layouts, TarvicRoundTrip, testing::Values(Layout{32, PixelOrder::frame, false, {}}),
-                         layout_name);
-INSTANTIATE_TEST_SUITE_P(Layouts24, TarvicRoundTrip,
-                         testing::Combine(testing::Values(24), testing::Values(PixelOrder::frame, PixelOrder::movie),
-                                          testing::Bool(), testing::Values(PlaneLayout{})),
-                         layout_name);
-INSTANTIATE_TEST_SUITE_P(Planes, TarvicRoundTrip,
-                         testing::Combine(testing::Values(8), testing::Values(PixelOrder::frame), testing::Bool(),
-                                          testing::Values(PlaneLayout::yuv422, PlaneLayout::yuv444,
-                                                          PlaneLayout::yuva444)),
-                         layout_name);
-
 TEST(TarvicFrames, TheCodecChoosesTheFrameType)
 {
     // A one-colour raw movie frame is told in the frame pixel order.
