@@ -20,6 +20,10 @@ enum : unsigned char {
     FRAME_SOLID_PLANES = 11,
 };
 
+// The bytes before the offsets of a frame of planes: type, plane count and
+// bits a sample.
+constexpr std::uint32_t planes_frame_fixed = 3;
+
 // The flag of a frame that stands alone, which every frame but the null
 // frame does. It is the value an AVI index gives a key frame, so that a
 // writer takes it as it is.

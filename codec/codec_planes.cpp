@@ -10,8 +10,6 @@
 namespace {
 
 constexpr std::uint64_t max_32 = 0xFFFFFFFFu;
-// Type, plane count and bits a sample.
-constexpr std::uint32_t planes_fixed = 3;
 
 const unsigned char* row_of(const PlanePicture& picture, int p, int y)
 {
@@ -46,7 +44,7 @@ std::size_t tarvic_planes_bound(int width, int height, PlaneLayout layout, int b
     if (shape.count == 0 || bits != 8) {
         return 0;
     }
-    std::uint64_t bound = channels_head(planes_fixed, shape.count);
+    std::uint64_t bound = channels_head(planes_frame_fixed, shape.count);
     for (int p = 0; p < shape.count; ++p) {
         bound += compact_bound(std::uint64_t(shape.width[p]) * std::uint64_t(height));
     }
@@ -116,9 +114,9 @@ Status CodecInst::CompressPlanes(const PlanePicture& picture, unsigned char* out
     if (one_value_a_plane(shape, picture, values)) {
         out[0] = FRAME_SOLID_PLANES;
         for (int p = 0; p < shape.count; ++p) {
-            out[planes_fixed + p] = static_cast<unsigned char>(values[p]);
+            out[planes_frame_fixed + p] = static_cast<unsigned char>(values[p]);
         }
-        size = planes_fixed + std::size_t(shape.count);
+        size = planes_frame_fixed + std::size_t(shape.count);
         keep_previous_planes(picture);
         return Status::ok;
     }
@@ -126,7 +124,7 @@ Status CodecInst::CompressPlanes(const PlanePicture& picture, unsigned char* out
     unsigned char* planes[4] = {};
     unsigned int length[4] = {};
     plane_starts(shape, residual_buffer, planes, length);
-    size = compact_channels(compactor, shape.count, planes, length, channels_head(planes_fixed, shape.count),
+    size = compact_channels(compactor, shape.count, planes, length, channels_head(planes_frame_fixed, shape.count),
                             plane_buffer, out);
     keep_previous_planes(picture);
     return Status::ok;

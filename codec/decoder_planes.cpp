@@ -7,13 +7,6 @@
 #include "codec/plane_filter.h"
 #include "common/blocks.h"
 
-namespace {
-
-// Type, plane count and bits a sample.
-constexpr std::uint32_t planes_fixed = 3;
-
-}  // namespace
-
 Status TarvicDecoder::BeginPlanes(int frame_width, int frame_height, PlaneLayout layout, int bits)
 {
     DecompressEnd();
@@ -53,19 +46,19 @@ Status TarvicDecoder::DecompressPlanes(const unsigned char* frame, std::size_t s
     if (type != FRAME_PLANES && type != FRAME_SOLID_PLANES) {
         return Status::bad_type;
     }
-    if (size < planes_fixed) {
+    if (size < planes_frame_fixed) {
         return Status::truncated;
     }
     if (frame[1] != shape.count || frame[2] != shape.bits) {
         return Status::bad_type;  // a frame of other planes
     }
     if (type == FRAME_SOLID_PLANES) {
-        if (size != planes_fixed + std::size_t(shape.count)) {
+        if (size != planes_frame_fixed + std::size_t(shape.count)) {
             return Status::truncated;
         }
         unsigned values[4] = {};
         for (int p = 0; p < shape.count; ++p) {
-            values[p] = frame[planes_fixed + p];
+            values[p] = frame[planes_frame_fixed + p];
         }
         fill_planes(shape, values, picture);
         return Status::ok;
@@ -73,7 +66,7 @@ Status TarvicDecoder::DecompressPlanes(const unsigned char* frame, std::size_t s
     unsigned char* planes[4] = {};
     unsigned int length[4] = {};
     plane_starts(shape, plane_buffer, planes, length);
-    const Status status = uncompact_channels(compactor, frame, size, channels_head(planes_fixed, shape.count),
+    const Status status = uncompact_channels(compactor, frame, size, channels_head(planes_frame_fixed, shape.count),
                                              shape.count, planes, length, residual_buffer);
     if (status != Status::ok) {
         return status;
