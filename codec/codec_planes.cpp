@@ -1,5 +1,4 @@
 // The encoder's path for pictures in planes: frame types 10 and 11.
-#include <cstdlib>
 #include <cstring>
 
 #include "codec/channels.h"
