@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/planes.h"
 #include "codec/predict.h"
 #include "entropy/compress.h"
 #include "common/status.h"
@@ -15,7 +16,13 @@ enum : unsigned char {
     FRAME_SOLID_RGB = 6,
     FRAME_RGBA32 = 8,
     FRAME_SOLID_RGBA = 9,
+    FRAME_PLANES = 10,
+    FRAME_SOLID_PLANES = 11,
 };
+
+// The bytes before the offsets of a frame of planes: type, plane count and
+// bits a sample.
+constexpr std::uint32_t planes_frame_fixed = 3;
 
 // The flag of a frame that stands alone, which every frame but the null
 // frame does. It is the value an AVI index gives a key frame, so that a
@@ -34,6 +41,9 @@ struct ICCOMPRESS {
 // bits per pixel can take: a coded frame never exceeds it. 0 when the
 // picture is too large to be coded at all.
 std::size_t tarvic_frame_bound(int width, int height, int bit_count);
+// The same for a picture in planes of a layout, with `bits` bits a sample
+// (8; other bits are not coded yet and give 0).
+std::size_t tarvic_planes_bound(int width, int height, PlaneLayout layout, int bits);
 
 class CodecInst {
 public:
@@ -58,6 +68,10 @@ public:
     const unsigned char* frame_copy = nullptr;  // the frame's 3-byte pixels: the input, or plane_buffer
     // Whether prev_frame holds the last coded frame for the null-frame test.
     bool previous_held = false;
+    // The layout and planes of a picture begun with BeginPlanes (count 0
+    // otherwise).
+    PlaneLayout layout = PlaneLayout{};
+    PlaneShape shape;
     Compress compactor;
 
     CodecInst() = default;
@@ -72,6 +86,17 @@ public:
     // Codes lpInput into lpOutput, which must hold tarvic_frame_bound() bytes.
     int CompressContinue(ICCOMPRESS* icinfo, std::uint32_t unused);
     int CompressEnd();
+    // residual_buffer, plane_buffer and prev_frame of `size` bytes each, and
+    // the compactor's buffers; on failure none is held.
+    [[nodiscard]] Status AcquireBuffers(std::size_t size);
+
+    // Acquires every buffer once for pictures in planes of a layout, each
+    // sample of `bits` bits (8). Refuses as CompressBegin does, and a layout
+    // or bits it does not code.
+    [[nodiscard]] Status BeginPlanes(int width, int height, PlaneLayout layout, int bits);
+    // Codes a picture into `out`, which holds tarvic_planes_bound() bytes,
+    // and sets `size` to the coded length (0 for a null frame).
+    [[nodiscard]] Status CompressPlanes(const PlanePicture& picture, unsigned char* out, std::size_t& size);
 
     // The frame paths, called from CompressContinue and from each other.
     int FastCompress(ICCOMPRESS* icinfo);
@@ -86,4 +111,7 @@ public:
     // every frame and keeps prev_frame's pages untouched.
     bool same_as_previous(const unsigned char* frame, std::size_t bytes);
     void keep_previous(const unsigned char* frame, std::size_t bytes, unsigned char fill = 0);
+    // The same for a picture in planes.
+    bool same_planes_as_previous(const PlanePicture& picture) const;
+    void keep_previous_planes(const PlanePicture& picture);
 };
