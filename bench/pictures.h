@@ -58,12 +58,12 @@ inline Bytes smooth_frame()
     return frame;
 }
 
-// One frame of an ffmpeg test source.
-inline Bytes ffmpeg_frame(const std::string& source)
+// One frame of an ffmpeg source in a raw pixel format, of `bytes` bytes.
+inline Bytes ffmpeg_raw(const std::string& source, const std::string& filters_and_format, std::size_t bytes)
 {
-    Bytes frame(std::size_t(width) * height * 3);
-    const std::string command = "ffmpeg -v error -f lavfi -i " + source +
-                                " -frames:v 1 -vf vflip -f rawvideo -pix_fmt bgr24 - 2>/dev/null";
+    Bytes frame(bytes);
+    const std::string command = "ffmpeg -v error -f lavfi -i " + source + " -frames:v 1 " + filters_and_format +
+                                " -f rawvideo - 2>/dev/null";
     std::FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr || std::fread(frame.data(), 1, frame.size(), pipe) != frame.size()) {
         frame.clear();
@@ -72,6 +72,12 @@ inline Bytes ffmpeg_frame(const std::string& source)
         ::pclose(pipe);
     }
     return frame;
+}
+
+// One frame of an ffmpeg test source, as the codec takes it.
+inline Bytes ffmpeg_frame(const std::string& source)
+{
+    return ffmpeg_raw(source, "-vf vflip -pix_fmt bgr24", std::size_t(width) * height * 3);
 }
 
 constexpr int kinds = 5;
@@ -84,6 +90,42 @@ inline const Bytes& picture(int kind)
         ffmpeg_frame("mandelbrot=size=1280x720:start_scale=0.5:end_scale=0.3:end_pts=400"),
         ffmpeg_frame("testsrc2=size=1280x720")};
     return frames[kind];
+}
+
+// Pictures in planes: 1920 x 1080 in 4:2:2, as a "2vuy" movie holds them.
+constexpr int planes_width = 1920;
+constexpr int planes_height = 1080;
+constexpr std::size_t planes_bytes = std::size_t(planes_width) * planes_height * 2;
+
+// A smooth gradient in every plane with a little noise, as a camera's.
+inline Bytes noisy_gradient_planes()
+{
+    Bytes planes(planes_bytes);
+    std::uint32_t state = 2463534242u;
+    const int widths[3] = {planes_width, planes_width / 2, planes_width / 2};
+    unsigned char* at = planes.data();
+    for (int p = 0; p < 3; ++p) {
+        for (int y = 0; y < planes_height; ++y) {
+            for (int x = 0; x < widths[p]; ++x) {
+                state ^= state << 13;
+                state ^= state >> 17;
+                state ^= state << 5;
+                const double v = 110 + 60 * std::sin(x * (p + 1) / 300.0) * std::cos(y / 200.0);
+                *at++ = static_cast<unsigned char>(v + (state & 3));
+            }
+        }
+    }
+    return planes;
+}
+
+constexpr int plane_kinds = 2;
+inline const char* const plane_kind_names[plane_kinds] = {"testsrc2 4:2:2", "noisy gradient 4:2:2"};
+
+inline const Bytes& planes_picture(int kind)
+{
+    static const Bytes pictures[plane_kinds] = {
+        ffmpeg_raw("testsrc2=size=1920x1080", "-pix_fmt yuv422p", planes_bytes), noisy_gradient_planes()};
+    return pictures[kind];
 }
 
 }  // namespace bench

@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codec/channels.h"
 #include "codec/predict.h"
 #include "common/blocks.h"
-#include "common/byte_order.h"
 
 namespace {
 
@@ -28,37 +28,19 @@ bool one_colour(const unsigned char* frame, std::size_t bytes, std::size_t pixel
     return true;
 }
 
-// Lays the channel streams one after another after the type byte and the
-// channel offsets, and returns the frame's length. The channels are coded
-// side by side, each at the place its stream would take at its longest,
-// then moved down behind the one before it: every stream keeps within
-// compact_bound(), so the frame keeps within the head and that room for
-// each channel, which tarvic_frame_bound() counts. `scratch` holds
-// plane_bytes bytes a channel.
+// The frame of `channels` planes of `plane_bytes` bytes one after another,
+// after its type byte and offsets: tarvic_frame_bound() counts the head and
+// each channel's compact_bound(). `scratch` holds the planes' bytes.
 unsigned int compact_planes(Compress& compactor, const unsigned char* planes, std::size_t plane_bytes, int channels,
                             unsigned char* scratch, unsigned char* out)
 {
-    const std::uint32_t head = 1 + 4 * static_cast<std::uint32_t>(channels - 1);
-    const std::size_t room = compact_bound(plane_bytes);
     const unsigned char* in[max_side_by_side] = {};
-    unsigned char* streams[max_side_by_side] = {};
-    unsigned char* runs[max_side_by_side] = {};
+    unsigned int length[max_side_by_side] = {};
     for (int c = 0; c < channels; ++c) {
         in[c] = planes + c * plane_bytes;
-        streams[c] = out + head + c * room;
-        runs[c] = scratch + c * plane_bytes;
+        length[c] = static_cast<unsigned int>(plane_bytes);
     }
-    unsigned int reported[max_side_by_side] = {};
-    compactor.compact_side_by_side(channels, in, static_cast<unsigned int>(plane_bytes), streams, runs, reported);
-    std::uint32_t offset = head;
-    for (int c = 0; c < channels; ++c) {
-        if (c > 0) {
-            put_le32(out + 1 + 4 * (c - 1), offset);
-            std::memmove(out + offset, streams[c], reported[c]);
-        }
-        offset += reported[c];
-    }
-    return offset;
+    return compact_channels(compactor, channels, in, length, channels_head(1, channels), scratch, out);
 }
 
 }  // namespace
@@ -115,12 +97,17 @@ int CodecInst::CompressEnd()
     residual_buffer = nullptr;
     plane_buffer = nullptr;
     prev_frame = nullptr;
+    shape = PlaneShape();
     compactor.FreeCompressBuffers();
     return 0;
 }
 
 int CodecInst::CompressContinue(ICCOMPRESS* icinfo, std::uint32_t)
 {
+    if (shape.count != 0 || residual_buffer == nullptr) {
+        icinfo->dwSize = 0;  // begun for planes, or not begun: no packed frame can be coded
+        return -1;
+    }
     output_frame = icinfo->lpOutput;
     input_frame = icinfo->lpInput;
     if (bit_count == 32 && keep_alpha) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/planes.h"
 #include "codec/predict.h"
 #include "entropy/compress.h"
 #include "common/status.h"
@@ -15,6 +16,8 @@ enum : unsigned char {
     FRAME_SOLID_RGB = 6,
     FRAME_RGBA32 = 8,
     FRAME_SOLID_RGBA = 9,
+    FRAME_PLANES = 10,
+    FRAME_SOLID_PLANES = 11,
 };
 
 // The flag of a frame that stands alone, which every frame but the null
@@ -34,6 +37,9 @@ struct ICCOMPRESS {
 // bits per pixel can take: a coded frame never exceeds it. 0 when the
 // picture is too large to be coded at all.
 std::size_t tarvic_frame_bound(int width, int height, int bit_count);
+// The same for a picture in planes of a layout, with `bits` bits a sample
+// (8; other bits are not coded yet and give 0).
+std::size_t tarvic_planes_bound(int width, int height, PlaneLayout layout, int bits);
 
 class CodecInst {
 public:
@@ -58,6 +64,10 @@ public:
     const unsigned char* frame_copy = nullptr;  // the frame's 3-byte pixels: the input, or plane_buffer
     // Whether prev_frame holds the last coded frame for the null-frame test.
     bool previous_held = false;
+    // The layout and planes of a picture begun with BeginPlanes (count 0
+    // otherwise).
+    PlaneLayout layout = PlaneLayout{};
+    PlaneShape shape;
     Compress compactor;
 
     CodecInst() = default;
@@ -73,6 +83,14 @@ public:
     int CompressContinue(ICCOMPRESS* icinfo, std::uint32_t unused);
     int CompressEnd();
 
+    // Acquires every buffer once for pictures in planes of a layout, each
+    // sample of `bits` bits (8). Refuses as CompressBegin does, and a layout
+    // or bits it does not code.
+    [[nodiscard]] Status BeginPlanes(int width, int height, PlaneLayout layout, int bits);
+    // Codes a picture into `out`, which holds tarvic_planes_bound() bytes,
+    // and sets `size` to the coded length (0 for a null frame).
+    [[nodiscard]] Status CompressPlanes(const PlanePicture& picture, unsigned char* out, std::size_t& size);
+
     // The frame paths, called from CompressContinue and from each other.
     int FastCompress(ICCOMPRESS* icinfo);
     int SolidFrameTest(ICCOMPRESS* icinfo);
@@ -86,4 +104,7 @@ public:
     // every frame and keeps prev_frame's pages untouched.
     bool same_as_previous(const unsigned char* frame, std::size_t bytes);
     void keep_previous(const unsigned char* frame, std::size_t bytes, unsigned char fill = 0);
+    // The same for a picture in planes.
+    bool same_planes_as_previous(const PlanePicture& picture) const;
+    void keep_previous_planes(const PlanePicture& picture);
 };

@@ -3,10 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codec/channels.h"
 #include "codec/codec.h"
 #include "codec/predict.h"
 #include "common/blocks.h"
-#include "common/byte_order.h"
 
 namespace {
 
@@ -74,13 +74,14 @@ void TarvicDecoder::DecompressEnd()
     plane_buffer = nullptr;
     residual_buffer = nullptr;
     row_scratch = nullptr;
+    shape = PlaneShape();
     compactor.FreeCompressBuffers();
 }
 
 Status TarvicDecoder::Decompress(const unsigned char* frame, std::size_t size, unsigned char* picture)
 {
-    if (plane_buffer == nullptr) {
-        return Status::bad_size;
+    if (plane_buffer == nullptr || shape.count != 0) {
+        return Status::bad_size;  // not begun, or begun for planes
     }
     if (size == 0) {
         return Status::ok;  // a null frame: the picture stays the previous one
@@ -108,35 +109,14 @@ Status TarvicDecoder::Decompress(const unsigned char* frame, std::size_t size, u
         return Status::bad_type;
     }
 
-    // Channel c's stream runs from its offset to the next one, the last to the
-    // frame's end.
-    const std::size_t head = 1 + 4 * std::size_t(channels - 1);
-    if (size < head) {
-        return Status::truncated;
-    }
-    std::size_t starts[5];
-    starts[0] = head;
-    for (int c = 1; c < channels; ++c) {
-        starts[c] = get_le32(frame + 1 + 4 * (c - 1));
-    }
-    starts[channels] = size;
-    for (int c = 0; c < channels; ++c) {
-        if (starts[c + 1] < starts[c] || starts[c + 1] > size) {
-            return Status::bad_offsets;
-        }
-    }
-    const unsigned char* streams[max_side_by_side] = {};
-    std::size_t stream_sizes[max_side_by_side] = {};
     unsigned char* planes[max_side_by_side] = {};
-    unsigned char* runs[max_side_by_side] = {};
+    unsigned int length[max_side_by_side] = {};
     for (int c = 0; c < channels; ++c) {
-        streams[c] = frame + starts[c];
-        stream_sizes[c] = starts[c + 1] - starts[c];
         planes[c] = plane_buffer + c * pixels;
-        runs[c] = residual_buffer + c * pixels;
+        length[c] = static_cast<unsigned int>(pixels);
     }
-    const Status status = compactor.uncompact_side_by_side(channels, streams, stream_sizes, planes,
-                                                           static_cast<unsigned int>(pixels), runs);
+    const Status status = uncompact_channels(compactor, frame, size, channels_head(1, channels), channels, planes,
+                                             length, residual_buffer);
     if (status != Status::ok) {
         return status;
     }

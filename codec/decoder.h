@@ -10,12 +10,15 @@
 // Pictures are in the order the compressor was given them: rows one after
 // another with no padding, 3 bytes a pixel for 24-bit streams (types 4, 5
 // and 6), 4 bytes for 32-bit streams with alpha (types 8 and 9). A frame of
-// no bytes (a null frame) repeats the previous picture.
+// no bytes (a null frame) repeats the previous picture. Pictures in planes
+// (types 10 and 11) are decoded by DecompressPlanes into the caller's
+// planes, after BeginPlanes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/planes.h"
 #include "entropy/compress.h"
 #include "common/status.h"
 
@@ -28,7 +31,8 @@ public:
     std::size_t picture_bytes = 0;          // width x height x bit_count / 8
     unsigned char* plane_buffer = nullptr;  // the decoded channel planes
     unsigned char* residual_buffer = nullptr;
-    unsigned char* row_scratch = nullptr;   // the rows that ReEntropyPlanes works in
+    unsigned char* row_scratch = nullptr;   // the rows that ReEntropyPlanes or rebuild_planes works in
+    PlaneShape shape;                       // the planes of a decoder begun with BeginPlanes (count 0 otherwise)
     Compress compactor;
 
     TarvicDecoder() = default;
@@ -42,4 +46,13 @@ public:
     // written only when the whole frame decodes.
     [[nodiscard]] Status Decompress(const unsigned char* frame, std::size_t size, unsigned char* picture);
     void DecompressEnd();
+
+    // Acquires every buffer once for pictures in planes of a layout, each
+    // sample of `bits` bits (8).
+    [[nodiscard]] Status BeginPlanes(int width, int height, PlaneLayout layout, int bits);
+    // Decodes one coded frame of `size` bytes into the picture's planes,
+    // which are written only when the whole frame decodes: its channels are
+    // decoded into the decoder's own planes first, and only then are the
+    // picture's rebuilt from them. A null frame leaves them as they are.
+    [[nodiscard]] Status DecompressPlanes(const unsigned char* frame, std::size_t size, const PlanePicture& picture);
 };

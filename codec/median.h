@@ -36,14 +36,15 @@
     return static_cast<unsigned char>(low + high - clamped);
 }
 
-// A decorrelated pixel, its three bytes held as the low three of a word,
-// rebuilt from its neighbours and its residuals: each byte is its residual
-// plus the prediction, modulo 256.
+// A word of four samples side by side (a decorrelated pixel's three bytes
+// and a zero, or the samples of three or four planes at one place), rebuilt
+// from its neighbours and its residuals: each byte is its residual plus the
+// prediction, modulo 256.
 [[nodiscard]] inline std::uint32_t rebuild_word(std::uint32_t left, std::uint32_t above, std::uint32_t upper_left,
                                                 std::uint32_t residual)
 {
     std::uint32_t pixel = 0;
-    for (int k = 0; k < 24; k += 8) {
+    for (int k = 0; k < 32; k += 8) {
         const int p = predict(int((left >> k) & 255), int((above >> k) & 255), int((upper_left >> k) & 255));
         pixel |= std::uint32_t((int((residual >> k) & 255) + p) & 255) << k;
     }
@@ -69,5 +70,14 @@
     __asm__("" : "+x"(sum));
 #endif
     return _mm_sub_epi8(sum, median);
+}
+
+// The prediction of sixteen samples at once, as predict_bytes gives it.
+[[nodiscard]] REELPACK_INLINE __m128i predict_16(__m128i left, __m128i above, __m128i upper_left)
+{
+    const __m128i low = _mm_min_epu8(left, above);
+    const __m128i high = _mm_max_epu8(left, above);
+    const __m128i clamped = _mm_min_epu8(_mm_max_epu8(upper_left, low), high);
+    return _mm_sub_epi8(_mm_add_epi8(low, high), clamped);
 }
 #endif

@@ -31,3 +31,26 @@ struct PlanePicture {
     unsigned char* plane[4] = {};
     std::ptrdiff_t stride[4] = {};
 };
+
+// Whether a picture can be walked: a plane for each of the shape's, each
+// stride at least its plane's row, and every plane's span within what a
+// pointer difference holds.
+[[nodiscard]] bool usable_picture(const PlaneShape& shape, const PlanePicture& picture);
+
+// The bytes of a shape's planes packed one after another, and plane p's
+// bytes.
+[[nodiscard]] std::size_t plane_bytes(const PlaneShape& shape, int p);
+[[nodiscard]] std::size_t planes_bytes(const PlaneShape& shape);
+
+// A picture whose rows lie packed in `planes`, one plane after another.
+[[nodiscard]] PlanePicture packed_picture(const PlaneShape& shape, unsigned char* planes);
+
+// Sets every sample of plane p to value[p].
+void fill_planes(const PlaneShape& shape, const unsigned value[], const PlanePicture& picture);
+
+// A black Y'CbCr picture as a viewer sees it: video-range black (Y 16, Cb
+// and Cr 128, at the samples' bits) and alpha 0.
+void fill_black(const PlaneShape& shape, const PlanePicture& picture);
+
+// Copies every row of every plane.
+void copy_planes(const PlaneShape& shape, const PlanePicture& from, const PlanePicture& to);

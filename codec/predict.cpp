@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "codec/median.h"
+#include "codec/word_rows.h"
 #include "common/cpu.h"
 
 namespace {
@@ -250,15 +251,6 @@ REELPACK_INLINE void put_pixel(unsigned char* px, unsigned b, unsigned g, unsign
 // A decorrelated pixel held as the low three bytes of a word.
 REELPACK_INLINE std::uint32_t word(unsigned b, unsigned g, unsigned r) { return b | (g << 8) | (r << 16); }
 
-REELPACK_INLINE void put_word(unsigned char* at, std::uint32_t v) { std::memcpy(at, &v, 4); }
-
-REELPACK_INLINE std::uint32_t get_word(const unsigned char* at)
-{
-    std::uint32_t v;
-    std::memcpy(&v, at, 4);
-    return v;
-}
-
 // The residuals of a row of the three planes, gathered as the decorrelated
 // pixels are held: one pixel a word.
 REELPACK_INLINE void gather_residuals(const unsigned char* p0, const unsigned char* p1, const unsigned char* p2,
@@ -287,37 +279,6 @@ REELPACK_INLINE void gather_residuals(const unsigned char* p0, const unsigned ch
     for (; x < w; ++x) {
         put_word(words + 4 * x, word(p0[x], p1[x], p2[x]));
     }
-}
-
-// Rebuilds a row's decorrelated pixels from pixel `first` on into `current`,
-// the three bytes of a pixel at once: its left neighbour is the pixel before
-// it, the last of the row before for the first of a row, and its upper-left
-// neighbour is the above neighbour of the pixel before, which `left` and
-// `upper_left` carry from row to row. Each pixel waits only on the one
-// before.
-REELPACK_INLINE void rebuild_row(const unsigned char* above, const unsigned char* residuals, unsigned char* current,
-                                 std::size_t first, std::size_t w, std::uint32_t& left, std::uint32_t& upper_left)
-{
-#ifdef REELPACK_SSE2
-    __m128i l = _mm_cvtsi32_si128(static_cast<int>(left));
-    __m128i c = _mm_cvtsi32_si128(static_cast<int>(upper_left));
-    for (std::size_t x = first; x < w; ++x) {
-        const __m128i a = _mm_cvtsi32_si128(static_cast<int>(get_word(above + 4 * x)));
-        const __m128i d = _mm_cvtsi32_si128(static_cast<int>(get_word(residuals + 4 * x)));
-        l = rebuild_pixel(l, a, c, d);
-        c = a;
-        put_word(current + 4 * x, static_cast<std::uint32_t>(_mm_cvtsi128_si32(l)));
-    }
-    left = static_cast<std::uint32_t>(_mm_cvtsi128_si32(l));
-    upper_left = static_cast<std::uint32_t>(_mm_cvtsi128_si32(c));
-#else
-    for (std::size_t x = first; x < w; ++x) {
-        const std::uint32_t a = get_word(above + 4 * x);
-        left = rebuild_word(left, a, upper_left, get_word(residuals + 4 * x));
-        upper_left = a;
-        put_word(current + 4 * x, left);
-    }
-#endif
 }
 
 // A row's frame bytes from its decorrelated pixels: green added to blue and

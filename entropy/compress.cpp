@@ -148,7 +148,7 @@ void Compress::FreeCompressBuffers()
     counts = nullptr;
 }
 
-void Compress::compact_side_by_side(int count, const unsigned char* const in[], unsigned int length,
+void Compress::compact_side_by_side(int count, const unsigned char* const in[], const unsigned int length[],
                                     unsigned char* const out[], unsigned char* const scratch[],
                                     unsigned int reported[])
 {
@@ -161,7 +161,7 @@ void Compress::compact_side_by_side(int count, const unsigned char* const in[], 
     std::size_t n[max_side_by_side] = {};
     unsigned char* coded[max_side_by_side] = {};
     for (int c = 0; c < count; ++c) {
-        channels[c] = plan_channel(in[c], length, out[c], scratch[c], tables[c], counts);
+        channels[c] = plan_channel(in[c], length[c], out[c], scratch[c], tables[c], counts);
         channel_tables[c] = &tables[c];
         symbols[c] = channels[c].symbols;
         n[c] = channels[c].n;
@@ -175,7 +175,7 @@ void Compress::compact_side_by_side(int count, const unsigned char* const in[], 
 }
 
 Status Compress::uncompact_side_by_side(int count, const unsigned char* const in[], const std::size_t in_size[],
-                                        unsigned char* const out[], unsigned int length,
+                                        unsigned char* const out[], const unsigned int length[],
                                         unsigned char* const scratch[])
 {
     if (count < 1 || count > max_side_by_side) {
@@ -189,7 +189,7 @@ Status Compress::uncompact_side_by_side(int count, const unsigned char* const in
     std::size_t n[max_side_by_side] = {};
     int coding = 0;  // channels with bytes to range-decode
     for (int c = 0; c < count; ++c) {
-        const Status status = read_channel(in[c], in_size[c], length, tables[c], sources[c]);
+        const Status status = read_channel(in[c], in_size[c], length[c], tables[c], sources[c]);
         if (status != Status::ok) {
             return status;
         }
@@ -209,7 +209,7 @@ Status Compress::uncompact_side_by_side(int count, const unsigned char* const in
     }
     for (int c = 0; c < count; ++c) {
         if (sources[c].level != 0 && zero::deRLE(scratch[c], static_cast<int>(sources[c].n), out[c],
-                                                 static_cast<int>(length), static_cast<int>(sources[c].level)) < 0) {
+                                                 static_cast<int>(length[c]), static_cast<int>(sources[c].level)) < 0) {
             return Status::bad_stream;
         }
     }

@@ -32,17 +32,18 @@ public:
     void FreeCompressBuffers();
 
     // Writes the streams of `count` channels (1 to max_side_by_side) of
-    // `length` bytes: channel c's stream goes to out[c], which holds
-    // compact_bound(length) bytes, and its reported length (which counts one
-    // last byte, written as 0) to reported[c]; scratch[c] holds `length`
-    // bytes for its zero-run-coded form. in[c] is never read past its end.
-    // The channels' range coders run side by side.
-    void compact_side_by_side(int count, const unsigned char* const in[], unsigned int length,
+    // length[c] bytes: channel c's stream goes to out[c], which holds
+    // compact_bound(length[c]) bytes, and its reported length (which counts
+    // one last byte, written as 0) to reported[c]; scratch[c] holds
+    // length[c] bytes for its zero-run-coded form. in[c] is never read past
+    // its end. The channels' range coders run side by side.
+    void compact_side_by_side(int count, const unsigned char* const in[], const unsigned int length[],
                               unsigned char* const out[], unsigned char* const scratch[], unsigned int reported[]);
 
-    // Restores `count` channels of `length` bytes from streams of in_size[c]
-    // bytes; scratch[c] holds `length` bytes for a zero-run-coded form.
+    // Restores `count` channels of length[c] bytes from streams of
+    // in_size[c] bytes; scratch[c] holds length[c] bytes for a
+    // zero-run-coded form.
     [[nodiscard]] Status uncompact_side_by_side(int count, const unsigned char* const in[],
                                                 const std::size_t in_size[], unsigned char* const out[],
-                                                unsigned int length, unsigned char* const scratch[]);
+                                                const unsigned int length[], unsigned char* const scratch[]);
 };

@@ -2,6 +2,9 @@
 // decoded, compared, and coded again by the same instance to the same bytes.
 //   byte 0: width - 1 (mod 32), byte 1: height - 1 (mod 32), byte 2: mode,
 //   the rest: a coded frame (odd modes) or pixels (even modes).
+// Mode bit 1 chooses 32-bit pixels over 24-bit ones; bits 2 and 3, when not
+// both 0, a plane layout (1 4:2:2, 2 4:4:4, 3 4:4:4 with alpha) instead,
+// whose pictures are its 8-bit planes packed one after another.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -9,6 +12,56 @@
 
 #include "codec/codec.h"
 #include "codec/decoder.h"
+
+namespace {
+
+struct Frames {
+    TarvicDecoder decoder;
+    CodecInst codec;
+    bool planes = false;
+
+    Status begin(int width, int height, int mode)
+    {
+        const int layout = (mode >> 2) & 3;
+        planes = layout != 0;
+        if (planes) {
+            const PlaneLayout chosen = static_cast<PlaneLayout>(layout);
+            const Status status = decoder.BeginPlanes(width, height, chosen, 8);
+            return status != Status::ok ? status : codec.BeginPlanes(width, height, chosen, 8);
+        }
+        const int bits = (mode & 2) != 0 ? 32 : 24;
+        codec.keep_alpha = bits == 32;
+        const Status status = decoder.DecompressBegin(width, height, bits);
+        return status != Status::ok ? status : codec.CompressBegin(width, height, bits);
+    }
+    std::size_t bound() const
+    {
+        return planes ? tarvic_planes_bound(codec.width, codec.height, codec.layout, 8)
+                      : tarvic_frame_bound(codec.width, codec.height, codec.bit_count);
+    }
+    Status decode(const unsigned char* frame, std::size_t size, std::vector<unsigned char>& picture)
+    {
+        return planes ? decoder.DecompressPlanes(frame, size, packed_picture(decoder.shape, picture.data()))
+                      : decoder.Decompress(frame, size, picture.data());
+    }
+    std::size_t code(std::vector<unsigned char>& pixels, std::vector<unsigned char>& out)
+    {
+        std::size_t size = 0;
+        if (planes) {
+            if (codec.CompressPlanes(packed_picture(codec.shape, pixels.data()), out.data(), size) != Status::ok) {
+                __builtin_trap();
+            }
+            return size;
+        }
+        ICCOMPRESS block{};
+        block.lpInput = pixels.data();
+        block.lpOutput = out.data();
+        codec.CompressContinue(&block, 0);
+        return block.dwSize;
+    }
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -18,40 +71,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int width = 1 + data[0] % 32;
     const int height = 1 + data[1] % 32;
     const int mode = data[2];
-    const int bits = (mode & 2) != 0 ? 32 : 24;
     data += 3;
     size -= 3;
-    TarvicDecoder decoder;
-    if (decoder.DecompressBegin(width, height, bits) != Status::ok) {
+    Frames frames;
+    if (frames.begin(width, height, mode) != Status::ok) {
         __builtin_trap();
     }
-    std::vector<unsigned char> picture(decoder.picture_bytes, 0);
+    std::vector<unsigned char> picture(frames.decoder.picture_bytes, 0);
     if ((mode & 1) != 0) {
-        (void)decoder.Decompress(data, size, picture.data());
+        (void)frames.decode(data, size, picture);
         return 0;
     }
-    std::vector<unsigned char> pixels(decoder.picture_bytes);
+    std::vector<unsigned char> pixels(picture.size());
     for (std::size_t i = 0; i < pixels.size(); ++i) {
         pixels[i] = size > 0 ? data[i % size] : 0;
     }
-    CodecInst codec;
-    if (codec.CompressBegin(width, height, bits) != Status::ok) {
-        __builtin_trap();
-    }
-    codec.keep_alpha = bits == 32;
-    std::vector<unsigned char> first(tarvic_frame_bound(width, height, bits));
+    std::vector<unsigned char> first(frames.bound());
     std::vector<unsigned char> second(first.size());
-    ICCOMPRESS block{};
-    block.lpInput = pixels.data();
-    block.lpOutput = first.data();
-    codec.CompressContinue(&block, 0);
-    const std::uint32_t first_size = block.dwSize;
-    if (decoder.Decompress(first.data(), first_size, picture.data()) != Status::ok || picture != pixels) {
+    const std::size_t first_size = frames.code(pixels, first);
+    if (frames.decode(first.data(), first_size, picture) != Status::ok || picture != pixels) {
         __builtin_trap();  // not lossless
     }
-    block.lpOutput = second.data();
-    codec.CompressContinue(&block, 0);
-    if (block.dwSize != first_size || std::memcmp(first.data(), second.data(), first_size) != 0) {
+    if (frames.code(pixels, second) != first_size || std::memcmp(first.data(), second.data(), first_size) != 0) {
         __builtin_trap();  // not deterministic
     }
     return 0;

@@ -33,6 +33,14 @@ Bytes operator+(Bytes a, const Bytes& b)
 
 Bytes coded_frame(CodecInst& codec, const Bytes& pixels, int bits)
 {
+    if (codec.shape.count != 0) {
+        Bytes out(tarvic_planes_bound(codec.width, codec.height, codec.layout, 8));
+        std::size_t size = 0;
+        const PlanePicture picture = packed_picture(codec.shape, const_cast<unsigned char*>(pixels.data()));
+        (void)codec.CompressPlanes(picture, out.data(), size);
+        out.resize(size);
+        return out;
+    }
     Bytes out(tarvic_frame_bound(codec.width, codec.height, bits));
     ICCOMPRESS block{};
     block.lpInput = pixels.data();
@@ -115,18 +123,24 @@ int main(int argc, char** argv)
         writer.flush();
     }
 
-    // Frames: pixels to code (even modes) and coded frames (odd modes).
+    // Frames: pixels to code (even modes) and coded frames (odd modes), of
+    // 24- and 32-bit pixels and of each plane layout (mode bits 2 and 3);
+    // the one-value picture of planes is a type 11 frame.
     int n = 0;
-    for (int bits : {24, 32}) {
+    for (auto [layout, bits] : {std::pair{0, 24}, {0, 32}, {1, 8}, {2, 8}, {3, 8}}) {
         for (auto [w, h] : {std::pair{1, 1}, {5, 3}, {16, 16}}) {
             CodecInst codec;
-            if (codec.CompressBegin(w, h, bits) != Status::ok) {
+            const PlaneShape shape = plane_shape(static_cast<PlaneLayout>(layout), w, h, 8);
+            const Status begun = layout == 0 ? codec.CompressBegin(w, h, bits)
+                                             : codec.BeginPlanes(w, h, static_cast<PlaneLayout>(layout), 8);
+            if (begun != Status::ok) {
                 return 1;
             }
             codec.keep_alpha = bits == 32;
-            Bytes pixels = test::pattern_frame(w, h * (bits / 8), static_cast<unsigned>(n));
-            pixels.resize(std::size_t(w) * h * (bits / 8));
-            const unsigned char mode = bits == 32 ? 2 : 0;
+            const std::size_t bytes = layout == 0 ? std::size_t(w) * h * (bits / 8) : planes_bytes(shape);
+            Bytes pixels = test::pattern_frame(w, h * (layout == 0 ? bits / 8 : 4), static_cast<unsigned>(n));
+            pixels.resize(bytes);
+            const unsigned char mode = static_cast<unsigned char>((bits == 32 ? 2 : 0) | layout << 2);
             Bytes seed = {static_cast<unsigned char>(w - 1), static_cast<unsigned char>(h - 1), mode};
             save(root + "/frame/pixels" + std::to_string(n), seed + pixels);
             seed[2] = static_cast<unsigned char>(mode | 1);

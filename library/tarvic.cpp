@@ -20,7 +20,7 @@ struct tarvic_encoder {
 struct tarvic_decoder {
     TarvicDecoder decoder;
     std::size_t row_bytes = 0;
-    unsigned char* last = nullptr;  // the last good picture, packed bottom-up
+    unsigned char* last = nullptr;  // the last good picture, packed bottom-up, or its planes packed
     ~tarvic_decoder() { std::free(last); }
 };
 
@@ -66,6 +66,45 @@ void from_packed(const unsigned char* packed, unsigned char* top, std::ptrdiff_t
     for (int y = 0; y < height; ++y) {
         std::memcpy(top + std::ptrdiff_t(y) * stride, packed + std::size_t(height - 1 - y) * row_bytes, row_bytes);
     }
+}
+
+// A layout as the codec knows it: packed pixels of a bit count, or planes.
+struct Form {
+    int bits_per_pixel = 0;  // 24 or 32 for the packed layouts, 0 for planes
+    PlaneLayout planes = PlaneLayout{};
+};
+
+bool form_of(tarvic_layout layout, Form& form)
+{
+    switch (layout) {
+    case TARVIC_BGR24:
+        form.bits_per_pixel = 24;
+        return true;
+    case TARVIC_BGRA32:
+        form.bits_per_pixel = 32;
+        return true;
+    case TARVIC_YUV422P8:
+        form.planes = PlaneLayout::yuv422;
+        return true;
+    case TARVIC_YUV444P8:
+        form.planes = PlaneLayout::yuv444;
+        return true;
+    case TARVIC_YUVA444P8:
+        form.planes = PlaneLayout::yuva444;
+        return true;
+    }
+    return false;
+}
+
+// The caller's planes, as many as the shape has.
+PlanePicture caller_planes(const PlaneShape& shape, void* const planes[], const std::ptrdiff_t strides[])
+{
+    PlanePicture picture;
+    for (int p = 0; p < shape.count; ++p) {
+        picture.plane[p] = static_cast<unsigned char*>(planes[p]);
+        picture.stride[p] = strides[p];
+    }
+    return picture;
 }
 
 }  // namespace
@@ -123,7 +162,7 @@ tarvic_status tarvic_encode(tarvic_encoder* encoder, const void* picture, ptrdif
     }
     CodecInst& codec = encoder->codec;
     const std::size_t row_bytes = encoder->row_bytes;
-    if (!usable_stride(stride, row_bytes, codec.height)) {
+    if (codec.shape.count != 0 || !usable_stride(stride, row_bytes, codec.height)) {
         return TARVIC_BAD_ARGUMENT;
     }
     if (capacity < tarvic_frame_bound(codec.width, codec.height, codec.bit_count)) {
@@ -180,7 +219,7 @@ tarvic_status tarvic_decode(tarvic_decoder* decoder, const void* coded, size_t c
     if (decoder == nullptr || picture == nullptr || (coded == nullptr && coded_size != 0)) {
         return TARVIC_BAD_ARGUMENT;
     }
-    if (!usable_stride(stride, decoder->row_bytes, decoder->decoder.height)) {
+    if (decoder->decoder.shape.count != 0 || !usable_stride(stride, decoder->row_bytes, decoder->decoder.height)) {
         return TARVIC_BAD_ARGUMENT;
     }
     // The decoder writes the picture only when the whole frame decodes, and
@@ -200,7 +239,7 @@ tarvic_status tarvic_decode_over(tarvic_decoder* decoder, const void* coded, siz
         return TARVIC_BAD_ARGUMENT;
     }
     TarvicDecoder& frames = decoder->decoder;
-    if (!usable_stride(stride, decoder->row_bytes, frames.height)) {
+    if (frames.shape.count != 0 || !usable_stride(stride, decoder->row_bytes, frames.height)) {
         return TARVIC_BAD_ARGUMENT;
     }
     const unsigned char* bytes = static_cast<const unsigned char*>(coded);
@@ -218,6 +257,116 @@ tarvic_status tarvic_decode_over(tarvic_decoder* decoder, const void* coded, siz
     if (status == Status::ok && coded_size != 0) {
         from_packed(decoder->last, top, stride, decoder->row_bytes, frames.height);
     }
+    return from_status(status);
+}
+
+size_t tarvic_layout_bound(int width, int height, tarvic_layout layout)
+{
+    Form form;
+    if (!form_of(layout, form)) {
+        return 0;
+    }
+    return form.bits_per_pixel != 0 ? tarvic_frame_bound(width, height, form.bits_per_pixel)
+                                    : tarvic_planes_bound(width, height, form.planes, 8);
+}
+
+tarvic_status tarvic_encoder_create_layout(int width, int height, tarvic_layout layout, unsigned flags,
+                                           tarvic_encoder** encoder)
+{
+    if (encoder == nullptr) {
+        return TARVIC_BAD_ARGUMENT;
+    }
+    *encoder = nullptr;
+    Form form;
+    if (!form_of(layout, form)) {
+        return TARVIC_BAD_SIZE;
+    }
+    if (form.bits_per_pixel != 0) {
+        return tarvic_encoder_create(width, height, form.bits_per_pixel, flags, encoder);
+    }
+    tarvic_encoder* made = new (std::nothrow) tarvic_encoder;
+    if (made == nullptr) {
+        return TARVIC_NO_MEMORY;
+    }
+    made->codec.detect_null_frames = (flags & TARVIC_NULL_FRAMES) != 0;
+    const Status begun = made->codec.BeginPlanes(width, height, form.planes, 8);
+    if (begun != Status::ok) {
+        delete made;
+        return from_status(begun);
+    }
+    *encoder = made;
+    return TARVIC_OK;
+}
+
+tarvic_status tarvic_decoder_create_layout(int width, int height, tarvic_layout layout, tarvic_decoder** decoder)
+{
+    if (decoder == nullptr) {
+        return TARVIC_BAD_ARGUMENT;
+    }
+    *decoder = nullptr;
+    Form form;
+    if (!form_of(layout, form)) {
+        return TARVIC_BAD_SIZE;
+    }
+    if (form.bits_per_pixel != 0) {
+        return tarvic_decoder_create(width, height, form.bits_per_pixel, decoder);
+    }
+    tarvic_decoder* made = new (std::nothrow) tarvic_decoder;
+    if (made == nullptr) {
+        return TARVIC_NO_MEMORY;
+    }
+    const Status begun = made->decoder.BeginPlanes(width, height, form.planes, 8);
+    made->last = begun == Status::ok ? static_cast<unsigned char*>(std::malloc(made->decoder.picture_bytes)) : nullptr;
+    if (made->last == nullptr) {
+        delete made;
+        return begun != Status::ok ? from_status(begun) : TARVIC_NO_MEMORY;
+    }
+    fill_black(made->decoder.shape, packed_picture(made->decoder.shape, made->last));
+    *decoder = made;
+    return TARVIC_OK;
+}
+
+tarvic_status tarvic_encode_planes(tarvic_encoder* encoder, const void* const planes[], const ptrdiff_t strides[],
+                                   void* coded, size_t capacity, size_t* coded_size)
+{
+    if (coded_size != nullptr) {
+        *coded_size = 0;
+    }
+    if (encoder == nullptr || planes == nullptr || strides == nullptr) {
+        return TARVIC_BAD_ARGUMENT;
+    }
+    CodecInst& codec = encoder->codec;
+    if (codec.shape.count == 0) {
+        return tarvic_encode(encoder, planes[0], strides[0], coded, capacity, coded_size);
+    }
+    // The codec only reads the planes.
+    const PlanePicture picture = caller_planes(codec.shape, const_cast<void* const*>(planes), strides);
+    if (coded == nullptr || coded_size == nullptr || !usable_picture(codec.shape, picture)) {
+        return TARVIC_BAD_ARGUMENT;
+    }
+    if (capacity < tarvic_planes_bound(codec.width, codec.height, codec.layout, codec.shape.bits)) {
+        return TARVIC_SMALL_BUFFER;
+    }
+    return from_status(codec.CompressPlanes(picture, static_cast<unsigned char*>(coded), *coded_size));
+}
+
+tarvic_status tarvic_decode_planes(tarvic_decoder* decoder, const void* coded, size_t coded_size, void* const planes[],
+                                   const ptrdiff_t strides[])
+{
+    if (decoder == nullptr || planes == nullptr || strides == nullptr) {
+        return TARVIC_BAD_ARGUMENT;
+    }
+    TarvicDecoder& frames = decoder->decoder;
+    if (frames.shape.count == 0) {
+        return tarvic_decode(decoder, coded, coded_size, planes[0], strides[0]);
+    }
+    const PlanePicture picture = caller_planes(frames.shape, planes, strides);
+    if ((coded == nullptr && coded_size != 0) || !usable_picture(frames.shape, picture)) {
+        return TARVIC_BAD_ARGUMENT;
+    }
+    const PlanePicture last = packed_picture(frames.shape, decoder->last);
+    const Status status = frames.DecompressPlanes(static_cast<const unsigned char*>(coded), coded_size, last);
+    copy_planes(frames.shape, last, picture);
     return from_status(status);
 }
 

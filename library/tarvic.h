@@ -7,6 +7,11 @@
  * red; a 32-bit picture has 4 bytes a pixel, blue, green, red, alpha. Every
  * byte of every pixel, alpha included, comes back exactly.
  *
+ * Planes. A Y'CbCr picture is coded as it is, sample for sample, as planes
+ * (tarvic_layout): one plane a component in the order Y, Cb, Cr, then
+ * alpha, each with a pointer to its top row and a stride of its own, as a
+ * packed picture has (negative strides allowed, padding allowed).
+ *
  * Rows. `picture` points at the first byte of the top row and `stride` is
  * the number of bytes from the start of a row to the start of the row below
  * it. A packed top-down picture has stride width * bytes per pixel; a packed
@@ -63,9 +68,9 @@ typedef enum tarvic_status {
     TARVIC_BAD_OFFSETS = 5,   /* channel offsets out of order or out of the frame */
     TARVIC_BAD_TYPE = 6,      /* a frame type unknown, or not of the handle's bits per pixel */
     /* A call the library cannot carry out. */
-    TARVIC_BAD_SIZE = 100,    /* a width, height or bits per pixel that cannot be coded */
+    TARVIC_BAD_SIZE = 100,    /* a width, height, bits per pixel or layout that cannot be coded */
     TARVIC_NO_MEMORY = 101,   /* memory could not be had */
-    TARVIC_BAD_ARGUMENT = 102, /* a null pointer, or a stride smaller than a row */
+    TARVIC_BAD_ARGUMENT = 102, /* a null pointer, a stride smaller than a row, or a call for another layout */
     TARVIC_SMALL_BUFFER = 103 /* an output buffer smaller than tarvic_bound() */
 } tarvic_status;
 
@@ -124,6 +129,54 @@ TARVIC_API tarvic_status tarvic_decode(tarvic_decoder* decoder, const void* code
  * last picture up to date. */
 TARVIC_API tarvic_status tarvic_decode_over(tarvic_decoder* decoder, const void* coded, size_t coded_size,
                                             void* picture, ptrdiff_t stride);
+
+/* The layouts of pictures the library codes; the numbers are fixed. The
+ * packed ones are today's 24- and 32-bit pictures. Those of planes have 8-bit
+ * samples, one byte each; in 4:2:2 the Cb and Cr planes have (width + 1) / 2
+ * samples a row (the last of an odd width has chroma of its own), in 4:4:4
+ * every plane has width samples. Every plane has height rows. */
+typedef enum tarvic_layout {
+    TARVIC_BGR24 = 1,      /* packed, as bits_per_pixel 24 */
+    TARVIC_BGRA32 = 2,     /* packed, as bits_per_pixel 32 */
+    TARVIC_YUV422P8 = 3,   /* planes Y, Cb, Cr; 4:2:2 */
+    TARVIC_YUV444P8 = 4,   /* planes Y, Cb, Cr; 4:4:4 */
+    TARVIC_YUVA444P8 = 5   /* planes Y, Cb, Cr, alpha; 4:4:4 */
+} tarvic_layout;
+
+/* tarvic_bound() for a layout: the most bytes a coded frame of a width x
+ * height picture of it can take; 0 for sizes or a layout the codec cannot
+ * hold. */
+TARVIC_API size_t tarvic_layout_bound(int width, int height, tarvic_layout layout);
+
+/* Creates an encoder or a decoder for pictures of a layout; for the packed
+ * layouts the same as tarvic_encoder_create() and tarvic_decoder_create()
+ * with their bits per pixel. A decoder's picture in planes starts black as a
+ * viewer sees it: Y 16, Cb and Cr 128, alpha 0. */
+TARVIC_API tarvic_status tarvic_encoder_create_layout(int width, int height, tarvic_layout layout, unsigned flags,
+                                                      tarvic_encoder** encoder);
+TARVIC_API tarvic_status tarvic_decoder_create_layout(int width, int height, tarvic_layout layout,
+                                                      tarvic_decoder** decoder);
+
+/* Codes one picture given as planes: planes[p] points at the top row of
+ * plane p and strides[p] is the bytes from a row to the row below (at least
+ * the plane's row, in either direction), for as many planes as the layout
+ * has. A packed layout is one plane, the picture and stride tarvic_encode()
+ * takes. `coded` holds `capacity` bytes, at least tarvic_layout_bound();
+ * *coded_size receives the coded length, 0 for a null frame. The encoder
+ * reads the planes where they are, with no copy. tarvic_encode() refuses an
+ * encoder of planes (TARVIC_BAD_ARGUMENT). */
+TARVIC_API tarvic_status tarvic_encode_planes(tarvic_encoder* encoder, const void* const planes[],
+                                              const ptrdiff_t strides[], void* coded, size_t capacity,
+                                              size_t* coded_size);
+
+/* Decodes one coded frame (coded_size 0 for a null frame, when `coded` may
+ * be null) into planes laid as tarvic_encode_planes() takes them. As with
+ * tarvic_decode(), the planes receive the last picture that decoded on a
+ * null frame and on a damaged one, whose status says what was wrong: the
+ * library keeps that picture. tarvic_decode() and tarvic_decode_over()
+ * refuse a decoder of planes (TARVIC_BAD_ARGUMENT). */
+TARVIC_API tarvic_status tarvic_decode_planes(tarvic_decoder* decoder, const void* coded, size_t coded_size,
+                                              void* const planes[], const ptrdiff_t strides[]);
 
 #ifdef __cplusplus
 }

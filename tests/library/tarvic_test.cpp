@@ -96,6 +96,13 @@ TEST(Tarvic, RefusesCallsItCannotCarryOut)
     }
     EXPECT_EQ(tarvic_encoder_create(4, 4, 24, 0, nullptr), TARVIC_BAD_ARGUMENT);
     EXPECT_EQ(tarvic_decoder_create(4, 4, 24, nullptr), TARVIC_BAD_ARGUMENT);
+    for (const int layout : {0, 6}) {
+        EXPECT_EQ(tarvic_layout_bound(4, 4, tarvic_layout(layout)), 0u);
+        EXPECT_EQ(tarvic_encoder_create_layout(4, 4, tarvic_layout(layout), 0, &encoder), TARVIC_BAD_SIZE);
+        EXPECT_EQ(tarvic_decoder_create_layout(4, 4, tarvic_layout(layout), &decoder), TARVIC_BAD_SIZE);
+    }
+    EXPECT_EQ(tarvic_decoder_create_layout(0, 4, TARVIC_YUV422P8, &decoder), TARVIC_BAD_SIZE);
+    EXPECT_EQ(tarvic_layout_bound(1 << 30, 1 << 30, TARVIC_YUVA444P8), 0u);
 
     Encoder enc;
     Decoder dec;
@@ -132,6 +139,35 @@ TEST(Tarvic, RefusesCallsItCannotCarryOut)
     EXPECT_EQ(tarvic_decode_over(dec.handle, nullptr, 3, picture.data(), 12), TARVIC_BAD_ARGUMENT);
     tarvic_encoder_destroy(nullptr);
     tarvic_decoder_destroy(nullptr);
+
+    // Planes: 4 x 3 in 4:2:2, the chroma planes 2 samples a row; calls for
+    // packed pictures refused.
+    Encoder planar;
+    Decoder planar_decoder;
+    ASSERT_EQ(tarvic_encoder_create_layout(4, 3, TARVIC_YUV422P8, 0, &planar.handle), TARVIC_OK);
+    ASSERT_EQ(tarvic_decoder_create_layout(4, 3, TARVIC_YUV422P8, &planar_decoder.handle), TARVIC_OK);
+    const void* planes[3] = {picture.data(), picture.data() + 12, picture.data() + 18};
+    void* const out[3] = {picture.data(), picture.data() + 12, picture.data() + 18};
+    const std::ptrdiff_t strides[3] = {4, 2, 2};
+    const std::ptrdiff_t short_chroma[3] = {4, 1, 2};
+    const void* missing[3] = {picture.data(), nullptr, picture.data()};
+    Bytes planar_coded(tarvic_layout_bound(4, 3, TARVIC_YUV422P8));
+    const std::size_t capacity = planar_coded.size();
+    EXPECT_EQ(tarvic_encode_planes(planar.handle, planes, short_chroma, planar_coded.data(), capacity, &size),
+              TARVIC_BAD_ARGUMENT);
+    EXPECT_EQ(tarvic_encode_planes(planar.handle, missing, strides, planar_coded.data(), capacity, &size),
+              TARVIC_BAD_ARGUMENT);
+    EXPECT_EQ(tarvic_encode_planes(planar.handle, planes, strides, planar_coded.data(), capacity - 1, &size),
+              TARVIC_SMALL_BUFFER);
+    EXPECT_EQ(tarvic_encode(planar.handle, picture.data(), 12, planar_coded.data(), capacity, &size),
+              TARVIC_BAD_ARGUMENT);
+    ASSERT_EQ(tarvic_encode_planes(planar.handle, planes, strides, planar_coded.data(), capacity, &size), TARVIC_OK);
+    EXPECT_EQ(tarvic_decode_planes(planar_decoder.handle, planar_coded.data(), size, out, short_chroma),
+              TARVIC_BAD_ARGUMENT);
+    EXPECT_EQ(tarvic_decode(planar_decoder.handle, planar_coded.data(), size, picture.data(), 12), TARVIC_BAD_ARGUMENT);
+    EXPECT_EQ(tarvic_decode_over(planar_decoder.handle, planar_coded.data(), size, picture.data(), 12),
+              TARVIC_BAD_ARGUMENT);
+    EXPECT_EQ(tarvic_decode_planes(planar_decoder.handle, planar_coded.data(), size, out, strides), TARVIC_OK);
     EXPECT_STREQ(tarvic_status_text(TARVIC_SMALL_BUFFER), "the output buffer is smaller than a coded frame can be");
     EXPECT_STREQ(tarvic_version(), REELPACK_VERSION);
 }

@@ -21,9 +21,10 @@ inline unsigned compact_channel(const std::vector<unsigned char>& in, unsigned c
     std::vector<unsigned char> scratch(in.size());  // no more room than the channel
     const unsigned char* from = in.data();
     unsigned char* run = scratch.data();
-    unsigned length = 0;
-    c.compact_side_by_side(1, &from, static_cast<unsigned>(in.size()), &out, &run, &length);
-    return length;
+    const unsigned length = static_cast<unsigned>(in.size());
+    unsigned reported = 0;
+    c.compact_side_by_side(1, &from, &length, &out, &run, &reported);
+    return reported;
 }
 
 // Restores out.size() bytes from `stream`.
@@ -38,7 +39,8 @@ inline Status uncompact_channel(const std::vector<unsigned char>& stream, std::v
     const std::size_t size = stream.size();
     unsigned char* to = out.data();
     unsigned char* run = scratch.data();
-    return c.uncompact_side_by_side(1, &from, &size, &to, static_cast<unsigned>(out.size()), &run);
+    const unsigned length = static_cast<unsigned>(out.size());
+    return c.uncompact_side_by_side(1, &from, &size, &to, &length, &run);
 }
 
 }  // namespace test
