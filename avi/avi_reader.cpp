@@ -118,6 +118,10 @@ struct Reader {
                 layout.height = height == INT32_MIN ? 0 : (height < 0 ? -height : height);
                 layout.bit_count = data[body + 14] | (data[body + 15] << 8);
                 std::memcpy(layout.compression, data + body + 16, 4);
+                layout.has_record = chunk_size >= 40 + sizeof layout.record && is_tag(data + body + 40, "TRVL");
+                if (layout.has_record) {
+                    std::memcpy(layout.record, data + body + 40, sizeof layout.record);
+                }
             } else if (is_tag(id, "idx1") && depth == 0 && first_riff) {
                 read_index(body, chunk_size);
             }

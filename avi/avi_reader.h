@@ -30,6 +30,10 @@ struct AviLayout {
     int bit_count = 0;
     unsigned char compression[4] = {};  // 0 0 0 0 for plain RGB
     unsigned char handler[4] = {};
+    // The record of a Tarvic stream of planes: the 16 bytes after the
+    // bitmap header that begin "TRVL", where the stream's format has them.
+    bool has_record = false;
+    unsigned char record[16] = {};
     std::uint32_t rate = 0;
     std::uint32_t scale = 0;
     std::uint32_t total_frames = 0;     // the main header's count

@@ -92,7 +92,7 @@ bool AviWriter::keep(const Failure& cause)
 bool AviWriter::fail(Fault fault)
 {
     const std::int64_t number = fault == Fault::avi_frame_too_large ? std::int64_t(avi_max_frame_size)
-                                : fault == Fault::avi_too_many_riffs ? std::int64_t(avi_max_riffs)
+                                : fault == Fault::avi_too_many_riffs ? std::int64_t(max_riffs)
                                                                      : 0;
     return keep(make_failure(fault, output.name, number));
 }
@@ -118,6 +118,8 @@ int AviWriter::init(const char* filename, int width, int height, int rate, int s
     sound_riff_samples = 0;
     sound_samples = 0;
     max_sound_chunk = 0;
+    super_index_at = avi_offset::super_index;
+    max_riffs = avi_max_riffs;
 
     zero::deRLE(compact_empty, compact_empty_size, header, avi_header_size, 1);
     int credit_at = avi_offset::credit_text;
@@ -146,6 +148,9 @@ int AviWriter::init(const char* filename, int width, int height, int rate, int s
     if (compressed) {
         std::memcpy(header + avi_offset::stream_handler, "trvc", 4);
         std::memcpy(header + avi_offset::bitmap_compression, "TRVC", 4);
+        if (video.planes.layout != 0) {
+            add_planes_record(video.planes);
+        }
     } else if (video.plain_code != 0) {
         put_le32(header + avi_offset::stream_handler, video.plain_code);
         put_le32(header + avi_offset::bitmap_compression, video.plain_code);
@@ -165,6 +170,32 @@ int AviWriter::init(const char* filename, int width, int height, int rate, int s
     // A failed write shows in `failure`, which the next frame and flush() report.
     write(header, static_cast<std::size_t>(header_size));
     return 1;
+}
+
+void avi_planes_record(const AviPlanesRecord& record, unsigned char* out)
+{
+    std::memcpy(out, "TRVL", 4);
+    put_le32(out + 4, record.plain_code);
+    put_le32(out + 8, record.data_format);
+    out[12] = static_cast<unsigned char>(record.layout);
+    out[13] = static_cast<unsigned char>(record.bits);
+    out[14] = 0;
+    out[15] = 0;
+}
+
+// The record goes inside "strf", after the bitmap header, whose size
+// counts it (as players expect of format data); the "JUNK" chunk after it
+// gives up its room.
+void AviWriter::add_planes_record(const AviPlanesRecord& record)
+{
+    constexpr std::uint32_t format_with_record = 40 + avi_record_size;
+    put_le32(header + avi_offset::format_size, format_with_record);
+    put_le32(header + avi_offset::bitmap_size, format_with_record);
+    avi_planes_record(record, header + avi_offset::format_data);
+    super_index_at = avi_offset::super_index + avi_record_size;
+    max_riffs = avi_max_riffs - 1;
+    std::memcpy(header + super_index_at, "JUNK", 4);
+    put_le32(header + super_index_at + 4, avi_size::standard_index_header + 16 * max_riffs - 8);
 }
 
 // Makes room for a frame chunk of `size` bytes: continues the file in a

@@ -17,6 +17,12 @@
 // "ix00", and the last RIFF carries the tail. A file that stays below 2 GiB
 // has none of this.
 //
+// A Tarvic stream of planes carries a record of 16 bytes after its bitmap
+// header, inside "strf" (see AviPlanesRecord); the "JUNK" chunk after it,
+// and so the super index, starts 16 bytes later and is 16 bytes shorter,
+// so that everything after it keeps its place, and such a file holds one
+// RIFF fewer.
+//
 // A file with sound has a second "strl" list after the video's, at 0x10F4:
 // its "strh" and "strf" (the wave format in a 40-byte slot, a "JUNK" chunk
 // after a shorter one) and a 4,120-byte "JUNK" chunk at 0x1170 that becomes
@@ -48,6 +54,9 @@ constexpr int stream_length = 0x008C;
 constexpr int stream_suggested_buffer = 0x0090;
 constexpr int frame_rect = 0x009C;
 constexpr int super_index = 0x00D4;  // "JUNK" until the file needs the "indx" there
+constexpr int format_size = 0x00A8;  // of the "strf" chunk
+constexpr int bitmap_size = 0x00AC;  // the bitmap header's own size field
+constexpr int format_data = 0x00D4;  // a record after the bitmap header, where there is one
 constexpr int bitmap_width = 0x00B0;
 constexpr int bitmap_height = 0x00B4;
 constexpr int bitmap_bit_count = 0x00BA;
@@ -97,11 +106,27 @@ struct AviSound {
 // than 16 bits call for it. Returns its length.
 int avi_sound_format(const AviSound& sound, unsigned char* out);
 
+// The record that tells a Tarvic stream of planes from one of RGB pictures:
+// "TRVL", the compression code of the stream's uncompressed form, the
+// movie's data format, the plane layout's number and the bits of a sample,
+// then two zero bytes.
+struct AviPlanesRecord {
+    std::uint32_t plain_code = 0;   // as a little-endian field holds it
+    std::uint32_t data_format = 0;  // the same
+    int layout = 0;                 // 0: no record, an RGB stream
+    int bits = 8;
+};
+constexpr int avi_record_size = 16;
+
+// Writes `record` as a stream's format data holds it.
+void avi_planes_record(const AviPlanesRecord& record, unsigned char* out);
+
 // What the video stream's bitmap header says of its frames.
 struct AviVideo {
     int bit_count = 24;            // of an uncompressed frame's pixels
     std::uint32_t plain_code = 0;  // the compression code, and handler, of -u frames; 0: a plain bitmap ("DIB ")
     std::uint32_t image_size = 0;  // an uncompressed frame's bytes; 0: width x height x bit_count / 8
+    AviPlanesRecord planes{};      // of a Tarvic stream of planes
 };
 
 // The index flag of a chunk that stands alone: every sound chunk, and every
@@ -175,6 +200,10 @@ public:
     int chunk_flags = 0;
     bool chunk_sound = false;
     std::FILE* report = stdout;             // where init() says that the file cannot be opened
+    // Where the video's super index lies and the RIFFs it can point to:
+    // one fewer where a record of planes comes before it.
+    int super_index_at = avi_offset::super_index;
+    int max_riffs = avi_max_riffs;
 
     AviWriter() = default;
     ~AviWriter();
@@ -227,6 +256,7 @@ private:
     bool write_at(const void* data, std::size_t size, std::uint64_t at);
     bool keep(const Failure& cause);
     bool fail(Fault fault);
+    void add_planes_record(const AviPlanesRecord& record);
     bool write_idx1();
     bool write_tail();
     void fill_counts();

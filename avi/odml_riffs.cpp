@@ -139,7 +139,7 @@ bool AviWriter::write_standard_index(bool of_sound)
 {
     const std::uint32_t chunks = static_cast<std::uint32_t>(of_sound ? sound_riff_chunks : riff_frames);
     const std::uint64_t chunk_bytes = standard_index_bytes(chunks);
-    const int super_index = of_sound ? avi_offset::sound_super_index : avi_offset::super_index;
+    const int super_index = of_sound ? avi_offset::sound_super_index : super_index_at;
     unsigned char* super_entry = header + super_index + standard_index_header + 16 * (riff_count - 1);
     put_le64(super_entry, position);
     put_le32(super_entry + 8, static_cast<std::uint32_t>(chunk_bytes));
@@ -201,7 +201,7 @@ bool AviWriter::close_extension()
 
 bool AviWriter::begin_extension()
 {
-    if (riff_count == avi_max_riffs) {
+    if (riff_count == max_riffs) {
         return fail(Fault::avi_too_many_riffs);
     }
     riff_start = position;
@@ -231,7 +231,7 @@ bool AviWriter::close_last_riff()
     // plain AVI files expect; the stream and "dmlh" count them all.
     put_le32(header + avi_offset::total_frames, static_cast<std::uint32_t>(first_riff_frames));
     for (int s = 0; s < (has_sound ? 2 : 1); ++s) {
-        unsigned char* indx = header + (s == 0 ? avi_offset::super_index : avi_offset::sound_super_index);
+        unsigned char* indx = header + (s == 0 ? super_index_at : avi_offset::sound_super_index);
         std::memcpy(indx, "indx", 4);
         put_le16(indx + 8, 4);  // longs per entry
         indx[10] = 0;           // sub-type

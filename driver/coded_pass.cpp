@@ -9,6 +9,7 @@
 #include "cli/progress.h"
 #include "common/blocks.h"
 #include "quicktime/pixel_layouts.h"
+#include "quicktime/ycbcr_rows.h"
 
 // The codec's flags go into the AVI index as they are.
 static_assert(key_frame_flag == AVIIF_KEYFRAME, "a coded key frame is an AVI key frame");
@@ -34,6 +35,30 @@ void code_frame(MovieFrames& movie, const PixelLayout& layout, bool as_stored, s
         coder.codec.CompressContinue(&coded.block, 0);
     });
     movie.drop(coded.offset);
+}
+
+// The same for a Y'CbCr movie's frame, converted to planes. At an odd width
+// of 4:2:2 the Y' stored past the picture is not kept: the coded frame
+// holds what a player shows, and unpacks with the last Y' repeated there.
+void code_planes(MovieFrames& movie, const PixelLayout& layout, Coder& coder, CodedFrame& coded)
+{
+    coded.complete = movie.use_frame(coded.offset, coder.frame, [&](const unsigned char* pixels) {
+        (void)movie_to_planes(layout, pixels, coder.picture);
+    });
+    movie.drop(coded.offset);
+    std::size_t size = 0;
+    // Begun for these planes, the codec takes every picture of them.
+    (void)coder.codec.CompressPlanes(coder.picture, coded.bytes, size);
+    coded.block.dwSize = static_cast<std::uint32_t>(size);
+    coded.block.dwFlags = size == 0 ? 0 : key_frame_flag;
+}
+
+// The most bytes a coded frame of the movie's pictures takes.
+std::size_t coded_bound(const MovieInfo& info)
+{
+    const YcbcrPlanes* planes = info.layout.format->planes;
+    return planes != nullptr ? tarvic_planes_bound(info.width, info.height, planes->layout, 8)
+                             : tarvic_frame_bound(info.width, info.height, info.layout.bit_count);
 }
 
 // Writes a coded frame for the periods it lasts: frames that last several
@@ -73,7 +98,7 @@ CodedFrame::~CodedFrame() { std::free(bytes); }
 
 bool CodedPass::fits(const Conversion& run)
 {
-    const std::size_t bound = tarvic_frame_bound(run.info.width, run.info.height, run.info.layout.bit_count);
+    const std::size_t bound = coded_bound(run.info);
     if (bound == 0 || bound > avi_max_frame_size) {
         std::printf("Unable to prepare the compressor for %dx%d frames: %s\n", run.info.width, run.info.height,
                     "a coded frame could take more bytes than an AVI chunk can hold");
@@ -95,29 +120,14 @@ bool CodedPass::begin(const Conversion& run)
         not_enough_memory(run);
         return false;
     }
-    const int width = run.info.width;
-    const int height = run.info.height;
-    const int bit_count = run.info.layout.bit_count;
     bool acquired = true;
     for (int w = 0; w < workers; ++w) {
-        CodecInst& codec = coders[w].codec;
-        // The codec reads a packed "raw " movie's frames as they come, so
-        // that they are not converted first; 32-bit frames keep their alpha.
-        codec.input_order = run.info.layout.codec_order();
-        codec.keep_alpha = bit_count == 32 ? 1 : 0;
-        const Status begun = codec.CompressBegin(width, height, bit_count);
-        if (begun != Status::ok) {
-            std::printf("Unable to prepare the compressor for %dx%d frames: %s\n", width, height, status_text(begun));
+        if (!begin_coder(run, coders[w])) {
             return false;
         }
-        coders[w].frame = acquire_block(run.stored_size);
-        acquired = acquired && coders[w].frame != nullptr;
-        if (!run.as_stored) {
-            coders[w].converted = acquire_block(run.frame_size);
-            acquired = acquired && coders[w].converted != nullptr;
-        }
+        acquired = acquired && coders[w].frame != nullptr && (run.as_stored || coders[w].converted != nullptr);
     }
-    const std::size_t bound = tarvic_frame_bound(width, height, bit_count);
+    const std::size_t bound = coded_bound(run.info);
     for (std::size_t slot = 0; slot < slots; ++slot) {
         coded[slot].bytes = static_cast<unsigned char*>(std::malloc(bound + avi_frame_room));
         acquired = acquired && coded[slot].bytes != nullptr;
@@ -126,6 +136,37 @@ bool CodedPass::begin(const Conversion& run)
         not_enough_memory(run);
     }
     return acquired;
+}
+
+// Begins a worker's codec and acquires its buffers; false after saying why
+// the codec refused, true with a buffer missing where memory ran out.
+bool CodedPass::begin_coder(const Conversion& run, Coder& coder) const
+{
+    const int width = run.info.width;
+    const int height = run.info.height;
+    const int bit_count = run.info.layout.bit_count;
+    const YcbcrPlanes* planes = run.info.layout.format->planes;
+    CodecInst& codec = coder.codec;
+    // The codec reads a packed "raw " movie's frames as they come, so
+    // that they are not converted first; 32-bit frames keep their alpha.
+    codec.input_order = run.info.layout.codec_order();
+    codec.keep_alpha = bit_count == 32 ? 1 : 0;
+    const Status begun = planes != nullptr ? codec.BeginPlanes(width, height, planes->layout, 8)
+                                           : codec.CompressBegin(width, height, bit_count);
+    if (begun != Status::ok) {
+        std::printf("Unable to prepare the compressor for %dx%d frames: %s\n", width, height, status_text(begun));
+        return false;
+    }
+    coder.frame = acquire_block(run.stored_size);
+    if (planes != nullptr) {
+        coder.converted = acquire_block(planes_bytes(codec.shape));
+        if (coder.converted != nullptr) {
+            coder.picture = packed_picture(codec.shape, coder.converted);
+        }
+    } else if (!run.as_stored) {
+        coder.converted = acquire_block(run.frame_size);
+    }
+    return true;
 }
 
 bool CodedPass::run(Conversion& run)
@@ -140,7 +181,11 @@ bool CodedPass::run(Conversion& run)
             coded[i % slots].duration = cursor.duration();
         },
         [&](std::size_t w, std::size_t i) {
-            code_frame(run.movie, run.info.layout, run.as_stored, run.frame_size, coders[w], coded[i % slots]);
+            if (run.info.layout.format->planes != nullptr) {
+                code_planes(run.movie, run.info.layout, coders[w], coded[i % slots]);
+            } else {
+                code_frame(run.movie, run.info.layout, run.as_stored, run.frame_size, coders[w], coded[i % slots]);
+            }
         },
         [&](std::size_t i) {
             const CodedFrame& frame = coded[i % slots];

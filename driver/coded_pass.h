@@ -10,11 +10,13 @@
 #include "driver/conversion.h"
 
 // One worker's codec, the buffer for the frames it must read, and the one
-// for frames converted before they are coded.
+// for frames converted before they are coded: packed pixels, or the planes
+// of `picture` for a Y'CbCr movie.
 struct Coder {
     CodecInst codec;
     unsigned char* frame = nullptr;
     unsigned char* converted = nullptr;
+    PlanePicture picture;
     ~Coder();
 };
 
@@ -22,7 +24,7 @@ struct Coder {
 struct CodedFrame {
     std::uint64_t offset = 0;
     std::uint32_t duration = 0;      // in the track's time units
-    unsigned char* bytes = nullptr;  // tarvic_frame_bound() bytes and the writer's room
+    unsigned char* bytes = nullptr;  // the frame's bound (RGB or planes) and the writer's room
     ICCOMPRESS block{};
     bool complete = false;
     ~CodedFrame();
@@ -40,6 +42,8 @@ public:
     bool run(Conversion& run);
 
 private:
+    bool begin_coder(const Conversion& run, Coder& coder) const;
+
     int workers = 1;
     std::size_t slots = 1;
     std::unique_ptr<Coder[]> coders;

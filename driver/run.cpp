@@ -16,6 +16,7 @@
 #include "driver/coded_pass.h"
 #include "driver/conversion.h"
 #include "driver/plain_pass.h"
+#include "quicktime/ycbcr_rows.h"
 
 namespace {
 
@@ -28,8 +29,8 @@ const char help_text[] =
     "Converts an uncompressed QuickTime movie into an AVI file, every frame\n"
     "compressed with the lossless Tarvic codec or, with -u, stored as a plain\n"
     "frame. It reads RGB of data format \"raw \", \"WRLE\", \"24BG\", \"BGRA\", \"RGBA\",\n"
-    "\"ABGR\" or \"B565\", and, with -u, Y'CbCr of \"2vuy\", \"yuvs\", \"yuv2\", \"v308\"\n"
-    "or \"v408\", sample for sample. A sound track of linear PCM goes in as it is.\n"
+    "\"ABGR\" or \"B565\", and Y'CbCr of \"2vuy\", \"yuvs\", \"yuv2\", \"v308\" or \"v408\",\n"
+    "sample for sample. A sound track of linear PCM goes in as it is.\n"
     "What it finds and writes goes to standard output; a progress line goes to\n"
     "standard error when that is a terminal. A compressed movie is refused, with\n"
     "the ffmpeg command that makes an uncompressed one of it.\n"
@@ -140,20 +141,6 @@ bool open_frames(Conversion& run)
     return true;
 }
 
-// Whether the codec takes the movie's layout: not yet the Y'CbCr ones,
-// which are refused as a layout the reader does not know.
-bool codec_takes(const Conversion& run)
-{
-    if (run.compressed && run.info.layout.format->planes != nullptr) {
-        Failure refused = make_failure(Fault::movie_data_format, run.input_path);
-        refused.numbers[0] = get_be32(reinterpret_cast<const unsigned char*>(run.info.data_format));
-        refused.numbers[1] = static_cast<std::int64_t>(UnreadVideo::uncompressed);
-        std::puts(failure_text(refused).c_str());
-        return false;
-    }
-    return true;
-}
-
 // Prepares the sound that goes in between the frames, where there is one.
 bool begin_sound(Conversion& run)
 {
@@ -170,7 +157,13 @@ bool open_output(Conversion& run)
 {
     const AviSound sound = avi_sound(run.info.sound);
     const PixelLayout& layout = run.info.layout;
-    const AviVideo video{layout.bit_count, layout.format->plain_code, static_cast<std::uint32_t>(run.frame_size)};
+    AviVideo video{layout.bit_count, layout.format->plain_code, static_cast<std::uint32_t>(run.frame_size)};
+    if (run.compressed && layout.format->planes != nullptr) {
+        // A Tarvic stream of planes says which uncompressed form it
+        // unpacks to and the movie's own packing.
+        const unsigned char* data_format = reinterpret_cast<const unsigned char*>(run.info.data_format);
+        video.planes = {layout.format->plain_code, get_le32(data_format), int(layout.format->planes->layout), 8};
+    }
     remove_output_on_signals();
     if (!run.writer.init(run.output_path, run.info.width, run.info.height, run.info.time_scale,
                          static_cast<int>(run.info.frame_period), run.compressed ? 1 : 0, video,
@@ -226,7 +219,7 @@ int reelpack_run(int argc, char** argv)
     if (ended >= 0) {
         return ended;
     }
-    if (!index_input(run) || !codec_takes(run) || !open_frames(run)) {
+    if (!index_input(run) || !open_frames(run)) {
         return exit_failure;
     }
     CodedPass coded;

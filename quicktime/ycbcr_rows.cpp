@@ -48,7 +48,9 @@ template <int Y0, int Cb, int Y1, int Cr, unsigned char Flip>
 void planes_to_pairs(const PixelLayout& layout, const PlanePicture& picture, unsigned char* rows)
 {
     const int pairs = layout.width / 2;
-    const std::size_t row_bytes = packed_row(*layout.format, layout.width);
+    // Whole pairs; only the picture's sizes are read, so that a layout of
+    // width and height alone will do.
+    const std::size_t row_bytes = (std::size_t(layout.width) + 1) / 2 * 4;
     for (int r = 0; r < layout.height; ++r) {
         unsigned char* __restrict to = rows + row_bytes * std::size_t(r);
         const unsigned char* __restrict y = plane_row(picture, 0, r);

@@ -16,7 +16,7 @@ using RowsToPlanes = bool (*)(const PixelLayout& layout, const unsigned char* st
 
 // Converts planes back into packed rows of the movie's own packing, top row
 // first, at `rows`; at an odd width of 4:2:2 the last pixel's Y' is repeated
-// after it.
+// after it. Only the layout's width and height are read.
 using PlanesToRows = void (*)(const PixelLayout& layout, const PlanePicture& picture, unsigned char* rows);
 
 // A Y'CbCr layout's planes, and the conversions to them and back.

@@ -34,6 +34,57 @@ FramePass::~FramePass()
     for (unsigned char* block : buffers) {
         std::free(block);
     }
+    for (unsigned char* block : plane_buffers) {
+        std::free(block);
+    }
+}
+
+// Decoders of planes and the planes of each worker; the pictures black as
+// the form written holds it (raw "yuv2" frames with their chroma signed).
+bool FramePass::begin_planes(const AviLayout& layout, const VideoStream& stream, bool raw)
+{
+    const PlaneStream& planes = *stream.planes;
+    shape = plane_shape(planes.layout, layout.width, layout.height, 8);
+    to_rows = (raw ? planes.raw_rows : planes.avi_rows)->to_rows;
+    sizes.width = layout.width;
+    sizes.height = layout.height;
+    for (int w = 0; w < workers; ++w) {
+        tarvic_decoder* decoder = nullptr;
+        const tarvic_status made = tarvic_decoder_create_layout(layout.width, layout.height, planes.library_layout,
+                                                                &decoder);
+        if (made != TARVIC_OK) {
+            std::fprintf(stderr, "reelunpack: cannot decode %dx%d frames: %s\n", layout.width, layout.height,
+                         tarvic_status_text(made));
+            return false;
+        }
+        decoders.push_back(decoder);
+        plane_buffers.push_back(acquire_block(planes_bytes(shape)));
+        if (plane_buffers.back() == nullptr) {
+            std::fprintf(stderr, "reelunpack: not enough memory for %dx%d frames\n", layout.width, layout.height);
+            return false;
+        }
+    }
+    const PlanePicture black = packed_picture(shape, plane_buffers.front());
+    fill_black(shape, black);
+    for (unsigned char* picture : pictures) {
+        to_rows(sizes, black, picture);
+    }
+    return true;
+}
+
+// Decodes a frame of planes and packs them into the frame's picture; a null
+// frame leaves it as it is.
+void FramePass::unpack_planes(std::size_t worker, const unsigned char* bytes, std::size_t size, UnpackedFrame& out)
+{
+    const PlanePicture picture = packed_picture(shape, plane_buffers[worker]);
+    void* planes[4] = {};
+    for (int p = 0; p < shape.count; ++p) {
+        planes[p] = picture.plane[p];
+    }
+    out.status = tarvic_decode_planes(decoders[worker], bytes, size, planes, picture.stride);
+    if (out.status == TARVIC_OK && !out.repeat) {
+        to_rows(sizes, picture, out.picture);
+    }
 }
 
 bool FramePass::begin(const AviLayout& layout, const VideoStream& stream, int threads, bool raw)
@@ -52,7 +103,7 @@ bool FramePass::begin(const AviLayout& layout, const VideoStream& stream, int th
     if (frames == nullptr) {
         return out_of_memory();
     }
-    for (int w = 0; stream.tarvic && w < workers; ++w) {
+    for (int w = 0; stream.tarvic && stream.planes == nullptr && w < workers; ++w) {
         tarvic_decoder* decoder = nullptr;
         const tarvic_status made = tarvic_decoder_create(layout.width, layout.height, layout.bit_count, &decoder);
         if (made != TARVIC_OK) {
@@ -75,6 +126,9 @@ bool FramePass::begin(const AviLayout& layout, const VideoStream& stream, int th
         frames[slot].picture = pictures[slot];
     }
     shown = pictures.back();
+    if (stream.planes != nullptr && !begin_planes(layout, stream, raw)) {
+        return false;
+    }
     // Each worker's buffer holds the largest frame of the file, up to a
     // decoded frame's size; larger ones are decoded in the mapping.
     for (const AviFrameRef& frame : layout.frames) {
@@ -110,7 +164,9 @@ void FramePass::unpack(const InputFile& input, const AviLayout& layout, const Vi
         bytes = buffers[worker];
     }
     unsigned char* top = top_row(out.picture, stride, layout.height);
-    if (stream.tarvic) {
+    if (stream.planes != nullptr) {
+        unpack_planes(worker, bytes, frame.size, out);
+    } else if (stream.tarvic) {
         out.status = tarvic_decode_over(decoders[worker], bytes, frame.size, top, stride);
     } else if (!unpack_plain(layout, stream, bytes, frame.size, top, stride)) {
         out.status = TARVIC_TRUNCATED;

@@ -62,6 +62,8 @@ public:
     bool run(InputFile& input, const AviLayout& layout, const VideoStream& stream, FrameSink& sink);
 
 private:
+    bool begin_planes(const AviLayout& layout, const VideoStream& stream, bool raw);
+    void unpack_planes(std::size_t worker, const unsigned char* bytes, std::size_t size, UnpackedFrame& out);
     void unpack(const InputFile& input, const AviLayout& layout, const VideoStream& stream, std::size_t worker,
                 std::size_t i);
     bool write(FrameSink& sink, const AviLayout& layout, const VideoStream& stream, std::size_t i);
@@ -71,4 +73,10 @@ private:
     std::vector<unsigned char*> buffers;    // one for each worker
     std::unique_ptr<UnpackedFrame[]> frames;
     unsigned char* shown = nullptr;         // the picture last written: the last good frame
+    // A stream of planes: each worker's planes, decoded before they are
+    // packed into the frame's rows of the form written.
+    PlaneShape shape;
+    std::vector<unsigned char*> plane_buffers;
+    PlanesToRows to_rows = nullptr;
+    PixelLayout sizes;                      // the picture's width and height, for to_rows
 };

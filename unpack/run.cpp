@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "avi/avi_reader.h"
 #include "avi/avi_writer.h"
@@ -70,6 +71,26 @@ struct Input {
     VideoStream stream;
 };
 
+// Four bytes of a code as text, those that are not printable as '?'.
+std::string code_text(const unsigned char* code)
+{
+    std::string text(reinterpret_cast<const char*>(code), 4);
+    for (char& c : text) {
+        c = c >= ' ' && c <= '~' ? c : '?';
+    }
+    return text;
+}
+
+void refuse_record(const char* path, const AviLayout& layout)
+{
+    const unsigned char* record = layout.record;
+    std::fprintf(stderr,
+                 "reelunpack: %s: the record of its Tarvic stream of planes (form \"%s\", data format \"%s\", "
+                 "layout %u, %u bits a sample, %d bits a pixel) is not one reelunpack knows\n",
+                 path, code_text(record + 4).c_str(), code_text(record + 8).c_str(), unsigned(record[12]),
+                 unsigned(record[13]), layout.bit_count);
+}
+
 bool read_input(const char* path, Input& input)
 {
     if (!input.file.open(path) || !input.file.map()) {
@@ -89,7 +110,12 @@ bool read_input(const char* path, Input& input)
         return false;
     }
     if (!describe_stream(input.layout, input.stream)) {
-        std::fprintf(stderr, "reelunpack: %s holds no 24-bit or 32-bit Tarvic or uncompressed video stream\n", path);
+        if (input.stream.bad_record) {
+            refuse_record(path, input.layout);
+        } else {
+            std::fprintf(stderr, "reelunpack: %s holds no 24-bit or 32-bit Tarvic or uncompressed video stream\n",
+                         path);
+        }
         return false;
     }
     return true;

@@ -22,6 +22,34 @@ constexpr PlainForm plain_forms[] = {
      "-pix_fmt yuva444p -c:v v408"},
 };
 
+// "yuv2" has its chroma signed, which ffmpeg flips when told the tag.
+constexpr PlaneStream plane_streams[] = {
+    {"2vuy", "UYVY", PlaneLayout::yuv422, TARVIC_YUV422P8, &planes_2vuy, &planes_2vuy, "Y'CbCr 4:2:2 planes",
+     "-pix_fmt uyvy422"},
+    {"yuvs", "YUY2", PlaneLayout::yuv422, TARVIC_YUV422P8, &planes_yuvs, &planes_yuvs, "Y'CbCr 4:2:2 planes",
+     "-pix_fmt yuyv422"},
+    {"yuv2", "YUY2", PlaneLayout::yuv422, TARVIC_YUV422P8, &planes_yuvs, &planes_yuv2, "Y'CbCr 4:2:2 planes",
+     "-pix_fmt yuyv422 -tag:v yuv2"},
+    {"v308", "v308", PlaneLayout::yuv444, TARVIC_YUV444P8, &planes_v308, &planes_v308, "Y'CbCr 4:4:4 planes",
+     "-pix_fmt yuv444p -c:v v308"},
+    {"v408", "v408", PlaneLayout::yuva444, TARVIC_YUVA444P8, &planes_v408, &planes_v408,
+     "Y'CbCr 4:4:4 planes with alpha", "-pix_fmt yuva444p -c:v v408"},
+};
+
+// The plane stream a record names, where its numbers agree with it: the
+// form, the layout, 8-bit samples, the bytes left zero.
+const PlaneStream* find_planes(const unsigned char* record)
+{
+    for (const PlaneStream& planes : plane_streams) {
+        if (is_code(record + 8, planes.data_format)) {
+            const bool agrees = is_code(record + 4, planes.form) && record[12] == unsigned(planes.layout) &&
+                                record[13] == 8 && record[14] == 0 && record[15] == 0;
+            return agrees ? &planes : nullptr;
+        }
+    }
+    return nullptr;
+}
+
 const PlainForm* find_form(const unsigned char* code, int bit_count)
 {
     for (const PlainForm& form : plain_forms) {
@@ -37,8 +65,19 @@ const PlainForm* find_form(const unsigned char* code, int bit_count)
 bool describe_stream(const AviLayout& layout, VideoStream& stream)
 {
     stream.tarvic = is_code(layout.compression, "TRVC");
-    stream.form = find_form(stream.tarvic ? reinterpret_cast<const unsigned char*>("\0\0\0\0") : layout.compression,
-                            layout.bit_count);
+    const unsigned char* code = layout.compression;
+    if (stream.tarvic && layout.has_record) {
+        stream.planes = find_planes(layout.record);
+        stream.bad_record = stream.planes == nullptr;
+        if (stream.bad_record) {
+            return false;
+        }
+        code = reinterpret_cast<const unsigned char*>(stream.planes->form);
+    } else if (stream.tarvic) {
+        code = reinterpret_cast<const unsigned char*>("\0\0\0\0");
+    }
+    stream.form = find_form(code, layout.bit_count);
+    stream.bad_record = stream.planes != nullptr && stream.form == nullptr;
     if (stream.form == nullptr || layout.width <= 0 || layout.height <= 0) {
         return false;
     }
@@ -47,6 +86,10 @@ bool describe_stream(const AviLayout& layout, VideoStream& stream)
     stream.row_bytes = (std::size_t(layout.width) + group - 1) / group * group * std::size_t(layout.bit_count / 8);
     stream.frame_bytes = stream.row_bytes * std::size_t(layout.height);
     // Frames the writer can write again; RGB ones within the codec's sizes.
+    if (stream.planes != nullptr) {
+        return stream.frame_bytes <= avi_max_frame_size &&
+               tarvic_layout_bound(layout.width, layout.height, stream.planes->library_layout) != 0;
+    }
     return stream.top_down ? stream.frame_bytes <= avi_max_frame_size
                            : tarvic_bound(layout.width, layout.height, layout.bit_count) != 0;
 }
@@ -120,10 +163,16 @@ void print_info(const char* path, const AviLayout& layout, const VideoStream& st
     }
     std::printf("\nframes: %zu\n", layout.frames.size());
     const bool alpha = layout.bit_count == 32;
-    std::printf("codec: %s\n", stream.tarvic ? (alpha ? "Tarvic (TRVC), 32-bit with alpha" : "Tarvic (TRVC)")
-                                              : stream.form->name);
-    std::printf("ffmpeg input options: -f rawvideo %s -video_size %dx%d -framerate %u/%u -i -\n", stream.form->pixels,
-                layout.width, layout.height, layout.rate, layout.scale == 0 ? 1u : layout.scale);
+    if (stream.planes != nullptr) {
+        std::printf("codec: Tarvic (TRVC), %s of \"%s\"\n", stream.planes->name, stream.planes->data_format);
+    } else {
+        std::printf("codec: %s\n", stream.tarvic ? (alpha ? "Tarvic (TRVC), 32-bit with alpha" : "Tarvic (TRVC)")
+                                                  : stream.form->name);
+    }
+    // Raw frames of planes come in the movie's own packing.
+    std::printf("ffmpeg input options: -f rawvideo %s -video_size %dx%d -framerate %u/%u -i -\n",
+                stream.planes != nullptr ? stream.planes->pixels : stream.form->pixels, layout.width, layout.height,
+                layout.rate, layout.scale == 0 ? 1u : layout.scale);
     AviSound sound;
     if (carried_sound(layout, sound)) {
         std::printf("sound: %u Hz, %d channels, %d-bit %s, %u sample frames in %zu chunks\n", sound.rate,

@@ -9,6 +9,8 @@
 
 #include "avi/avi_reader.h"
 #include "avi/avi_writer.h"
+#include "library/tarvic.h"
+#include "quicktime/ycbcr_rows.h"
 
 // A form of uncompressed frames that reelunpack gives back as they are.
 struct PlainForm {
@@ -20,9 +22,25 @@ struct PlainForm {
     const char* pixels;   // ffmpeg's input options for its raw frames
 };
 
+// A Tarvic stream of planes, by the movie's data format that its record
+// names: the planes, the uncompressed form that the AVI file written holds
+// and the rows of it, and the movie's own packing for raw frames.
+struct PlaneStream {
+    char data_format[5];
+    char form[5];                // the uncompressed form's compression code
+    PlaneLayout layout;
+    tarvic_layout library_layout;
+    const YcbcrPlanes* avi_rows;  // planes to the AVI form's rows
+    const YcbcrPlanes* raw_rows;  // planes to the movie's rows
+    const char* name;             // what --info calls it
+    const char* pixels;           // ffmpeg's input options for raw frames of the movie's packing
+};
+
 // How the stream's frames are stored.
 struct VideoStream {
     bool tarvic = false;
+    const PlaneStream* planes = nullptr;  // of a Tarvic stream with a record
+    bool bad_record = false;              // a record of planes this does not know, refused
     const PlainForm* form = nullptr;  // of the frames decoded, as the AVI file written holds them
     bool top_down = false;        // its frames hold the top row first: the Y'CbCr forms
     std::size_t row_bytes = 0;    // a row of a decoded frame, packed: width x 3 (or 4), or whole groups
@@ -36,7 +54,8 @@ AviVideo plain_video(const VideoStream& stream);
 void fill_black(const VideoStream& stream, unsigned char* frame);
 
 // The stream of `layout` where reelunpack can give it back; false for any
-// other.
+// other, with bad_record set for a Tarvic stream whose record of planes
+// names a layout it does not know or numbers that do not agree.
 bool describe_stream(const AviLayout& layout, VideoStream& stream);
 
 // Lays an uncompressed frame of `size` bytes into the picture whose top row

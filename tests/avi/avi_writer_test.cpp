@@ -44,11 +44,11 @@ struct Written {
 // Frames of `size` bytes (frame i filled with i, every third not a key
 // frame) under stand-in limits; stops at the first refused frame.
 Written write_frames(const std::string& name, int frames, int size, std::uint64_t first_limit = 16384,
-                     std::uint64_t riff_limit = 4096, int compressed = 1)
+                     std::uint64_t riff_limit = 4096, int compressed = 1, const AviVideo& video = {})
 {
     Written w{test::temp_path(name)};
     AviWriter writer;
-    EXPECT_EQ(writer.init(w.path.c_str(), 8, 4, 25, 1, compressed), 1);
+    EXPECT_EQ(writer.init(w.path.c_str(), 8, 4, 25, 1, compressed, video), 1);
     writer.first_riff_limit = first_limit;
     writer.riff_limit = riff_limit;
     Bytes frame(static_cast<std::size_t>(size) + avi_frame_room);
@@ -121,6 +121,18 @@ TEST(AviWriter, HeaderTemplateHeaderChunksAndIndexArePinned)
     ASSERT_EQ(form.init(path.c_str(), 3, 2, 25, 1, 0, AviVideo{16, 0x32595559, 16}) + form.flush(), 2);
     const Bytes yuy2 = test::read_file(path);
     EXPECT_EQ(hex(yuy2, 0x70, 4) + hex(yuy2, 0xB8, 12), "59555932" "01001000" "59555932" "10000000");
+    // A Tarvic stream of planes: strf and the bitmap header of 56 bytes,
+    // the uncompressed form's bits and size, the record, then the JUNK 16
+    // bytes shorter up to where it always ends; the reader finds the record.
+    ASSERT_EQ(form.init(path.c_str(), 3, 2, 25, 1, 1, AviVideo{16, 0x59565955, 16, {0x59565955, 0x79757632, 1, 8}}) +
+                  form.flush(), 2);
+    const Bytes planes = test::read_file(path);
+    EXPECT_EQ(hex(planes, 0x70, 4) + hex(planes, 0xA4, 0x48),
+              "74727663" "73747266" "38000000" "38000000" "03000000" "02000000" "0100" "1000" "54525643" "10000000"
+              + std::string(32, '0') + "5452564c" "55595659" "32767579" "01080000" "4a554e4b" "08100000");
+    EXPECT_EQ(0xEC + le32(planes, 0xE8), 0x10F4u);
+    const AviLayout read = test::layout_of(planes);
+    EXPECT_TRUE(read.has_record && hex(planes, 0xD4, 16) == hex(Bytes(read.record, read.record + 16), 0, 16));
 }
 
 TEST(AviWriter, ContinuesInAvixRiffsWithPinnedStandardAndSuperIndexes)
@@ -196,6 +208,12 @@ TEST(AviWriter, RiffCountPredictsTheWriter)
     EXPECT_EQ(full.frames_written, 516);
     EXPECT_EQ(avi_riff_count(516, 1000, 16384, 4096), 256u);
     EXPECT_EQ(write_frames("first.avi", 1, 9000).fault, Fault::avi_frame_too_large);
+    // A stream of planes' super index has room for 255 RIFFs: 514 frames.
+    const AviVideo planes{16, 0x59565955, 64, {0x59565955, 0x79757632, 1, 8}};
+    const Written held = write_frames("planes.avi", 514, 1000, 16384, 4096, 1, planes);
+    const test::AviStructure s = test::read_avi_structure(held.path);
+    EXPECT_TRUE(held.fault == Fault::none && s.errors.empty() && s.riffs.size() == 255u) << held.frames_written;
+    EXPECT_EQ(write_frames("planes-full.avi", 515, 1000, 16384, 4096, 1, planes).fault, Fault::avi_too_many_riffs);
     AviWriter writer;
     const std::string huge = test::temp_path("huge.avi");
     ASSERT_EQ(writer.init(huge.c_str(), 8, 4, 25, 1, 1), 1);

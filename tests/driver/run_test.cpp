@@ -263,6 +263,23 @@ TEST(Cli, CommandLinesAndMovies)
                          test::write_file(path, b);
                      },
                      yuv2_frames});
+    // "2vuy" of an odd width, the Y' after each row's last pixel not its
+    // own: the coded file keeps the picture and unpacks with that Y'
+    // repeated, as the -u file of such a movie holds it.
+    MovieParams odd = movie_of(3, 2, 2, "2vuy"), repeated;
+    odd.sample_size = 16;
+    for (Bytes& frame : odd.frames) {
+        frame.resize(16);
+        frame[7] = frame[15] = std::uint8_t(frame[5] + 1);
+    }
+    repeated = odd;
+    for (Bytes& frame : repeated.frames) {
+        frame[7] = frame[5];
+        frame[15] = frame[13];
+    }
+    cases.push_back({"2vuy-repeated-u", "-u {movie} {out}", "...Finished writing file {out}\n", 0, true, repeated});
+    cases.push_back({"2vuy-odd", "{movie} {out}", "...Finished writing file {out}\n", 0, true, odd, nullptr, {}, 0,
+                     "2vuy-repeated-u"});
     // Records of no samples index nothing, whatever the chunks say; a movie
     // of no frames gives the empty AVI file.
     MovieParams none_per_chunk = movie_of(2, 2, 2);

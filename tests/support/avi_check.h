@@ -132,19 +132,22 @@ inline AviStructure read_avi_structure(const std::string& path)
     if (s.avih_total != s.riffs[0].frames.size() || s.strh_length != total || s.dmlh_total != total) {
         s.errors.push_back("the header's counts");
     }
+    // The super index follows the video's strf, which a record of planes
+    // makes 16 bytes longer, and ends where the video's strl does.
+    const std::uint64_t indx = 0xAC + u32(0xA8);
     if (s.riffs.size() == 1) {
-        if (tag(0xD4) != "JUNK" || s.riffs[0].ix00 != 0) {
+        if (tag(indx) != "JUNK" || s.riffs[0].ix00 != 0) {
             s.errors.push_back("a single RIFF has OpenDML indexes");
         }
-    } else if (tag(0xD4) != "indx" || u32(0xD8) != 4120 || u32(0xDC) != 4 || u32(0xE0) != s.riffs.size() ||
-               tag(0xE4) != "00dc") {
+    } else if (tag(indx) != "indx" || u32(indx + 4) != 0x10F4 - indx - 8 || u32(indx + 8) != 4 ||
+               u32(indx + 12) != s.riffs.size() || tag(indx + 16) != "00dc") {
         s.errors.push_back("the indx header");
     }
     for (std::size_t i = 0; s.riffs.size() > 1 && i < s.riffs.size(); ++i) {
         // Its indx entry, and its ix00 against its chunks (and the idx1's key
         // frames in the first RIFF).
         const RiffInfo& r = s.riffs[i];
-        const std::uint64_t entry = 0xD4 + 32 + 16 * i;
+        const std::uint64_t entry = indx + 32 + 16 * i;
         const std::uint64_t ix = r.ix00;
         const std::uint32_t n = u32(ix + 12);
         if (ix == 0 || u32(entry) != std::uint32_t(ix) || u32(entry + 4) != (ix >> 32) || u32(entry + 8) != 32 + 8 * n ||

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -31,6 +32,17 @@ Pair make_pair(const std::string& name, const test::MovieParams& p)
     return pair;
 }
 
+// A "2vuy" movie of even width: two bytes a pixel, random samples.
+test::MovieParams ycbcr_movie(int width, int height, int frames)
+{
+    test::MovieParams p = test::pattern_movie(width, height, frames, "2vuy");
+    p.sample_size = std::uint32_t(width * height * 2);
+    for (Bytes& frame : p.frames) {
+        frame.resize(p.sample_size);
+    }
+    return p;
+}
+
 TEST(Unpack, CommandLines)
 {
     const Pair pair = make_pair("cli", test::pattern_movie(4, 4, 2));
@@ -46,6 +58,17 @@ TEST(Unpack, CommandLines)
     alpha.sample_size = 48;
     const Pair sound = make_pair("cli-sound", sounding), wide = make_pair("cli-alpha", alpha);
     const std::string named = test::temp_path("cli-alpha-named.avi");
+    // A stream of planes, and its record made one that is not known: a
+    // layout, bits, a form that does not go with the movie's packing.
+    const Pair planes = make_pair("cli-2vuy", ycbcr_movie(4, 4, 2));
+    std::vector<std::string> records;
+    for (auto [at, bytes] : {std::pair{0xE0, "\x09"}, {0xE1, "\x0a"}, {0xD8, "v308"}, {0xDC, "abcd"}}) {
+        Bytes file = test::read_file(planes.coded);
+        std::copy_n(bytes, std::strlen(bytes), file.begin() + at);
+        records.push_back(test::temp_path("cli-record-" + std::to_string(records.size()) + ".avi"));
+        test::write_file(records.back(), file);
+    }
+    const std::string refused = "record of its Tarvic stream of planes";
     const std::string info = "width: 4\nheight: 4\nframe rate: 600/24 (25.000 frames per second)\nframes: 2\n"
                              "codec: Tarvic (TRVC)\nffmpeg input options: -f rawvideo -pix_fmt bgr24 -video_size 4x4 "
                              "-framerate 600/24 -i -\n";
@@ -71,6 +94,14 @@ TEST(Unpack, CommandLines)
         {"--avi " + wide.coded + " " + named + " && cmp " + named + " " + wide.plain, 0, ""},
         {"--avi --info " + pair.coded, 2, "Usage"},
         {"--avi " + sound.coded + " - >/dev/full", 1, ""},
+        {"--info " + planes.coded, 0, "codec: Tarvic (TRVC), Y'CbCr 4:2:2 planes of \"2vuy\"\nffmpeg input options: "
+                                      "-f rawvideo -pix_fmt uyvy422 -video_size 4x4"},
+        {"--avi " + planes.coded + " - | cmp - " + planes.plain, 0, ""},
+        {records[0] + " x.avi", 1, "(form \"UYVY\", data format \"2vuy\", layout 9, 8 bits a sample, 16 bits a pixel) "
+                                   "is not one reelunpack knows"},
+        {"--info " + records[1], 1, refused},
+        {records[2] + " -", 1, refused},
+        {records[3] + " x.avi", 1, "data format \"abcd\""},
     };
     for (const auto& c : cases) {
         const auto r = test::reelunpack(c.args);
@@ -97,12 +128,17 @@ TEST(Unpack, DamagedFilesDecodeAsFarAsTheyCan)
     ASSERT_EQ(layout.frames.size(), 6u);
     const std::size_t f1 = layout.frames[1].offset;
     const std::size_t idx1 = 0x2008 + get_le32(good.data() + 0x2004);
-    const std::vector<Bytes> plain = test::frames_of(test::read_file(pair.plain));
+    const std::vector<Bytes> plain_rgb = test::frames_of(test::read_file(pair.plain));
+    // Frames of planes: type, planes, bits, the offsets of channels 2 and 3.
+    const Pair ycbcr = make_pair("hostile-planes", ycbcr_movie(16, 12, 6));
+    const Bytes good_planes = test::read_file(ycbcr.coded);
+    const std::size_t p1 = test::layout_of(good_planes).frames[1].offset;
     const struct {
         const char* name;
         int status;
         const char* message;  // part of what reelunpack says
         std::function<void(Bytes&)> damage;
+        bool planes = false;
     } cases[] = {
         {"truncated", 1, "is damaged", [&](Bytes& b) { b.resize(layout.frames[4].offset + 3); }},
         {"riff-size", 1, "is damaged", [&](Bytes& b) { put_le32(b.data() + 4, 0x7FFFFFF0u); }},
@@ -118,9 +154,13 @@ TEST(Unpack, DamagedFilesDecodeAsFarAsTheyCan)
              put_le32(b.data() + f1 - 4, 1);
              put_le32(b.data() + idx1 + 8 + 16 + 12, 4);
          }},
+        {"plane-offset", 1, "frame 1 is damaged", [&](Bytes& b) { put_le32(b.data() + p1 + 3, 0x7FFFFFF0u); }, true},
+        {"plane-count", 1, "frame 1 is damaged", [&](Bytes& b) { b[p1 + 1] = 4; }, true},
     };
+    const std::vector<Bytes> plain_planes = test::frames_of(test::read_file(ycbcr.plain));
     for (const auto& c : cases) {
-        Bytes b = good;
+        Bytes b = c.planes ? good_planes : good;
+        const std::vector<Bytes>& plain = c.planes ? plain_planes : plain_rgb;
         c.damage(b);
         const std::string path = test::temp_path(std::string("hostile-") + c.name + ".avi");
         test::write_file(path, b);
