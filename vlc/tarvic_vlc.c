@@ -131,8 +131,8 @@ static int ReadRecord(decoder_t* dec, const struct plane_format** format)
     if (size < RECORD_SIZE) {
         msg_Err(dec, "cannot decode Tarvic planes: the stream's record is %zu bytes, not %d", size, RECORD_SIZE);
     } else {
-        msg_Err(dec, "cannot decode Tarvic planes of layout %u with %u bits a sample, stored as \"%.4s\"",
-                record[12], record[13], (const char*)record + 4);
+        msg_Err(dec, "cannot decode Tarvic planes of layout %u with %u bits a sample, stored as \"%.4s\" (reserved "
+                "bytes %u %u)", record[12], record[13], (const char*)record + 4, record[14], record[15]);
     }
     return VLC_EGENERIC;
 }
