@@ -125,13 +125,8 @@ void write_planes_file(const test::MovieParams& movie, const std::string& path)
     const PixelFormat& format = *find_pixel_format(movie.format.c_str(), movie.depth);
     const PixelLayout layout = pixel_layout(format, width, height);
     const PlaneShape shape = plane_shape(format.planes->layout, width, height, 8);
-    std::vector<Bytes> planes(std::size_t(shape.count));
-    PlanePicture picture;
-    for (int p = 0; p < shape.count; ++p) {
-        planes[std::size_t(p)].resize(std::size_t(shape.width[p]) * height);
-        picture.plane[p] = planes[std::size_t(p)].data();
-        picture.stride[p] = shape.width[p];
-    }
+    Bytes planes(planes_bytes(shape));
+    const PlanePicture picture = packed_picture(shape, planes.data());
     // The library numbers the layouts of planes after its two packed ones.
     const tarvic_layout coded = tarvic_layout(int(format.planes->layout) + TARVIC_BGRA32);
     tarvic_encoder* encoder = nullptr;
