@@ -1,8 +1,11 @@
 /* A video decoder module for VLC 3: plays the Tarvic streams of AVI files
- * (compression code "TRVC", 24 or 32 bits a pixel) through libtarvic.
+ * (compression code "TRVC") through libtarvic: RGB pictures of 24 or 32 bits
+ * a pixel, and Y'CbCr pictures in planes, which a 16-byte record after the
+ * stream's bitmap header announces.
  *
  * VLC's AVI reader hands each frame chunk over as one block, with the
- * picture size and the bits per pixel from the stream's bitmap header. A
+ * picture size and the bits per pixel from the stream's bitmap header, and
+ * the bytes of the format chunk past the bitmap header as extra data. A
  * block of 0 bytes is a null frame and shows the picture before it again; a
  * damaged frame is reported and shows the last picture that decoded, so that
  * playback goes on at the right time. */
@@ -12,6 +15,7 @@
 
 #include <limits.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <vlc_common.h>
 #include <vlc_plugin.h>
@@ -33,7 +37,25 @@ vlc_module_end()
 
 struct decoder_sys_t {
     tarvic_decoder* tarvic;
+    int planes;  /* of a Y'CbCr picture; 0 for packed RGB */
 };
+
+/* Decodes a block into the picture: packed RGB in the first plane, or the
+ * planes Y, Cb, Cr (and alpha) each at its own pitch. */
+static tarvic_status DecodeInto(struct decoder_sys_t* sys, const block_t* block, picture_t* picture)
+{
+    if (sys->planes == 0) {
+        return tarvic_decode(sys->tarvic, block->p_buffer, block->i_buffer, picture->p[0].p_pixels,
+                             picture->p[0].i_pitch);
+    }
+    void* planes[4] = {NULL, NULL, NULL, NULL};
+    ptrdiff_t strides[4] = {0, 0, 0, 0};
+    for (int p = 0; p < sys->planes; ++p) {
+        planes[p] = picture->p[p].p_pixels;
+        strides[p] = picture->p[p].i_pitch;
+    }
+    return tarvic_decode_planes(sys->tarvic, block->p_buffer, block->i_buffer, planes, strides);
+}
 
 static int DecodeVideo(decoder_t* dec, block_t* block)
 {
@@ -49,8 +71,7 @@ static int DecodeVideo(decoder_t* dec, block_t* block)
         return VLCDEC_SUCCESS;
     }
     /* VLC's pictures are top row first with rows `pitch` bytes apart. */
-    const tarvic_status status = tarvic_decode(dec->p_sys->tarvic, block->p_buffer, block->i_buffer,
-                                               picture->p[0].p_pixels, picture->p[0].i_pitch);
+    const tarvic_status status = DecodeInto(dec->p_sys, block, picture);
     if (status == TARVIC_BAD_ARGUMENT) {
         msg_Err(dec, "cannot decode into a picture of %d bytes a row", picture->p[0].i_pitch);
         picture_Release(picture);
@@ -68,38 +89,68 @@ static int DecodeVideo(decoder_t* dec, block_t* block)
     return VLCDEC_SUCCESS;
 }
 
-static int OpenDecoder(vlc_object_t* object)
-{
-    decoder_t* dec = (decoder_t*)object;
-    if (dec->fmt_in.i_codec != VLC_FOURCC('T', 'R', 'V', 'C')) {
-        return VLC_EGENERIC;
-    }
-    const video_format_t* in = &dec->fmt_in.video;
-    const unsigned bits = in->i_bits_per_pixel;
-    if (in->i_width == 0 || in->i_height == 0 || in->i_width > INT_MAX || in->i_height > INT_MAX ||
-        (bits != 24 && bits != 32)) {
-        msg_Err(dec, "cannot decode Tarvic pictures of %ux%u with %u bits a pixel", in->i_width, in->i_height, bits);
-        return VLC_EGENERIC;
-    }
-    struct decoder_sys_t* sys = malloc(sizeof *sys);
-    if (sys == NULL) {
-        return VLC_ENOMEM;
-    }
-    const tarvic_status created = tarvic_decoder_create((int)in->i_width, (int)in->i_height, (int)bits, &sys->tarvic);
-    if (created != TARVIC_OK) {
-        msg_Err(dec, "cannot decode Tarvic pictures of %ux%u: %s", in->i_width, in->i_height,
-                tarvic_status_text(created));
-        free(sys);
-        return created == TARVIC_NO_MEMORY ? VLC_ENOMEM : VLC_EGENERIC;
-    }
-    dec->p_sys = sys;
+/* The Y'CbCr layouts a record can announce: its plane layout number and
+ * the compression code of the stream's uncompressed form, the library's
+ * layout, and the planes of VLC's picture format for it (Y, U, V, then A). */
+struct plane_format {
+    unsigned char number;
+    char form[4];
+    tarvic_layout layout;
+    vlc_fourcc_t chroma;
+    int planes;
+};
+static const struct plane_format plane_formats[] = {
+    {1, {'U', 'Y', 'V', 'Y'}, TARVIC_YUV422P8, VLC_CODEC_I422, 3},
+    {1, {'Y', 'U', 'Y', '2'}, TARVIC_YUV422P8, VLC_CODEC_I422, 3},
+    {2, {'v', '3', '0', '8'}, TARVIC_YUV444P8, VLC_CODEC_I444, 3},
+    {3, {'v', '4', '0', '8'}, TARVIC_YUVA444P8, VLC_CODEC_YUVA, 4},
+};
+#define RECORD_SIZE 16
 
+/* The stream's record: "TRVL", the compression code of the uncompressed
+ * form, the movie's data format, the plane layout number, the bits of a
+ * sample and two zero bytes, in the extra data right after the bitmap
+ * header. Sets *format to null where the extra data holds no record (an RGB
+ * stream); fails for a record that names no layout the plug-in shows. */
+static int ReadRecord(decoder_t* dec, const struct plane_format** format)
+{
+    *format = NULL;
+    const unsigned char* record = dec->fmt_in.p_extra;
+    const size_t size = dec->fmt_in.i_extra;
+    if (record == NULL || size < 4 || memcmp(record, "TRVL", 4) != 0) {
+        return VLC_SUCCESS;
+    }
+    if (size >= RECORD_SIZE && record[13] == 8 && record[14] == 0 && record[15] == 0) {
+        for (size_t i = 0; i < sizeof plane_formats / sizeof plane_formats[0]; ++i) {
+            if (plane_formats[i].number == record[12] && memcmp(plane_formats[i].form, record + 4, 4) == 0) {
+                *format = &plane_formats[i];
+                return VLC_SUCCESS;
+            }
+        }
+    }
+    if (size < RECORD_SIZE) {
+        msg_Err(dec, "cannot decode Tarvic planes: the stream's record is %zu bytes, not %d", size, RECORD_SIZE);
+    } else {
+        msg_Err(dec, "cannot decode Tarvic planes of layout %u with %u bits a sample, stored as \"%.4s\" (reserved "
+                "bytes %u %u)", record[12], record[13], (const char*)record + 4, record[14], record[15]);
+    }
+    return VLC_EGENERIC;
+}
+
+/* Describes the decoder's pictures: VLC's format of the stream's pixels, at
+ * the stream's size, rate and aspect. */
+static void DescribePictures(decoder_t* dec, const struct plane_format* planes, unsigned bits)
+{
+    const video_format_t* in = &dec->fmt_in.video;
     /* Pixels are blue, green, red (and alpha) in memory. VLC takes the masks
      * of a 24-bit picture as if its three bytes were one number with the
      * first byte highest, so blue's mask is 0xff0000: the way VLC's own AVI
      * reader describes plain 24-bit frames, and what keeps the colours when
      * VLC converts the pictures to another format. */
-    const vlc_fourcc_t chroma = bits == 32 ? VLC_CODEC_BGRA : VLC_CODEC_RGB24;
+    vlc_fourcc_t chroma = bits == 32 ? VLC_CODEC_BGRA : VLC_CODEC_RGB24;
+    if (planes != NULL) {
+        chroma = planes->chroma;
+    }
     video_format_t* out = &dec->fmt_out.video;
     dec->fmt_out.i_codec = chroma;
     out->i_chroma = chroma;
@@ -111,11 +162,55 @@ static int OpenDecoder(vlc_object_t* object)
     out->i_frame_rate = in->i_frame_rate;
     out->i_frame_rate_base = in->i_frame_rate_base;
     out->orientation = ORIENT_NORMAL;
-    if (bits == 24) {
+    if (planes != NULL) {
+        /* The samples as the movie holds them: whatever the stream says of
+         * their colours goes with them, as with VLC's own uncompressed
+         * Y'CbCr frames. */
+        out->primaries = in->primaries;
+        out->transfer = in->transfer;
+        out->space = in->space;
+        out->b_color_range_full = in->b_color_range_full;
+        out->chroma_location = in->chroma_location;
+    } else if (bits == 24) {
         out->i_rmask = 0x0000ff;
         out->i_gmask = 0x00ff00;
         out->i_bmask = 0xff0000;
     }
+}
+
+static int OpenDecoder(vlc_object_t* object)
+{
+    decoder_t* dec = (decoder_t*)object;
+    if (dec->fmt_in.i_codec != VLC_FOURCC('T', 'R', 'V', 'C')) {
+        return VLC_EGENERIC;
+    }
+    const struct plane_format* planes = NULL;
+    if (ReadRecord(dec, &planes) != VLC_SUCCESS) {
+        return VLC_EGENERIC;
+    }
+    const video_format_t* in = &dec->fmt_in.video;
+    const unsigned bits = in->i_bits_per_pixel;
+    if (in->i_width == 0 || in->i_height == 0 || in->i_width > INT_MAX || in->i_height > INT_MAX ||
+        (planes == NULL && bits != 24 && bits != 32)) {
+        msg_Err(dec, "cannot decode Tarvic pictures of %ux%u with %u bits a pixel", in->i_width, in->i_height, bits);
+        return VLC_EGENERIC;
+    }
+    struct decoder_sys_t* sys = malloc(sizeof *sys);
+    if (sys == NULL) {
+        return VLC_ENOMEM;
+    }
+    sys->planes = planes != NULL ? planes->planes : 0;
+    const tarvic_layout layout = planes != NULL ? planes->layout : bits == 32 ? TARVIC_BGRA32 : TARVIC_BGR24;
+    const tarvic_status created = tarvic_decoder_create_layout((int)in->i_width, (int)in->i_height, layout,
+                                                               &sys->tarvic);
+    if (created != TARVIC_OK) {
+        msg_Err(dec, "cannot decode Tarvic pictures of %ux%u: %s", in->i_width, in->i_height,
+                tarvic_status_text(created));
+        free(sys);
+        return created == TARVIC_NO_MEMORY ? VLC_ENOMEM : VLC_EGENERIC;
+    }
+    dec->p_sys = sys;
+    DescribePictures(dec, planes, bits);
     dec->pf_decode = DecodeVideo;
     return VLC_SUCCESS;
 }

@@ -3,15 +3,21 @@
 // files with null frames, each picture exactly the movie's as ffmpeg decodes
 // it, also where VLC converts the plug-in's pictures to the format asked for
 // (how the plug-in describes its pixels then decides the colours). The -u
-// file, through VLC's own reader, shows the same.
+// file, through VLC's own reader, shows the same. Y'CbCr files show what
+// VLC's own decoders show of the same samples.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "avi/avi_writer.h"
+#include "common/byte_order.h"
+#include "quicktime/ycbcr_rows.h"
 #include "support/files.h"
 #include "support/mov_builder.h"
+#include "tarvic.h"
 
 #ifdef REELPACK_HAVE_LIBVLC
 #include <vlc/vlc.h>
@@ -111,6 +117,45 @@ std::vector<Bytes> play(const std::string& path, const char* chroma, int bytes_p
     return screen.shown;
 }
 
+// Writes the Tarvic file of a Y'CbCr movie as reelpack does: its frames in
+// planes, coded by the library, null frames for repeats, and the record of
+// the planes after the stream's bitmap header.
+void write_planes_file(const test::MovieParams& movie, const std::string& path)
+{
+    const PixelFormat& format = *find_pixel_format(movie.format.c_str(), movie.depth);
+    const PixelLayout layout = pixel_layout(format, width, height);
+    const PlaneShape shape = plane_shape(format.planes->layout, width, height, 8);
+    Bytes planes(planes_bytes(shape));
+    const PlanePicture picture = packed_picture(shape, planes.data());
+    // The library numbers the layouts of planes after its two packed ones.
+    const tarvic_layout coded = tarvic_layout(int(format.planes->layout) + TARVIC_BGRA32);
+    tarvic_encoder* encoder = nullptr;
+    ASSERT_EQ(tarvic_encoder_create_layout(width, height, coded, TARVIC_NULL_FRAMES, &encoder), TARVIC_OK);
+    AviWriter writer;
+    ASSERT_EQ(writer.init(path.c_str(), width, height, 5, 1, 1, {format.bit_count, 0, 0}), 1);
+    // The "JUNK" chunk that follows the 40-byte bitmap header moves 16 bytes on.
+    unsigned char* strf = writer.header + avi_offset::bitmap_width - 12;
+    const std::uint32_t junk_size = get_le32(strf + 52);
+    put_le32(strf + 4, 56);
+    std::memcpy(strf + 48, "TRVL", 4);
+    put_le32(strf + 52, format.plain_code);
+    std::memcpy(strf + 56, movie.format.data(), 4);
+    strf[60] = static_cast<unsigned char>(format.planes->layout);
+    strf[61] = 8;
+    std::memcpy(strf + 64, "JUNK", 4);
+    put_le32(strf + 68, junk_size - 16);
+    Bytes out(tarvic_layout_bound(width, height, coded) + avi_frame_room);
+    for (const Bytes& frame : movie.frames) {
+        ASSERT_TRUE(movie_to_planes(layout, frame.data(), picture));
+        std::size_t size = 0;
+        ASSERT_EQ(tarvic_encode_planes(encoder, reinterpret_cast<void* const*>(picture.plane), picture.stride,
+                                       out.data(), out.size(), &size), TARVIC_OK);
+        ASSERT_EQ(writer.write_frame(out.data(), int(size), size != 0 ? AVIIF_KEYFRAME : 0), 1);
+    }
+    tarvic_encoder_destroy(encoder);
+    ASSERT_EQ(writer.flush(), 1);
+}
+
 #endif
 
 // The frames of the movie at `path` as ffmpeg decodes them to `pixels`
@@ -141,41 +186,52 @@ TEST(VlcPlayback, ShowsEveryFrameOfTarvicFiles)
     }
     // VLC hands a picture over unconverted only where its chroma and colour
     // masks are those asked for; an RV24 request has red in the first byte,
-    // so all but "32 to BGRA" convert.
+    // so all but "32 to BGRA" convert. A Y'CbCr movie's Tarvic file is
+    // written here; it shows what VLC's own decoder shows of ffmpeg's planes
+    // of the -u file. (VLC converts packed 4:2:2 by another route, whose
+    // colours differ by a step or two.)
     struct Case {
         const char* name;
+        const char* format;   // the movie's data format
         int depth;
         const char* options;  // reelpack's
         const char* chroma;   // asked of VLC
-        const char* pixels;   // ffmpeg's name for it
+        const char* pixels;   // ffmpeg's name for it; null: a Y'CbCr movie
+        const char* planes;   // ffmpeg's options turning the -u file into one of planes that VLC decodes
     };
     const Case cases[] = {
-        {"24 to RV32", 24, "", "RV32", "bgra"},
-        {"24 to RV24", 24, "", "RV24", "rgb24"},
-        {"24 -u to RV32", 24, "-u", "RV32", "bgra"},
-        {"24 -u to RV24", 24, "-u", "RV24", "rgb24"},
-        {"32 to RV32", 32, "", "RV32", "bgra"},
-        {"32 to BGRA", 32, "", "BGRA", "bgra"},
-        {"32 to RV24", 32, "", "RV24", "rgb24"},
+        {"24 to RV32", "raw ", 24, "", "RV32", "bgra", ""},
+        {"24 to RV24", "raw ", 24, "", "RV24", "rgb24", ""},
+        {"24 -u to RV32", "raw ", 24, "-u", "RV32", "bgra", ""},
+        {"24 -u to RV24", "raw ", 24, "-u", "RV24", "rgb24", ""},
+        {"32 to RV32", "raw ", 32, "", "RV32", "bgra", ""},
+        {"32 to BGRA", "raw ", 32, "", "BGRA", "bgra", ""},
+        {"32 to RV24", "raw ", 32, "", "RV24", "rgb24", ""},
+        {"2vuy to RV32", "2vuy", 24, "", "RV32", nullptr, "-pix_fmt yuv422p -tag:v I422"},
+        {"yuvs to RV24", "yuvs", 24, "", "RV24", nullptr, "-pix_fmt yuv422p -tag:v I422"},
+        {"yuv2 to RV32", "yuv2", 24, "", "RV32", nullptr, "-pix_fmt yuv422p -tag:v I422"},
+        {"v308 to RV32", "v308", 24, "", "RV32", nullptr, "-pix_fmt yuv444p -tag:v I444"},
+        {"v408 to RGBA", "v408", 32, "", "RGBA", nullptr, "-pix_fmt yuva444p -tag:v YUVA"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const int bytes_per_pixel = c.depth / 8;
         test::MovieParams movie;
         movie.width = width;
         movie.height = height;
+        movie.format = c.format;
         movie.depth = c.depth;
         // 5 frames a second: through a short file at 25 VLC 3 can end after
         // one step.
         movie.sample_duration = 120;
-        movie.sample_size = std::uint32_t(width) * height * bytes_per_pixel;
+        const PixelFormat& format = *find_pixel_format(c.format, c.depth);
+        movie.sample_size = std::uint32_t(packed_row(format, width) * height);
         movie.handler = "vide";  // ffmpeg finds no video track without it
         for (unsigned i = 0; i < 9; ++i) {
             Bytes frame = test::pattern_frame(width, height * 2, i + 1);
             frame.resize(movie.sample_size);
             movie.frames.push_back(i == 1 || i == 2 || i == 5 ? movie.frames.back() : frame);
         }
-        if (c.depth == 24) {
+        if (c.depth == 24 && c.pixels != nullptr) {
             // Interleaved with sound (1.8 s at 8,000 a second).
             movie.sound_chunk.assign(3200, 0x40);
             movie.sound_chunks = 9;
@@ -184,9 +240,19 @@ TEST(VlcPlayback, ShowsEveryFrameOfTarvicFiles)
         const std::string path = test::temp_path("vlc.avi");
         test::write_file(movie_path, test::make_movie(movie));
         const std::string files = test::quoted(movie_path) + " " + test::quoted(path);
-        ASSERT_EQ(test::reelpack(std::string(c.options) + " " + files + " >/dev/null").status, 0);
+        const bool ycbcr = c.pixels == nullptr;
+        ASSERT_EQ(test::reelpack((ycbcr ? "-u " : std::string(c.options) + " ") + files + " >/dev/null").status, 0);
         const int shown_bytes = std::string(c.chroma) == "RV24" ? 3 : 4;
-        const std::vector<Bytes> expected = movie_pictures(movie_path, c.pixels, shown_bytes);
+        std::vector<Bytes> expected;
+        if (!ycbcr) {
+            expected = movie_pictures(movie_path, c.pixels, shown_bytes);
+        } else {
+            const std::string planes_path = test::temp_path("vlc-planes.avi");
+            ASSERT_EQ(test::run("ffmpeg -v error -y -i " + test::quoted(path) + " -c:v rawvideo " + c.planes + " " +
+                                test::quoted(planes_path)).status, 0);
+            expected = play(planes_path, c.chroma, shown_bytes, movie.frames.size(), 6);
+            write_planes_file(movie, path);
+        }
         ASSERT_EQ(expected.size(), 6u);
         const std::vector<Bytes> shown = play(path, c.chroma, shown_bytes, movie.frames.size(), expected.size());
         EXPECT_TRUE(shown == expected) << shown.size() << " pictures shown";
