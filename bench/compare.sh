@@ -6,11 +6,14 @@
 #   bench/compare.sh [build-dir]        (default: build)
 # RUNS (default 3) runs of every tool, alternating; FRAMES (default 60) frames
 # per movie; SIZES (default "1280x720 1920x1080"); KINDS (default
-# "testsrc2 noise smooth"). Prints one table: the median wall time, its
-# ratio to the utvideo figure of the same row kind (encode or decode, t1 or tN), the
-# compression ratio (output / raw frames) and the peak memory, then the
-# order-0 entropy of the predicted residual planes of each movie
-# (ENTROPY_TOOL names another build's residual_entropy).
+# "testsrc2 noise smooth"), then the same for Y'CbCr 4:2:2 "2vuy" movies
+# of YUV_KINDS (default "testsrc2") at YUV_SIZES (default "1920x1080"), the
+# peers coding yuv422p. Prints one table: the median wall time, its ratios to
+# the utvideo and the magicyuv figures of the same row kind (encode or decode,
+# t1 or tN; cp and -u to cp alone), the compression ratio (output / raw
+# frames) and the peak memory, then the order-0 entropy of the predicted
+# residual planes of each RGB movie (ENTROPY_TOOL names another build's
+# residual_entropy).
 set -euo pipefail
 
 build=${1:-build}
@@ -40,89 +43,112 @@ timed() {
     echo "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) / 1e9 }') $(cat "$work/time")"
 }
 
-peer_args() {
+# A peer's options for a movie of the given packing (rgb24 or uyvy422): the
+# planes each codes best, RGB as G, B, R planes and Y'CbCr as 4:2:2 planes.
+peer_args() {  # peer packing
+    local planes=gbrp packed=rgb24
+    [ "$2" = rgb24 ] || planes=yuv422p packed=yuv422p
     case $1 in
-    utvideo) echo "-c:v utvideo -pred median -pix_fmt gbrp" ;;
-    magicyuv) echo "-c:v magicyuv -pix_fmt gbrp" ;;
-    ffvhuff) echo "-c:v ffvhuff -pred plane -pix_fmt rgb24" ;;
-    ffv1) echo "-c:v ffv1 -level 3 -coder 1 -context 0" ;;
+    utvideo) echo "-c:v utvideo -pred median -pix_fmt $planes" ;;
+    magicyuv) echo "-c:v magicyuv -pix_fmt $planes" ;;
+    ffvhuff) echo "-c:v ffvhuff -pred plane -pix_fmt $packed" ;;
+    ffv1) echo "-c:v ffv1 -level 3 -coder 1 -context 0 -pix_fmt $planes" ;;
     esac
 }
 peers="utvideo magicyuv ffvhuff ffv1"
 threaded_peers="utvideo magicyuv ffv1"
 
-printf '%-9s %-10s %-26s %9s %8s %8s %9s\n' content size tool "median s" "vs peer" ratio "peak MB"
+printf '%-14s %-10s %-26s %9s %8s %8s %8s %9s\n' content size tool "median s" "vs utv" "vs magic" ratio \
+    "peak MB"
+# One row of the table: a movie of `kind` at `size` in `packing` (rgb24 for
+# "raw ", uyvy422 for "2vuy"), coded and decoded by every tool.
+bench_movie() {  # kind size packing
+    local kind=$1 size=$2 packing=$3 movie=$work/$1-$2.mov decoded=bgr24 row=$1
+    make_movie "$kind" "$size" "$movie" "$packing"
+    local raw_bytes=$(( $(echo "$size" | tr x '*') * 3 * frames ))
+    if [ "$packing" = rgb24 ]; then
+        entropy_lines+=("$kind $size: $(ffmpeg -v error -i "$movie" -f rawvideo -pix_fmt bgr24 - |
+            "$entropy" "${size%x*}" "${size#*x}")")
+    else
+        decoded=$packing row=$kind-2vuy raw_bytes=$(( raw_bytes * 2 / 3 ))
+    fi
+
+    # name|command producing $work/<name> (encoders) or nothing (decoders)
+    local jobs=("cp|cp $movie $work/cp.out"
+          "reelpack -u|env REELPACK_THREADS=1 $reelpack -u $movie $work/plain.avi"
+          "reelpack t1|env REELPACK_THREADS=1 $reelpack $movie $work/tarvic.avi"
+          "reelpack tN|$reelpack $movie $work/tarvic-tN.avi")
+    for peer in $peers; do
+        jobs+=("ffmpeg $peer encode t1|ffmpeg -v error -y -threads 1 -i $movie -threads 1 $(peer_args "$peer" "$packing") $work/$peer.avi")
+    done
+    for peer in $threaded_peers; do
+        jobs+=("ffmpeg $peer encode tN|ffmpeg -v error -y -i $movie $(peer_args "$peer" "$packing") $work/$peer-tN.avi")
+    done
+    # Every encode once first, so that the decoders have their files.
+    for job in "${jobs[@]}"; do
+        bash -c "${job#*|}" >/dev/null
+    done
+    jobs+=("reelunpack - t1|env REELPACK_THREADS=1 $reelunpack $work/tarvic.avi -"
+           "reelunpack - tN|$reelunpack $work/tarvic.avi -")
+    for peer in $peers; do
+        jobs+=("ffmpeg $peer decode t1|ffmpeg -v error -threads 1 -i $work/$peer.avi -threads 1 -pix_fmt $decoded -f null -")
+    done
+    for peer in $threaded_peers; do
+        jobs+=("ffmpeg $peer decode tN|ffmpeg -v error -i $work/$peer-tN.avi -pix_fmt $decoded -f null -")
+    done
+
+    declare -A times=() peaks=()
+    for ((run = 0; run < runs; ++run)); do
+        for job in "${jobs[@]}"; do
+            name=${job%%|*}
+            read -r seconds peak < <(timed bash -c "exec ${job#*|}")
+            times[$name]+="$seconds "
+            peaks[$name]=$peak
+        done
+    done
+    declare -A med=()
+    for job in "${jobs[@]}"; do
+        name=${job%%|*}
+        med[$name]=$(echo "${times[$name]}" | tr ' ' '\n' | grep . | median)
+    done
+    for job in "${jobs[@]}"; do
+        name=${job%%|*}
+        threads=${name##* }
+        case $name in
+        cp | "reelpack -u") peer="cp" ;;
+        *decode* | reelunpack*) peer="ffmpeg utvideo decode $threads" ;;
+        *) peer="ffmpeg utvideo encode $threads" ;;
+        esac
+        second=${peer/utvideo/magicyuv}
+        output=""
+        case $name in
+        "reelpack -u") output=$work/plain.avi ;;
+        "reelpack t1") output=$work/tarvic.avi ;;
+        "reelpack tN") output=$work/tarvic-tN.avi ;;
+        *encode\ t1) output=$work/$(echo "$name" | cut -d' ' -f2).avi ;;
+        *encode\ tN) output=$work/$(echo "$name" | cut -d' ' -f2)-tN.avi ;;
+        esac
+        ratio=""
+        [ -n "$output" ] && ratio=$(awk "BEGIN { printf \"%.4f\", $(stat -c %s "$output") / $raw_bytes }")
+        versus=$(awk "BEGIN { printf \"%.2f\", ${med[$name]} / ${med[$peer]} }")
+        versus_second=""
+        [ "$peer" = cp ] || versus_second=$(awk "BEGIN { printf \"%.2f\", ${med[$name]} / ${med[$second]} }")
+        printf '%-14s %-10s %-26s %9s %8s %8s %8s %9.1f\n' "$row" "$size" "$name" "${med[$name]}" "$versus" \
+            "$versus_second" "$ratio" "$(awk "BEGIN { print ${peaks[$name]} / 1024 }")"
+    done
+    unset times peaks med
+    rm -f "$work"/*.avi "$work"/*.out "$movie"
+}
+
 entropy_lines=()
 for size in $sizes; do
     for kind in $kinds; do
-        movie=$work/$kind-$size.mov
-        make_movie "$kind" "$size" "$movie"
-        raw_bytes=$(( $(echo "$size" | tr x '*') * 3 * frames ))
-        entropy_lines+=("$kind $size: $(ffmpeg -v error -i "$movie" -f rawvideo -pix_fmt bgr24 - |
-            "$entropy" "${size%x*}" "${size#*x}")")
-
-        # name|command producing $work/<name> (encoders) or nothing (decoders)
-        jobs=("cp|cp $movie $work/cp.out"
-              "reelpack -u|env REELPACK_THREADS=1 $reelpack -u $movie $work/plain.avi"
-              "reelpack t1|env REELPACK_THREADS=1 $reelpack $movie $work/tarvic.avi"
-              "reelpack tN|$reelpack $movie $work/tarvic-tN.avi")
-        for peer in $peers; do
-            jobs+=("ffmpeg $peer encode t1|ffmpeg -v error -y -threads 1 -i $movie -threads 1 $(peer_args "$peer") $work/$peer.avi")
-        done
-        for peer in $threaded_peers; do
-            jobs+=("ffmpeg $peer encode tN|ffmpeg -v error -y -i $movie $(peer_args "$peer") $work/$peer-tN.avi")
-        done
-        # Every encode once first, so that the decoders have their files.
-        for job in "${jobs[@]}"; do
-            bash -c "${job#*|}" >/dev/null
-        done
-        jobs+=("reelunpack - t1|env REELPACK_THREADS=1 $reelunpack $work/tarvic.avi -"
-               "reelunpack - tN|$reelunpack $work/tarvic.avi -")
-        for peer in $peers; do
-            jobs+=("ffmpeg $peer decode t1|ffmpeg -v error -threads 1 -i $work/$peer.avi -threads 1 -pix_fmt bgr24 -f null -")
-        done
-        for peer in $threaded_peers; do
-            jobs+=("ffmpeg $peer decode tN|ffmpeg -v error -i $work/$peer-tN.avi -pix_fmt bgr24 -f null -")
-        done
-
-        declare -A times=() peaks=()
-        for ((run = 0; run < runs; ++run)); do
-            for job in "${jobs[@]}"; do
-                name=${job%%|*}
-                read -r seconds peak < <(timed bash -c "exec ${job#*|}")
-                times[$name]+="$seconds "
-                peaks[$name]=$peak
-            done
-        done
-        declare -A med=()
-        for job in "${jobs[@]}"; do
-            name=${job%%|*}
-            med[$name]=$(echo "${times[$name]}" | tr ' ' '\n' | grep . | median)
-        done
-        for job in "${jobs[@]}"; do
-            name=${job%%|*}
-            threads=${name##* }
-            case $name in
-            cp | "reelpack -u") peer="cp" ;;
-            *decode* | reelunpack*) peer="ffmpeg utvideo decode $threads" ;;
-            *) peer="ffmpeg utvideo encode $threads" ;;
-            esac
-            output=""
-            case $name in
-            "reelpack -u") output=$work/plain.avi ;;
-            "reelpack t1") output=$work/tarvic.avi ;;
-            "reelpack tN") output=$work/tarvic-tN.avi ;;
-            *encode\ t1) output=$work/$(echo "$name" | cut -d' ' -f2).avi ;;
-            *encode\ tN) output=$work/$(echo "$name" | cut -d' ' -f2)-tN.avi ;;
-            esac
-            ratio=""
-            [ -n "$output" ] && ratio=$(awk "BEGIN { printf \"%.4f\", $(stat -c %s "$output") / $raw_bytes }")
-            versus=$(awk "BEGIN { printf \"%.2f\", ${med[$name]} / ${med[$peer]} }")
-            printf '%-9s %-10s %-26s %9s %8s %8s %9.1f\n' "$kind" "$size" "$name" "${med[$name]}" "$versus" \
-                "$ratio" "$(awk "BEGIN { print ${peaks[$name]} / 1024 }")"
-        done
-        unset times peaks med
-        rm -f "$work"/*.avi "$work"/*.out "$movie"
+        bench_movie "$kind" "$size" rgb24
+    done
+done
+for size in ${YUV_SIZES:-1920x1080}; do
+    for kind in ${YUV_KINDS:-testsrc2}; do
+        bench_movie "$kind" "$size" uyvy422
     done
 done
 echo

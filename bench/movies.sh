@@ -1,7 +1,7 @@
 # The benchmark movies, sourced by the benchmark scripts: FRAMES (default 60)
 # frames of each of KINDS (default "testsrc2 noise smooth") at each of SIZES
 # (default "1280x720 1920x1080"), made by ffmpeg as packed 24-bit "raw "
-# movies.
+# movies (or, where asked, Y'CbCr 4:2:2 "2vuy" ones).
 frames=${FRAMES:-60}
 sizes=${SIZES:-"1280x720 1920x1080"}
 kinds=${KINDS:-"testsrc2 noise smooth"}
@@ -15,9 +15,9 @@ source_filter() {  # kind size
     esac
 }
 
-make_movie() {  # kind size path
+make_movie() {  # kind size path [packing: rgb24, or uyvy422 for a "2vuy" movie]
     ffmpeg -v error -y -f lavfi -i "$(source_filter "$1" "$2")" -frames:v "$frames" \
-        -c:v rawvideo -pix_fmt rgb24 -movflags +faststart "$3"
+        -c:v rawvideo -pix_fmt "${4:-rgb24}" -movflags +faststart "$3"
 }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
