@@ -16,7 +16,10 @@
     return fixed + 4 * std::uint32_t(count - 1);
 }
 
-// Codes `count` channels of length[c] bytes at planes[c] into `out`, whose
+// The most channels a frame has: two a plane of four planes.
+constexpr int max_channels = 8;
+
+// Codes `count` channels (1 to max_channels) of length[c] bytes at planes[c] into `out`, whose
 // first `head` bytes end with the channel offsets, and returns the frame's
 // length. The channels are coded side by side, each at the place its
 // stream would take at its longest, then moved down behind the one before

@@ -3,6 +3,7 @@
 
 #include "codec/channels.h"
 #include "codec/codec.h"
+#include "codec/deep_filter.h"
 #include "codec/plane_filter.h"
 #include "common/blocks.h"
 
@@ -19,10 +20,11 @@ const unsigned char* row_of(const PlanePicture& picture, int p, int y)
 // samples go to `values`. Natural pictures differ within their first row.
 bool one_value_a_plane(const PlaneShape& shape, const PlanePicture& picture, unsigned values[])
 {
+    const std::size_t size = shape.bits > 8 ? 2 : 1;
     for (int p = 0; p < shape.count; ++p) {
         const unsigned char* first = picture.plane[p];
-        const std::size_t w = std::size_t(shape.width[p]);
-        if (w > 1 && std::memcmp(first, first + 1, w - 1) != 0) {
+        const std::size_t w = std::size_t(shape.width[p]) * size;
+        if (w > size && std::memcmp(first, first + size, w - size) != 0) {
             return false;
         }
         for (int y = 1; y < shape.height; ++y) {
@@ -30,7 +32,11 @@ bool one_value_a_plane(const PlaneShape& shape, const PlanePicture& picture, uns
                 return false;
             }
         }
-        values[p] = first[0];
+        std::uint16_t sample = first[0];
+        if (size == 2) {
+            std::memcpy(&sample, first, 2);
+        }
+        values[p] = sample & ((1u << shape.bits) - 1);
     }
     return true;
 }
@@ -40,12 +46,14 @@ bool one_value_a_plane(const PlaneShape& shape, const PlanePicture& picture, uns
 std::size_t tarvic_planes_bound(int width, int height, PlaneLayout layout, int bits)
 {
     const PlaneShape shape = plane_shape(layout, width, height, bits);
-    if (shape.count == 0 || bits != 8) {
+    if (shape.count == 0) {
         return 0;
     }
-    std::uint64_t bound = channels_head(planes_frame_fixed, shape.count);
+    // One channel a plane of 8-bit samples, two (low and high bytes) of wider.
+    const int per_plane = bits > 8 ? 2 : 1;
+    std::uint64_t bound = channels_head(planes_frame_fixed, per_plane * shape.count);
     for (int p = 0; p < shape.count; ++p) {
-        bound += compact_bound(std::uint64_t(shape.width[p]) * std::uint64_t(height));
+        bound += per_plane * compact_bound(std::uint64_t(shape.width[p]) * std::uint64_t(height));
     }
     return bound > max_32 ? 0 : static_cast<std::size_t>(bound);
 }
@@ -76,7 +84,7 @@ bool CodecInst::same_planes_as_previous(const PlanePicture& picture) const
     }
     const unsigned char* kept = prev_frame;
     for (int p = 0; p < shape.count; ++p) {
-        const std::size_t w = std::size_t(shape.width[p]);
+        const std::size_t w = plane_bytes(shape, p) / std::size_t(shape.height);
         for (int y = 0; y < shape.height; ++y, kept += w) {
             if (std::memcmp(row_of(picture, p, y), kept, w) != 0) {
                 return false;
@@ -112,18 +120,28 @@ Status CodecInst::CompressPlanes(const PlanePicture& picture, unsigned char* out
     unsigned values[4] = {};
     if (one_value_a_plane(shape, picture, values)) {
         out[0] = FRAME_SOLID_PLANES;
+        const int value_bytes = shape.bits > 8 ? 2 : 1;
         for (int p = 0; p < shape.count; ++p) {
-            out[planes_frame_fixed + p] = static_cast<unsigned char>(values[p]);
+            for (int k = 0; k < value_bytes; ++k) {
+                out[planes_frame_fixed + value_bytes * p + k] = static_cast<unsigned char>(values[p] >> (8 * k));
+            }
         }
-        size = planes_frame_fixed + std::size_t(shape.count);
+        size = planes_frame_fixed + std::size_t(value_bytes * shape.count);
         keep_previous_planes(picture);
         return Status::ok;
     }
-    predict_planes(shape, picture, residual_buffer);
-    unsigned char* planes[4] = {};
-    unsigned int length[4] = {};
-    plane_starts(shape, residual_buffer, planes, length);
-    size = compact_channels(compactor, shape.count, planes, length, channels_head(planes_frame_fixed, shape.count),
+    unsigned char* planes[max_channels] = {};
+    unsigned int length[max_channels] = {};
+    int channels = shape.count;
+    if (shape.bits > 8) {
+        predict_deep_planes(shape, picture, residual_buffer);
+        deep_channels(shape, residual_buffer, planes, length);
+        channels = 2 * shape.count;
+    } else {
+        predict_planes(shape, picture, residual_buffer);
+        plane_starts(shape, residual_buffer, planes, length);
+    }
+    size = compact_channels(compactor, channels, planes, length, channels_head(planes_frame_fixed, channels),
                             plane_buffer, out);
     keep_previous_planes(picture);
     return Status::ok;

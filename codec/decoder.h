@@ -55,4 +55,6 @@ public:
     // decoded into the decoder's own planes first, and only then are the
     // picture's rebuilt from them. A null frame leaves them as they are.
     [[nodiscard]] Status DecompressPlanes(const unsigned char* frame, std::size_t size, const PlanePicture& picture);
+    // A frame of one value a plane (type 11) into the picture.
+    [[nodiscard]] Status solid_planes(const unsigned char* frame, std::size_t size, const PlanePicture& picture);
 };

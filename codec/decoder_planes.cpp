@@ -1,9 +1,11 @@
 // The decoder's path for pictures in planes: frame types 10 and 11.
+#include <algorithm>
 #include <cstdlib>
 
 #include "codec/channels.h"
 #include "codec/codec.h"
 #include "codec/decoder.h"
+#include "codec/deep_filter.h"
 #include "codec/plane_filter.h"
 #include "common/blocks.h"
 
@@ -18,7 +20,7 @@ Status TarvicDecoder::BeginPlanes(int frame_width, int frame_height, PlaneLayout
     // The decoded residual planes, and the channels' zero-run forms.
     plane_buffer = acquire_block(picture_bytes);
     residual_buffer = static_cast<unsigned char*>(std::malloc(picture_bytes));
-    row_scratch = static_cast<unsigned char*>(std::malloc(rebuild_planes_scratch(planes)));
+    row_scratch = static_cast<unsigned char*>(std::malloc(std::max(rebuild_planes_scratch(planes), deep_rebuild_scratch(planes))));
     if (plane_buffer == nullptr || residual_buffer == nullptr || row_scratch == nullptr ||
         !compactor.InitCompressBuffers()) {
         DecompressEnd();
@@ -53,24 +55,46 @@ Status TarvicDecoder::DecompressPlanes(const unsigned char* frame, std::size_t s
         return Status::bad_type;  // a frame of other planes
     }
     if (type == FRAME_SOLID_PLANES) {
-        if (size != planes_frame_fixed + std::size_t(shape.count)) {
-            return Status::truncated;
-        }
-        unsigned values[4] = {};
-        for (int p = 0; p < shape.count; ++p) {
-            values[p] = frame[planes_frame_fixed + p];
-        }
-        fill_planes(shape, values, picture);
-        return Status::ok;
+        return solid_planes(frame, size, picture);
     }
-    unsigned char* planes[4] = {};
-    unsigned int length[4] = {};
-    plane_starts(shape, plane_buffer, planes, length);
-    const Status status = uncompact_channels(compactor, frame, size, channels_head(planes_frame_fixed, shape.count),
-                                             shape.count, planes, length, residual_buffer);
+    const bool deep = shape.bits > 8;
+    const int channels = deep ? 2 * shape.count : shape.count;
+    unsigned char* planes[max_channels] = {};
+    unsigned int length[max_channels] = {};
+    if (deep) {
+        deep_channels(shape, plane_buffer, planes, length);
+    } else {
+        plane_starts(shape, plane_buffer, planes, length);
+    }
+    const Status status = uncompact_channels(compactor, frame, size, channels_head(planes_frame_fixed, channels),
+                                             channels, planes, length, residual_buffer);
     if (status != Status::ok) {
         return status;
     }
-    rebuild_planes(shape, plane_buffer, row_scratch, picture);
+    if (deep) {
+        rebuild_deep_planes(shape, plane_buffer, row_scratch, picture);
+    } else if (shape.count == 1) {
+        rebuild_byte_plane(shape, plane_buffer, row_scratch, picture);
+    } else {
+        rebuild_planes(shape, plane_buffer, row_scratch, picture);
+    }
+    return Status::ok;
+}
+
+Status TarvicDecoder::solid_planes(const unsigned char* frame, std::size_t size, const PlanePicture& picture)
+{
+    const int value_bytes = shape.bits > 8 ? 2 : 1;
+    if (size != planes_frame_fixed + std::size_t(value_bytes * shape.count)) {
+        return Status::truncated;
+    }
+    unsigned values[4] = {};
+    for (int p = 0; p < shape.count; ++p) {
+        const unsigned char* at = frame + planes_frame_fixed + value_bytes * p;
+        values[p] = value_bytes == 2 ? unsigned(at[0] | at[1] << 8) : at[0];
+        if (values[p] >> shape.bits != 0) {
+            return Status::bad_stream;  // a sample no picture of these bits holds
+        }
+    }
+    fill_planes(shape, values, picture);
     return Status::ok;
 }

@@ -17,7 +17,10 @@ PlaneShape plane_shape(PlaneLayout layout, int width, int height, int bits)
         break;
     case PlaneLayout::yuv444:
     case PlaneLayout::yuva444:
-        shape.count = layout == PlaneLayout::yuva444 ? 4 : 3;
+    case PlaneLayout::gbr444:
+    case PlaneLayout::gbra444:
+    case PlaneLayout::grey:
+        shape.count = layout == PlaneLayout::grey ? 1 : layout == PlaneLayout::yuva444 || layout == PlaneLayout::gbra444 ? 4 : 3;
         for (int p = 0; p < shape.count; ++p) {
             shape.width[p] = width;
         }
@@ -99,6 +102,16 @@ void fill_black(const PlaneShape& shape, const PlanePicture& picture)
     const unsigned scale = 1u << (shape.bits - 8);
     const unsigned black[4] = {16 * scale, 128 * scale, 128 * scale, 0};
     fill_planes(shape, black, picture);
+}
+
+void fill_layout_black(PlaneLayout layout, const PlaneShape& shape, const PlanePicture& picture)
+{
+    if (layout == PlaneLayout::yuv422 || layout == PlaneLayout::yuv444 || layout == PlaneLayout::yuva444) {
+        fill_black(shape, picture);
+        return;
+    }
+    const unsigned zero[4] = {};
+    fill_planes(shape, zero, picture);
 }
 
 void copy_planes(const PlaneShape& shape, const PlanePicture& from, const PlanePicture& to)

@@ -4,12 +4,15 @@
 
 #include <cstddef>
 
-// How a picture's samples lie in planes, in coded order: Y, Cb, Cr, then
-// alpha. The numbers are stored in files.
+// How a picture's samples lie in planes, in coded order: Y (or G), Cb (or
+// B), Cr (or R), then alpha. The numbers are stored in files.
 enum class PlaneLayout : unsigned char {
     yuv422 = 1,   // three planes: Y at full width, Cb and Cr at (width + 1) / 2
     yuv444 = 2,   // three planes at full width
     yuva444 = 3,  // four planes at full width, alpha last
+    gbr444 = 4,   // RGB as three planes at full width: G, B, R
+    gbra444 = 5,  // four planes at full width: G, B, R, alpha
+    grey = 6,     // one plane
 };
 
 // The planes of a width x height picture of a layout.
@@ -55,6 +58,10 @@ void fill_planes(const PlaneShape& shape, const unsigned value[], const PlanePic
 // A black Y'CbCr picture as a viewer sees it: video-range black (Y 16, Cb
 // and Cr 128, at the samples' bits) and alpha 0.
 void fill_black(const PlaneShape& shape, const PlanePicture& picture);
+
+// A layout's black: for Y'CbCr fill_black's, for RGB and grey every
+// sample 0.
+void fill_layout_black(PlaneLayout layout, const PlaneShape& shape, const PlanePicture& picture);
 
 // Copies every row of every plane.
 void copy_planes(const PlaneShape& shape, const PlanePicture& from, const PlanePicture& to);

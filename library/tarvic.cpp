@@ -72,7 +72,34 @@ void from_packed(const unsigned char* packed, unsigned char* top, std::ptrdiff_t
 struct Form {
     int bits_per_pixel = 0;  // 24 or 32 for the packed layouts, 0 for planes
     PlaneLayout planes = PlaneLayout{};
+    int bits = 8;  // of a sample of planes
 };
+
+bool deep_form_of(tarvic_layout layout, Form& form)
+{
+    switch (layout) {
+    case TARVIC_YUV422P10:
+        form = {0, PlaneLayout::yuv422, 10};
+        return true;
+    case TARVIC_YUV444P10:
+        form = {0, PlaneLayout::yuv444, 10};
+        return true;
+    case TARVIC_GBRP10:
+        form = {0, PlaneLayout::gbr444, 10};
+        return true;
+    case TARVIC_GBRP16:
+        form = {0, PlaneLayout::gbr444, 16};
+        return true;
+    case TARVIC_GBRAP16:
+        form = {0, PlaneLayout::gbra444, 16};
+        return true;
+    case TARVIC_GRAY16:
+        form = {0, PlaneLayout::grey, 16};
+        return true;
+    default:
+        return false;
+    }
+}
 
 bool form_of(tarvic_layout layout, Form& form)
 {
@@ -92,8 +119,9 @@ bool form_of(tarvic_layout layout, Form& form)
     case TARVIC_YUVA444P8:
         form.planes = PlaneLayout::yuva444;
         return true;
+    default:
+        return deep_form_of(layout, form);
     }
-    return false;
 }
 
 // The caller's planes, as many as the shape has.
@@ -267,7 +295,7 @@ size_t tarvic_layout_bound(int width, int height, tarvic_layout layout)
         return 0;
     }
     return form.bits_per_pixel != 0 ? tarvic_frame_bound(width, height, form.bits_per_pixel)
-                                    : tarvic_planes_bound(width, height, form.planes, 8);
+                                    : tarvic_planes_bound(width, height, form.planes, form.bits);
 }
 
 tarvic_status tarvic_encoder_create_layout(int width, int height, tarvic_layout layout, unsigned flags,
@@ -289,7 +317,7 @@ tarvic_status tarvic_encoder_create_layout(int width, int height, tarvic_layout 
         return TARVIC_NO_MEMORY;
     }
     made->codec.detect_null_frames = (flags & TARVIC_NULL_FRAMES) != 0;
-    const Status begun = made->codec.BeginPlanes(width, height, form.planes, 8);
+    const Status begun = made->codec.BeginPlanes(width, height, form.planes, form.bits);
     if (begun != Status::ok) {
         delete made;
         return from_status(begun);
@@ -315,13 +343,13 @@ tarvic_status tarvic_decoder_create_layout(int width, int height, tarvic_layout 
     if (made == nullptr) {
         return TARVIC_NO_MEMORY;
     }
-    const Status begun = made->decoder.BeginPlanes(width, height, form.planes, 8);
+    const Status begun = made->decoder.BeginPlanes(width, height, form.planes, form.bits);
     made->last = begun == Status::ok ? static_cast<unsigned char*>(std::malloc(made->decoder.picture_bytes)) : nullptr;
     if (made->last == nullptr) {
         delete made;
         return begun != Status::ok ? from_status(begun) : TARVIC_NO_MEMORY;
     }
-    fill_black(made->decoder.shape, packed_picture(made->decoder.shape, made->last));
+    fill_layout_black(form.planes, made->decoder.shape, packed_picture(made->decoder.shape, made->last));
     *decoder = made;
     return TARVIC_OK;
 }

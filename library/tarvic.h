@@ -131,16 +131,26 @@ TARVIC_API tarvic_status tarvic_decode_over(tarvic_decoder* decoder, const void*
                                             void* picture, ptrdiff_t stride);
 
 /* The layouts of pictures the library codes; the numbers are fixed. The
- * packed ones are today's 24- and 32-bit pictures. Those of planes have 8-bit
- * samples, one byte each; in 4:2:2 the Cb and Cr planes have (width + 1) / 2
- * samples a row (the last of an odd width has chroma of its own), in 4:4:4
- * every plane has width samples. Every plane has height rows. */
+ * packed ones are today's 24- and 32-bit pictures. Those of planes named P8
+ * have 8-bit samples, one byte each; those named P10 and P16 (and GRAY16)
+ * have samples of 10 or 16 bits, each a uint16_t in the host's byte order
+ * whose value is below 2^bits (strides are still in bytes). In 4:2:2 the Cb
+ * and Cr planes have (width + 1) / 2 samples a row (the last of an odd width
+ * has chroma of its own), in 4:4:4 and in RGB every plane has width samples.
+ * Every plane has height rows. RGB is coded as planes in the order G, B, R
+ * (then alpha). */
 typedef enum tarvic_layout {
     TARVIC_BGR24 = 1,      /* packed, as bits_per_pixel 24 */
     TARVIC_BGRA32 = 2,     /* packed, as bits_per_pixel 32 */
     TARVIC_YUV422P8 = 3,   /* planes Y, Cb, Cr; 4:2:2 */
     TARVIC_YUV444P8 = 4,   /* planes Y, Cb, Cr; 4:4:4 */
-    TARVIC_YUVA444P8 = 5   /* planes Y, Cb, Cr, alpha; 4:4:4 */
+    TARVIC_YUVA444P8 = 5,  /* planes Y, Cb, Cr, alpha; 4:4:4 */
+    TARVIC_YUV422P10 = 6,  /* planes Y, Cb, Cr; 4:2:2; 10-bit */
+    TARVIC_YUV444P10 = 7,  /* planes Y, Cb, Cr; 4:4:4; 10-bit */
+    TARVIC_GBRP10 = 8,     /* planes G, B, R; 10-bit */
+    TARVIC_GBRP16 = 9,     /* planes G, B, R; 16-bit */
+    TARVIC_GBRAP16 = 10,   /* planes G, B, R, alpha; 16-bit */
+    TARVIC_GRAY16 = 11     /* one plane; 16-bit */
 } tarvic_layout;
 
 /* tarvic_bound() for a layout: the most bytes a coded frame of a width x
@@ -151,7 +161,8 @@ TARVIC_API size_t tarvic_layout_bound(int width, int height, tarvic_layout layou
 /* Creates an encoder or a decoder for pictures of a layout; for the packed
  * layouts the same as tarvic_encoder_create() and tarvic_decoder_create()
  * with their bits per pixel. A decoder's picture in planes starts black as a
- * viewer sees it: Y 16, Cb and Cr 128, alpha 0. */
+ * viewer sees it: Y 16, Cb and Cr 128 (at 10 bits Y 64, Cb and Cr 512), RGB
+ * and grey 0, alpha 0. */
 TARVIC_API tarvic_status tarvic_encoder_create_layout(int width, int height, tarvic_layout layout, unsigned flags,
                                                       tarvic_encoder** encoder);
 TARVIC_API tarvic_status tarvic_decoder_create_layout(int width, int height, tarvic_layout layout,

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -83,13 +84,18 @@ inline Bytes picture(const std::string& kind, int w, int h, int bytes_per_pixel,
     return b;
 }
 
-// A picture's planes one after another, each a picture of one byte a pixel.
-inline Bytes planes_picture(const std::string& kind, PlaneLayout layout, int w, int h, unsigned seed)
+// A picture's planes one after another, each a picture of one byte a pixel;
+// of wider samples, each sample the top `bits` of two such bytes.
+inline Bytes planes_picture(const std::string& kind, PlaneLayout layout, int w, int h, unsigned seed, int bits = 8)
 {
-    const PlaneShape shape = plane_shape(layout, w, h, 8);
+    const PlaneShape shape = plane_shape(layout, w, h, bits);
     Bytes b;
     for (int p = 0; p < shape.count; ++p) {
-        const Bytes plane = picture(kind, shape.width[p], h, 1, seed + unsigned(p));
+        Bytes plane = picture(kind, shape.width[p], h, bits > 8 ? 2 : 1, seed + unsigned(p));
+        for (std::size_t i = 0; bits > 8 && i < plane.size(); i += 2) {
+            const std::uint16_t v = static_cast<std::uint16_t>((plane[i] << 8 | plane[i + 1]) >> (16 - bits));
+            std::memcpy(&plane[i], &v, 2);
+        }
         b.insert(b.end(), plane.begin(), plane.end());
     }
     return b;

@@ -22,22 +22,32 @@ using namespace codec_test;
 // layouts x row order: every picture decodes exactly, and codes to the bytes
 // coded from the frame pixel order, through the library too. (A portable
 // build runs it on the plain loops.)
-using Layout = std::tuple<int, PixelOrder, bool, PlaneLayout>;  // bits, order, top down, planes
+using Layout = std::tuple<int, PixelOrder, bool, PlaneLayout>;  // bits (of a sample in planes), order, top down, planes
 
 std::string layout_name(const testing::TestParamInfo<Layout>& info)
 {
     const auto [bits, order, top_down, planes] = info.param;
-    const char* const plane_names[] = {"", "yuv422", "yuv444", "yuva444"};
-    const std::string form = planes != PlaneLayout{} ? plane_names[int(planes)]
+    const char* const plane_names[] = {"", "yuv422", "yuv444", "yuva444", "gbr444", "gbra444", "grey"};
+    const std::string form = planes != PlaneLayout{} ? plane_names[int(planes)] + std::to_string(bits)
                                                      : std::to_string(bits) +
                                                            (order == PixelOrder::movie ? "_movie" : "_frame");
     return form + (top_down ? "_top_down" : "_bottom_up");
 }
 
-tarvic_layout library_layout(PlaneLayout planes)
+tarvic_layout library_layout(PlaneLayout planes, int bits)
 {
-    return planes == PlaneLayout::yuv422 ? TARVIC_YUV422P8
-                                         : planes == PlaneLayout::yuv444 ? TARVIC_YUV444P8 : TARVIC_YUVA444P8;
+    const std::tuple<PlaneLayout, int, tarvic_layout> layouts[] = {
+        {PlaneLayout::yuv422, 8, TARVIC_YUV422P8},   {PlaneLayout::yuv444, 8, TARVIC_YUV444P8},
+        {PlaneLayout::yuva444, 8, TARVIC_YUVA444P8}, {PlaneLayout::yuv422, 10, TARVIC_YUV422P10},
+        {PlaneLayout::yuv444, 10, TARVIC_YUV444P10}, {PlaneLayout::gbr444, 10, TARVIC_GBRP10},
+        {PlaneLayout::gbr444, 16, TARVIC_GBRP16},    {PlaneLayout::gbra444, 16, TARVIC_GBRAP16},
+        {PlaneLayout::grey, 16, TARVIC_GRAY16}};
+    for (const auto& [layout, b, named] : layouts) {
+        if (layout == planes && b == bits) {
+            return named;
+        }
+    }
+    return tarvic_layout(0);  // none: the codec alone
 }
 
 // Planes laid in `memory` with padding after each row (never written), rows
@@ -45,11 +55,12 @@ tarvic_layout library_layout(PlaneLayout planes)
 PlanePicture lay_planes(const PlaneShape& shape, bool top_down, Bytes& memory)
 {
     const std::size_t pad = shape.width[0] % 2 != 0 ? 3 : 0;
-    memory.assign((std::size_t(shape.width[0]) + pad) * shape.height * std::size_t(shape.count), 0xEE);
+    const std::size_t size = shape.bits > 8 ? 2 : 1;
+    memory.assign((std::size_t(shape.width[0]) * size + pad) * shape.height * std::size_t(shape.count), 0xEE);
     PlanePicture picture;
     unsigned char* at = memory.data();
     for (int p = 0; p < shape.count; ++p) {
-        const std::ptrdiff_t span = std::ptrdiff_t(std::size_t(shape.width[p]) + pad);
+        const std::ptrdiff_t span = std::ptrdiff_t(std::size_t(shape.width[p]) * size + pad);
         picture.plane[p] = top_down ? at : at + (shape.height - 1) * span;
         picture.stride[p] = top_down ? span : -span;
         at += span * shape.height;
@@ -57,13 +68,13 @@ PlanePicture lay_planes(const PlaneShape& shape, bool top_down, Bytes& memory)
     return picture;
 }
 
-void round_trip_planes(PlaneLayout planes, bool top_down, int w, int h, const char* kind)
+void round_trip_planes(PlaneLayout planes, int bits, bool top_down, int w, int h, const char* kind)
 {
-    const Bytes frame = planes_picture(kind, planes, w, h, unsigned(w * 100 + h));
-    Coder coder(w, h, 8, false, true, planes);
+    const Bytes frame = planes_picture(kind, planes, w, h, unsigned(w * 100 + h), bits);
+    Coder coder(w, h, bits, false, true, planes);
     const PlaneShape shape = coder.codec.shape;
     const Bytes coded = coder.code(frame);
-    EXPECT_LE(coded.size(), tarvic_planes_bound(w, h, planes, 8));
+    EXPECT_LE(coded.size(), tarvic_planes_bound(w, h, planes, bits));
     EXPECT_TRUE(coder.code(frame).empty());  // a repeat is a null frame
 
     Bytes laid, out, back;
@@ -72,16 +83,20 @@ void round_trip_planes(PlaneLayout planes, bool top_down, int w, int h, const ch
     const PlanePicture into = lay_planes(shape, top_down, out);
     const PlanePicture library_into = lay_planes(shape, top_down, back);
     TarvicDecoder decoder;
-    ASSERT_EQ(decoder.BeginPlanes(w, h, planes, 8), Status::ok);
+    ASSERT_EQ(decoder.BeginPlanes(w, h, planes, bits), Status::ok);
     ASSERT_EQ(decoder.DecompressPlanes(coded.data(), coded.size(), into), Status::ok);
     ASSERT_EQ(decoder.DecompressPlanes(nullptr, 0, into), Status::ok);  // a null frame
     EXPECT_TRUE(out == laid);
+    const tarvic_layout layout = library_layout(planes, bits);
+    if (layout == tarvic_layout(0)) {
+        return;
+    }
 
     tarvic_encoder* encoder = nullptr;
     tarvic_decoder* library_decoder = nullptr;
-    ASSERT_EQ(tarvic_encoder_create_layout(w, h, library_layout(planes), TARVIC_NULL_FRAMES, &encoder), TARVIC_OK);
-    ASSERT_EQ(tarvic_decoder_create_layout(w, h, library_layout(planes), &library_decoder), TARVIC_OK);
-    Bytes library_coded(tarvic_layout_bound(w, h, library_layout(planes)));
+    ASSERT_EQ(tarvic_encoder_create_layout(w, h, layout, TARVIC_NULL_FRAMES, &encoder), TARVIC_OK);
+    ASSERT_EQ(tarvic_decoder_create_layout(w, h, layout, &library_decoder), TARVIC_OK);
+    Bytes library_coded(tarvic_layout_bound(w, h, layout));
     const void* const from[4] = {picture.plane[0], picture.plane[1], picture.plane[2], picture.plane[3]};
     void* const to[4] = {library_into.plane[0], library_into.plane[1], library_into.plane[2], library_into.plane[3]};
     std::size_t sizes[2] = {};
@@ -109,7 +124,7 @@ TEST_P(TarvicRoundTrip, EveryPictureComesBackExactly)
         for (const char* kind : {"noise", "gradient", "photo", "half", "almost", "grey", "128s"}) {
             SCOPED_TRACE(testing::Message() << kind << " " << w << "x" << h);
             if (planes != PlaneLayout{}) {
-                round_trip_planes(planes, top_down, w, h, kind);
+                round_trip_planes(planes, bits, top_down, w, h, kind);
                 continue;
             }
             const Bytes frame = picture(kind, w, h, bytes_per_pixel, unsigned(w * 100 + h));
@@ -186,7 +201,15 @@ INSTANTIATE_TEST_SUITE_P(Layouts24, TarvicRoundTrip,
 INSTANTIATE_TEST_SUITE_P(Planes, TarvicRoundTrip,
                          testing::Combine(testing::Values(8), testing::Values(PixelOrder::frame), testing::Bool(),
                                           testing::Values(PlaneLayout::yuv422, PlaneLayout::yuv444,
-                                                          PlaneLayout::yuva444)),
+                                                          PlaneLayout::yuva444, PlaneLayout::gbr444,
+                                                          PlaneLayout::gbra444, PlaneLayout::grey)),
+                         layout_name);
+// Samples of every width 9 to 16 bits; 10 and 16 through the library too.
+INSTANTIATE_TEST_SUITE_P(DeepPlanes, TarvicRoundTrip,
+                         testing::Combine(testing::Range(9, 17), testing::Values(PixelOrder::frame), testing::Bool(),
+                                          testing::Values(PlaneLayout::yuv422, PlaneLayout::yuv444,
+                                                          PlaneLayout::yuva444, PlaneLayout::gbr444,
+                                                          PlaneLayout::gbra444, PlaneLayout::grey)),
                          layout_name);
 
 }  // namespace
