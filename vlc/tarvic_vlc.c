@@ -1,7 +1,8 @@
 /* A video decoder module for VLC 3: plays the Tarvic streams of AVI files
  * (compression code "TRVC") through libtarvic: RGB pictures of 24 or 32 bits
- * a pixel, and Y'CbCr pictures in planes, which a 16-byte record after the
- * stream's bitmap header announces.
+ * a pixel, and pictures in planes (Y'CbCr of 8 and 10 bits, RGB of 10 and 16
+ * bits, grey of 16), which a 16-byte record after the stream's bitmap header
+ * announces.
  *
  * VLC's AVI reader hands each frame chunk over as one block, with the
  * picture size and the bits per pixel from the stream's bitmap header, and
@@ -14,6 +15,7 @@
 #define N_(text) text
 
 #include <limits.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -35,26 +37,105 @@ vlc_module_begin()
     set_callbacks(OpenDecoder, CloseDecoder)
 vlc_module_end()
 
-struct decoder_sys_t {
-    tarvic_decoder* tarvic;
-    int planes;  /* of a Y'CbCr picture; 0 for packed RGB */
+/* VLC's pictures of 10- and 16-bit planes hold each sample in a 16-bit word
+ * in the host's order, as the library gives them. */
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+#define HOST_CODEC(little, big) (big)
+#else
+#define HOST_CODEC(little, big) (little)
+#endif
+#define I422_10 HOST_CODEC(VLC_CODEC_I422_10L, VLC_CODEC_I422_10B)
+#define I444_10 HOST_CODEC(VLC_CODEC_I444_10L, VLC_CODEC_I444_10B)
+#define GBR_10 HOST_CODEC(VLC_CODEC_GBR_PLANAR_10L, VLC_CODEC_GBR_PLANAR_10B)
+#define GBR_16 HOST_CODEC(VLC_CODEC_GBR_PLANAR_16L, VLC_CODEC_GBR_PLANAR_16B)
+#define GREY_16 HOST_CODEC(VLC_CODEC_GREY_16L, VLC_CODEC_GREY_16B)
+
+/* The layouts a record can announce: its plane layout number, the bits of a
+ * sample and the compression code of the stream's uncompressed form; the
+ * library's layout, and the planes of VLC's picture format for it, in the
+ * library's order (Y, U, V, then A; G, B, R; grey). A layout that VLC has no
+ * picture format of planes for is decoded into planes of the plug-in's own,
+ * which `convert` turns into the picture. 16-bit G, B, R and alpha is shown
+ * as VLC's 16-bit RGBA, packed, which keeps every bit of every sample. */
+struct plane_format {
+    unsigned char number;
+    unsigned char bits;
+    char form[4];
+    tarvic_layout layout;
+    vlc_fourcc_t chroma;
+    int planes;
+    void (*convert)(const uint16_t* planes, int width, int height, picture_t* picture);
 };
 
+static void ConvertRgba64(const uint16_t* planes, int width, int height, picture_t* picture);
+
+static const struct plane_format plane_formats[] = {
+    {1, 8, {'U', 'Y', 'V', 'Y'}, TARVIC_YUV422P8, VLC_CODEC_I422, 3, NULL},
+    {1, 8, {'Y', 'U', 'Y', '2'}, TARVIC_YUV422P8, VLC_CODEC_I422, 3, NULL},
+    {2, 8, {'v', '3', '0', '8'}, TARVIC_YUV444P8, VLC_CODEC_I444, 3, NULL},
+    {3, 8, {'v', '4', '0', '8'}, TARVIC_YUVA444P8, VLC_CODEC_YUVA, 4, NULL},
+    {1, 10, {'v', '2', '1', '0'}, TARVIC_YUV422P10, I422_10, 3, NULL},
+    {2, 10, {'v', '4', '1', '0'}, TARVIC_YUV444P10, I444_10, 3, NULL},
+    {4, 10, {'r', '2', '1', '0'}, TARVIC_GBRP10, GBR_10, 3, NULL},
+    {4, 10, {'R', '1', '0', 'k'}, TARVIC_GBRP10, GBR_10, 3, NULL},
+    {4, 10, {'A', 'V', 'r', 'p'}, TARVIC_GBRP10, GBR_10, 3, NULL},
+    {4, 16, {'b', '4', '8', 'r'}, TARVIC_GBRP16, GBR_16, 3, NULL},
+    {5, 16, {'b', '6', '4', 'a'}, TARVIC_GBRAP16, VLC_CODEC_RGBA64, 4, ConvertRgba64},
+    {6, 16, {'b', '1', '6', 'g'}, TARVIC_GRAY16, GREY_16, 1, NULL},
+};
+#define RECORD_SIZE 16
+
+struct decoder_sys_t {
+    tarvic_decoder* tarvic;
+    const struct plane_format* format; /* of a picture in planes; null for packed RGB */
+    uint16_t* planes;                  /* the decoded planes of a layout that VLC shows converted */
+    int width;
+    int height;
+};
+
+/* G, B, R and alpha planes into one of packed pixels R, G, B, A, each
+ * sample a word in the host's order. */
+static void ConvertRgba64(const uint16_t* planes, int width, int height, picture_t* picture)
+{
+    const size_t plane = (size_t)width * (size_t)height;
+    for (int y = 0; y < height; ++y) {
+        const uint16_t* g = planes + (size_t)y * (size_t)width;
+        uint16_t* out = (uint16_t*)(picture->p[0].p_pixels + (ptrdiff_t)y * picture->p[0].i_pitch);
+        for (int x = 0; x < width; ++x) {
+            out[4 * x] = g[x + 2 * plane];
+            out[4 * x + 1] = g[x];
+            out[4 * x + 2] = g[x + plane];
+            out[4 * x + 3] = g[x + 3 * plane];
+        }
+    }
+}
+
 /* Decodes a block into the picture: packed RGB in the first plane, or the
- * planes Y, Cb, Cr (and alpha) each at its own pitch. */
+ * planes each at its own pitch, straight or through the plug-in's planes. */
 static tarvic_status DecodeInto(struct decoder_sys_t* sys, const block_t* block, picture_t* picture)
 {
-    if (sys->planes == 0) {
+    if (sys->format == NULL) {
         return tarvic_decode(sys->tarvic, block->p_buffer, block->i_buffer, picture->p[0].p_pixels,
                              picture->p[0].i_pitch);
     }
     void* planes[4] = {NULL, NULL, NULL, NULL};
     ptrdiff_t strides[4] = {0, 0, 0, 0};
-    for (int p = 0; p < sys->planes; ++p) {
-        planes[p] = picture->p[p].p_pixels;
-        strides[p] = picture->p[p].i_pitch;
+    const int width = sys->width;
+    const int height = sys->height;
+    for (int p = 0; p < sys->format->planes; ++p) {
+        if (sys->planes != NULL) {
+            planes[p] = sys->planes + (size_t)p * (size_t)width * (size_t)height;
+            strides[p] = (ptrdiff_t)width * 2;
+        } else {
+            planes[p] = picture->p[p].p_pixels;
+            strides[p] = picture->p[p].i_pitch;
+        }
     }
-    return tarvic_decode_planes(sys->tarvic, block->p_buffer, block->i_buffer, planes, strides);
+    const tarvic_status status = tarvic_decode_planes(sys->tarvic, block->p_buffer, block->i_buffer, planes, strides);
+    if (sys->planes != NULL && status != TARVIC_BAD_ARGUMENT) {
+        sys->format->convert(sys->planes, width, height, picture);
+    }
+    return status;
 }
 
 static int DecodeVideo(decoder_t* dec, block_t* block)
@@ -89,24 +170,6 @@ static int DecodeVideo(decoder_t* dec, block_t* block)
     return VLCDEC_SUCCESS;
 }
 
-/* The Y'CbCr layouts a record can announce: its plane layout number and
- * the compression code of the stream's uncompressed form, the library's
- * layout, and the planes of VLC's picture format for it (Y, U, V, then A). */
-struct plane_format {
-    unsigned char number;
-    char form[4];
-    tarvic_layout layout;
-    vlc_fourcc_t chroma;
-    int planes;
-};
-static const struct plane_format plane_formats[] = {
-    {1, {'U', 'Y', 'V', 'Y'}, TARVIC_YUV422P8, VLC_CODEC_I422, 3},
-    {1, {'Y', 'U', 'Y', '2'}, TARVIC_YUV422P8, VLC_CODEC_I422, 3},
-    {2, {'v', '3', '0', '8'}, TARVIC_YUV444P8, VLC_CODEC_I444, 3},
-    {3, {'v', '4', '0', '8'}, TARVIC_YUVA444P8, VLC_CODEC_YUVA, 4},
-};
-#define RECORD_SIZE 16
-
 /* The stream's record: "TRVL", the compression code of the uncompressed
  * form, the movie's data format, the plane layout number, the bits of a
  * sample and two zero bytes, in the extra data right after the bitmap
@@ -120,9 +183,10 @@ static int ReadRecord(decoder_t* dec, const struct plane_format** format)
     if (record == NULL || size < 4 || memcmp(record, "TRVL", 4) != 0) {
         return VLC_SUCCESS;
     }
-    if (size >= RECORD_SIZE && record[13] == 8 && record[14] == 0 && record[15] == 0) {
+    if (size >= RECORD_SIZE && record[14] == 0 && record[15] == 0) {
         for (size_t i = 0; i < sizeof plane_formats / sizeof plane_formats[0]; ++i) {
-            if (plane_formats[i].number == record[12] && memcmp(plane_formats[i].form, record + 4, 4) == 0) {
+            if (plane_formats[i].number == record[12] && plane_formats[i].bits == record[13] &&
+                memcmp(plane_formats[i].form, record + 4, 4) == 0) {
                 *format = &plane_formats[i];
                 return VLC_SUCCESS;
             }
@@ -165,7 +229,7 @@ static void DescribePictures(decoder_t* dec, const struct plane_format* planes, 
     if (planes != NULL) {
         /* The samples as the movie holds them: whatever the stream says of
          * their colours goes with them, as with VLC's own uncompressed
-         * Y'CbCr frames. */
+         * frames of planes. */
         out->primaries = in->primaries;
         out->transfer = in->transfer;
         out->space = in->space;
@@ -176,6 +240,30 @@ static void DescribePictures(decoder_t* dec, const struct plane_format* planes, 
         out->i_gmask = 0x00ff00;
         out->i_bmask = 0xff0000;
     }
+}
+
+/* Creates the library's decoder for the stream, and the planes of a layout
+ * that the plug-in converts, memory that every frame then reuses. */
+static int CreateDecoder(decoder_t* dec, struct decoder_sys_t* sys, unsigned bits)
+{
+    const tarvic_layout layout = sys->format != NULL ? sys->format->layout
+                                 : bits == 32        ? TARVIC_BGRA32
+                                                     : TARVIC_BGR24;
+    const tarvic_status created = tarvic_decoder_create_layout(sys->width, sys->height, layout, &sys->tarvic);
+    if (created != TARVIC_OK) {
+        msg_Err(dec, "cannot decode Tarvic pictures of %dx%d: %s", sys->width, sys->height,
+                tarvic_status_text(created));
+        return created == TARVIC_NO_MEMORY ? VLC_ENOMEM : VLC_EGENERIC;
+    }
+    sys->planes = NULL;
+    if (sys->format != NULL && sys->format->convert != NULL) {
+        sys->planes = calloc((size_t)sys->width * (size_t)sys->height, sizeof(uint16_t) * (size_t)sys->format->planes);
+        if (sys->planes == NULL) {
+            tarvic_decoder_destroy(sys->tarvic);
+            return VLC_ENOMEM;
+        }
+    }
+    return VLC_SUCCESS;
 }
 
 static int OpenDecoder(vlc_object_t* object)
@@ -199,15 +287,13 @@ static int OpenDecoder(vlc_object_t* object)
     if (sys == NULL) {
         return VLC_ENOMEM;
     }
-    sys->planes = planes != NULL ? planes->planes : 0;
-    const tarvic_layout layout = planes != NULL ? planes->layout : bits == 32 ? TARVIC_BGRA32 : TARVIC_BGR24;
-    const tarvic_status created = tarvic_decoder_create_layout((int)in->i_width, (int)in->i_height, layout,
-                                                               &sys->tarvic);
-    if (created != TARVIC_OK) {
-        msg_Err(dec, "cannot decode Tarvic pictures of %ux%u: %s", in->i_width, in->i_height,
-                tarvic_status_text(created));
+    sys->format = planes;
+    sys->width = (int)in->i_width;
+    sys->height = (int)in->i_height;
+    const int created = CreateDecoder(dec, sys, bits);
+    if (created != VLC_SUCCESS) {
         free(sys);
-        return created == TARVIC_NO_MEMORY ? VLC_ENOMEM : VLC_EGENERIC;
+        return created;
     }
     dec->p_sys = sys;
     DescribePictures(dec, planes, bits);
@@ -219,5 +305,6 @@ static void CloseDecoder(vlc_object_t* object)
 {
     decoder_t* dec = (decoder_t*)object;
     tarvic_decoder_destroy(dec->p_sys->tarvic);
+    free(dec->p_sys->planes);
     free(dec->p_sys);
 }
