@@ -122,6 +122,9 @@ static tarvic_status DecodeInto(struct decoder_sys_t* sys, const block_t* block,
     ptrdiff_t strides[4] = {0, 0, 0, 0};
     const int width = sys->width;
     const int height = sys->height;
+    if (sys->planes != NULL && (ptrdiff_t)picture->p[0].i_pitch < (ptrdiff_t)width * 8) {
+        return TARVIC_BAD_ARGUMENT; /* packed rows of four 16-bit samples a pixel do not fit */
+    }
     for (int p = 0; p < sys->format->planes; ++p) {
         if (sys->planes != NULL) {
             planes[p] = sys->planes + (size_t)p * (size_t)width * (size_t)height;
