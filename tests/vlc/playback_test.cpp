@@ -4,9 +4,11 @@
 // it, also where VLC converts the plug-in's pictures to the format asked for
 // (how the plug-in describes its pixels then decides the colours). The -u
 // file, through VLC's own reader, shows the same. Y'CbCr files show what
-// VLC's own decoders show of the same samples.
+// VLC's own decoders show of the same samples. A 10- or 16-bit file shows
+// the movie's colours, and gives its samples in the plug-in's own format.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -35,7 +37,9 @@ constexpr int height = 36;
 
 // The pictures that VLC shows, as the video callbacks receive them.
 struct Screen {
-    Bytes buffer;
+    Bytes buffer;  // the picture's planes one after the other
+    std::size_t plane_bytes = 0;
+    std::size_t planes = 1;
     std::mutex lock;
     std::vector<Bytes> shown;
     std::size_t displays = 0;
@@ -45,7 +49,9 @@ void* lock_picture(void* opaque, void** planes)
 {
     Screen* screen = static_cast<Screen*>(opaque);
     screen->lock.lock();
-    planes[0] = screen->buffer.data();
+    for (std::size_t p = 0; p < 4; ++p) {
+        planes[p] = screen->buffer.data() + std::min(p, screen->planes - 1) * screen->plane_bytes;
+    }
     return nullptr;
 }
 
@@ -76,8 +82,9 @@ bool wait_for(Done done, int seconds)
 // Plays `path` with the plug-in of this build a frame at a time, each
 // picture top row first in `chroma`, until `pictures` different ones have
 // been shown, or a few steps past the file's `frames` have not brought them.
+// A chroma of planes has each plane at the first's pitch.
 std::vector<Bytes> play(const std::string& path, const char* chroma, int bytes_per_pixel, std::size_t frames,
-              std::size_t pictures)
+                        std::size_t pictures, std::size_t planes = 1)
 {
     ::setenv("VLC_PLUGIN_PATH", TARVIC_VLC_PLUGIN_DIR, 1);
     const char* const arguments[] = {"--intf=dummy",          "--no-audio",       "--aout=adummy",
@@ -89,7 +96,9 @@ std::vector<Bytes> play(const std::string& path, const char* chroma, int bytes_p
         return {};
     }
     Screen screen;
-    screen.buffer.assign(std::size_t(width) * height * bytes_per_pixel, 0);
+    screen.plane_bytes = std::size_t(width) * height * bytes_per_pixel;
+    screen.planes = planes;
+    screen.buffer.assign(planes * screen.plane_bytes, 0);
     libvlc_media_t* media = libvlc_media_new_path(vlc, path.c_str());
     libvlc_media_player_t* player = libvlc_media_player_new_from_media(media);
     libvlc_media_release(media);
@@ -214,6 +223,61 @@ TEST(VlcPlayback, ShowsEveryFrameOfTarvicFiles)
         ASSERT_EQ(expected.size(), 6u);
         const std::vector<Bytes> shown = play(path, c.chroma, shown_bytes, movie.frames.size(), expected.size());
         EXPECT_TRUE(shown == expected) << shown.size() << " pictures shown";
+    }
+#endif
+}
+
+TEST(VlcPlayback, ShowsTheSamplesOfDeepTarvicFiles)
+{
+#ifndef REELPACK_HAVE_LIBVLC
+    GTEST_SKIP() << "VLC is not installed: the plug-in was not built and cannot be played";
+#else
+    if (!test::have_program("ffmpeg")) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    // ffmpeg's options making the movie; VLC's format of its samples and
+    // ffmpeg's name for it, with the bytes of a pixel and of a sample.
+    struct Case {
+        const char* options;
+        const char* chroma;
+        const char* samples;
+        int pixel_bytes;
+        int sample_bytes;
+        int planes;
+    };
+    const Case cases[] = {
+        {"-c:v v210 -pix_fmt yuv422p10le", "I2AL", "yuv422p10le", 4, 2, 3},
+        {"-c:v v410 -pix_fmt yuv444p10le", "I4AL", "yuv444p10le", 6, 2, 3},
+        {"-c:v r210 -pix_fmt gbrp10le", "GBAL", "gbrp10le", 6, 2, 3},
+        {"-c:v r10k -pix_fmt gbrp10le", "GBAL", "gbrp10le", 6, 2, 3},
+        {"-c:v avrp -pix_fmt gbrp10le", "GBAL", "gbrp10le", 6, 2, 3},
+        {"-c:v rawvideo -pix_fmt rgb48be", "GBFL", "gbrp16le", 6, 2, 3},
+        {"-c:v rawvideo -pix_fmt rgba64be -tag:v b64a", "RGA4", "rgba64le", 8, 8, 1},
+        {"-c:v rawvideo -pix_fmt gray16be", "GRFL", "gray16le", 2, 2, 1},
+    };
+    // Six pictures, each twice (a null frame), with alpha of their own.
+    const std::string source = "-f lavfi -i 'testsrc2=s=52x36:r=2.5:d=2.4,fps=5[c];testsrc=s=52x36:r=2.5:d=2.4,"
+                               "fps=5,format=gray[a];[c][a]alphamerge' ";
+    const std::string movie = test::temp_path("vlc-deep.mov"), path = test::temp_path("vlc-deep.avi");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        ASSERT_EQ(test::run("ffmpeg -v error -y " + source + c.options + " " + test::quoted(movie)).status, 0);
+        ASSERT_EQ(test::reelpack(test::quoted(movie) + " " + test::quoted(path) + " >/dev/null").status, 0);
+        const std::vector<Bytes> seen = movie_pictures(movie, "bgra", 4);
+        ASSERT_EQ(seen.size(), 6u);
+        EXPECT_TRUE(play(path, "RV32", 4, 12, seen.size()) == seen);
+        std::vector<Bytes> shown = play(path, c.chroma, c.sample_bytes, 12, seen.size(), std::size_t(c.planes));
+        // The rest of a pixel's bytes lie in the planes after the first.
+        const std::size_t row = std::size_t(width) * c.sample_bytes;
+        const std::size_t others = std::size_t(std::max(c.planes, 2) - 1);
+        const std::size_t chroma_row = (std::size_t(width) * c.pixel_bytes - row) / others;
+        for (Bytes& picture : shown) {  // their rows packed
+            for (std::size_t from = row * height, to = from; from < picture.size(); from += row, to += chroma_row) {
+                std::copy_n(picture.begin() + std::ptrdiff_t(from), chroma_row, picture.begin() + std::ptrdiff_t(to));
+            }
+            picture.resize(std::size_t(width) * height * c.pixel_bytes);
+        }
+        EXPECT_TRUE(shown == movie_pictures(movie, c.samples, c.pixel_bytes)) << shown.size() << " pictures shown";
     }
 #endif
 }
