@@ -20,6 +20,7 @@
 
 struct PixelLayout;
 struct YcbcrPlanes;
+struct DeepRows;
 
 // Converts rows [first_row, first_row + rows) of the frame the AVI file
 // holds (counted in its order: bottom up for RGB, top down for Y'CbCr) from
@@ -58,6 +59,11 @@ struct PixelFormat {
     int pixel_group = 1;  // 2 where two pixels share their chroma
     const char* black = nullptr;
     const YcbcrPlanes* planes = nullptr;
+    // Layouts of 10-bit samples in 32-bit words: the bytes of a group of
+    // pixel_group pixels (0: pixel_group x pixel_bytes), and the samples'
+    // place in the words. The codec does not take them yet.
+    int group_bytes = 0;
+    const DeepRows* deep = nullptr;
 };
 
 // The four-byte code `c` as a little-endian 32-bit field holds it.
@@ -71,7 +77,9 @@ constexpr std::uint32_t fourcc(const char (&c)[5])
 constexpr std::size_t packed_row(const PixelFormat& format, int width)
 {
     const std::size_t group = std::size_t(format.pixel_group);
-    return (std::size_t(width) + group - 1) / group * group * std::size_t(format.pixel_bytes);
+    const std::size_t group_bytes =
+        format.group_bytes > 0 ? std::size_t(format.group_bytes) : group * std::size_t(format.pixel_bytes);
+    return (std::size_t(width) + group - 1) / group * group_bytes;
 }
 
 // The row for (data format, depth), or null when the table has none.
