@@ -117,10 +117,10 @@ bool index_input(Conversion& run)
         std::puts(failure_text(failure).c_str());
         return false;
     }
-    // The codec does not take 10-bit samples yet: their movies are refused
+    // The codec does not take samples of more than 8 bits yet: their movies are refused
     // for compression as a layout not read, and written with -u.
     // (Merge: once the codec's deep planes land, their PlaneLayout goes here.)
-    if (run.compressed && run.info.layout.format->deep != nullptr) {
+    if (run.compressed && run.info.layout.format->sample_bits > 8) {
         const unsigned char* code = reinterpret_cast<const unsigned char*>(run.info.data_format);
         std::puts(failure_text(movie_failure(Fault::movie_data_format,
                                              {std::int64_t(get_be32(code)), std::int64_t(UnreadVideo::uncompressed)}))

@@ -61,9 +61,11 @@ struct PixelFormat {
     const YcbcrPlanes* planes = nullptr;
     // Layouts of 10-bit samples in 32-bit words: the bytes of a group of
     // pixel_group pixels (0: pixel_group x pixel_bytes), and the samples'
-    // place in the words. The codec does not take them yet.
+    // place in the words.
     int group_bytes = 0;
     const DeepRows* deep = nullptr;
+    // Bits of a sample; the codec takes only samples of 8 bits yet.
+    int sample_bits = 8;
 };
 
 // The four-byte code `c` as a little-endian 32-bit field holds it.
