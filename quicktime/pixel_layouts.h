@@ -31,8 +31,8 @@ using ConvertRows = void (*)(const PixelLayout& layout, const unsigned char* sto
 
 // What a pixel's stored bytes are.
 enum class PixelKind {
-    rgb,      // colour components, of the layout's own order and size
-    ycbcr,    // Y', Cb and Cr samples (and alpha), of 8 bits
+    rgb,      // colour components, of the layout's own order and size ("b16g": 16-bit grey, 0 black)
+    ycbcr,    // Y', Cb and Cr samples (and alpha), of 8 bits or, packed in words, 10
     indexed,  // one byte, the number of a colour in the description's colour table
     grey,     // one byte, from white at 0 to black at 255
 };
