@@ -151,6 +151,8 @@ for size in ${YUV_SIZES:-1920x1080}; do
         bench_movie "$kind" "$size" uyvy422
     done
 done
-echo
-echo "Order-0 entropy of the predicted residual planes (bits per byte, and the ratio it allows):"
-printf '  %s\n' "${entropy_lines[@]}"
+if [ ${#entropy_lines[@]} -gt 0 ]; then
+    echo
+    echo "Order-0 entropy of the predicted residual planes (bits per byte, and the ratio it allows):"
+    printf '  %s\n' "${entropy_lines[@]}"
+fi

@@ -20,6 +20,19 @@ constexpr PlainForm plain_forms[] = {
     {"v308", 24, 1, "\x80\x10\x80", "uncompressed Y'CbCr 4:4:4 (v308)", "-pix_fmt yuv444p -c:v v308"},
     {"v408", 32, 1, "\x80\x10\x80\x00", "uncompressed Y'CbCr 4:4:4 with alpha (v408)",
      "-pix_fmt yuva444p -c:v v408"},
+    // 10- and 16-bit samples, rows of the movie's own packing: ffmpeg reads
+    // the packed words through their own decoders, from packets of a 32-bit
+    // frame's size.
+    {"v210", 20, 48, nullptr, "uncompressed 10-bit Y'CbCr 4:2:2 (v210)", "", 128, "v210"},
+    {"v410", 32, 1, nullptr, "uncompressed 10-bit Y'CbCr 4:4:4 (v410)", "-pix_fmt bgra -c:v v410"},
+    {"r210", 32, 64, nullptr, "uncompressed 10-bit RGB (r210)", "-pix_fmt bgra -c:v r210", 0, nullptr, 64},
+    {"R10k", 32, 1, nullptr, "uncompressed 10-bit RGB (R10k)", "-pix_fmt bgra -c:v r10k"},
+    {"AVrp", 32, 64, nullptr, "uncompressed 10-bit RGB (AVrp)", "-pix_fmt bgra -c:v avrp", 0, nullptr, 64},
+    {"b48r", 48, 1, nullptr, "uncompressed 16-bit RGB (b48r)", "-pix_fmt rgb48be"},
+    // A R G B read as R G B A, each moved back to its place.
+    {"b64a", 64, 1, nullptr, "uncompressed 16-bit RGB with alpha (b64a)", "-pix_fmt rgba64be", 0, nullptr, 1,
+     " -vf colorchannelmixer=rr=0:rg=1:gg=0:gb=1:bb=0:ba=1:aa=0:ar=1"},
+    {"b16g", 16, 1, nullptr, "uncompressed 16-bit grey (b16g)", "-pix_fmt gray16be"},
 };
 
 // "yuv2" has its chroma signed, which ffmpeg flips when told the tag.
@@ -83,7 +96,9 @@ bool describe_stream(const AviLayout& layout, VideoStream& stream)
     }
     const std::size_t group = std::size_t(stream.form->group);
     stream.top_down = stream.form->code[0] != '\0';
-    stream.row_bytes = (std::size_t(layout.width) + group - 1) / group * group * std::size_t(layout.bit_count / 8);
+    const std::size_t group_bytes = stream.form->group_bytes > 0 ? std::size_t(stream.form->group_bytes)
+                                                                  : group * std::size_t(layout.bit_count / 8);
+    stream.row_bytes = (std::size_t(layout.width) + group - 1) / group * group_bytes;
     stream.frame_bytes = stream.row_bytes * std::size_t(layout.height);
     // Frames the writer can write again; RGB ones within the codec's sizes.
     if (stream.planes != nullptr) {
@@ -170,9 +185,16 @@ void print_info(const char* path, const AviLayout& layout, const VideoStream& st
                                                   : stream.form->name);
     }
     // Raw frames of planes come in the movie's own packing.
-    std::printf("ffmpeg input options: -f rawvideo %s -video_size %dx%d -framerate %u/%u -i -\n",
-                stream.planes != nullptr ? stream.planes->pixels : stream.form->pixels, layout.width, layout.height,
-                layout.rate, layout.scale == 0 ? 1u : layout.scale);
+    const PlainForm& form = *stream.form;
+    const int group = stream.planes != nullptr ? 1 : form.raw_group;
+    const int raw_width = (layout.width + group - 1) / group * group;
+    std::printf("ffmpeg input options: -f %s%s%s -video_size %dx%d -framerate %u/%u -i -",
+                form.demuxer != nullptr ? form.demuxer : "rawvideo", *form.pixels != '\0' ? " " : "", stream.planes != nullptr ? stream.planes->pixels : form.pixels,
+                raw_width, layout.height, layout.rate, layout.scale == 0 ? 1u : layout.scale);
+    if (raw_width != layout.width) {
+        std::printf(" -vf crop=%d:%d:0:0", layout.width, layout.height);
+    }
+    std::printf("%s\n", stream.planes != nullptr ? "" : form.after);
     AviSound sound;
     if (carried_sound(layout, sound)) {
         std::printf("sound: %u Hz, %d channels, %d-bit %s, %u sample frames in %zu chunks\n", sound.rate,

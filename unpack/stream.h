@@ -20,6 +20,14 @@ struct PlainForm {
     const char* black;    // the bytes of a black group; null: zeros
     const char* name;     // what --info calls it
     const char* pixels;   // ffmpeg's input options for its raw frames
+    int group_bytes = 0;  // bytes of a group where not group x bit_count / 8: packed words
+    // How ffmpeg reads raw frames whose rows it takes in whole groups, or
+    // whose samples lie in an order it has no raw form of: its demuxer
+    // (null: rawvideo), the picture's width in whole groups of this many
+    // pixels (cropped back after), and options after the input.
+    const char* demuxer = nullptr;
+    int raw_group = 1;
+    const char* after = "";
 };
 
 // A Tarvic stream of planes, by the movie's data format that its record

@@ -185,6 +185,57 @@ TEST(FfmpegInterop, MoviesAsFfmpegWritesThemConvertExactly)
     }
 }
 
+// Movies of 10- and 16-bit samples as ffmpeg writes them, at a width whose
+// rows need padding and one whose rows do not: the -u file decodes as the
+// movie does, reelunpack gives it back byte for byte and its raw frames,
+// read with the options --info names, decode so too. Compression refuses
+// them, leaving no file.
+TEST(FfmpegInterop, DeepSamplesWithU)
+{
+    if (!test::have_program("ffmpeg")) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    const std::vector<std::pair<std::string, std::string>> layouts = {
+        {"v210", "-c:v v210 -pix_fmt yuv422p10le"}, {"v410", "-c:v v410 -pix_fmt yuv444p10le"},
+        {"r210", "-c:v r210 -pix_fmt gbrp10le"},    {"R10k", "-c:v r10k -pix_fmt gbrp10le"},
+        {"AVrp", "-c:v avrp -pix_fmt gbrp10le"},    {"b48r", "-c:v rawvideo -pix_fmt rgb48be"},
+        {"b64a", "-c:v rawvideo -pix_fmt rgba64be -tag:v b64a"}, {"b16g", "-c:v rawvideo -pix_fmt gray16be"},
+    };
+    for (const auto& [code, options] : layouts) {
+        const std::size_t from = options.find("-pix_fmt");
+        const std::string pixels = options.substr(from, options.find(" -tag") - from);
+        for (const char* size : {"100x6", "384x4"}) {
+            SCOPED_TRACE(code + " " + size);
+            const std::string name = test::temp_path("ff-deep-" + code + "-" + size);
+            const std::string movie = name + ".mov", plain = name + "-u.avi", back = name + "-back.avi";
+            ASSERT_EQ(test::run("ffmpeg -v error -y -f lavfi -i testsrc2=s=" + std::string(size) + ":r=25:d=0.12 " +
+                                options + " " + movie).status, 0);
+            // The frames' sizes and digests, decoded in the layout's pixel format.
+            auto decoded = [&pixels](const std::string& input, const std::string& piped = "") {
+                return test::run(piped + "ffmpeg -v error " + input + " " + pixels +
+                                 " -f framemd5 - | grep -v '^#' | cut -d, -f5-").out;
+            };
+            const std::string reference = decoded("-i " + movie);
+            ASSERT_FALSE(reference.empty());
+            const auto r = test::reelpack("-u " + movie + " " + plain);
+            ASSERT_EQ(r.status, 0) << r.out;
+            EXPECT_EQ(decoded("-i " + plain), reference);
+            EXPECT_EQ(test::reelunpack(plain + " " + back).status, 0);
+            EXPECT_TRUE(test::read_file(back) == test::read_file(plain));
+            const std::string info = test::reelunpack("--info " + plain).out, told = "ffmpeg input options: ";
+            const std::size_t at = info.find(told) + told.size();
+            EXPECT_EQ(decoded(info.substr(at, info.find('\n', at) - at),
+                              test::quoted(test::reelunpack_bin()) + " " + plain + " - 2>/dev/null | "),
+                      reference);
+            const auto refused = test::reelpack(movie + " " + name + ".avi");
+            EXPECT_EQ(refused.status, 1);
+            EXPECT_NE(refused.out.find('"' + code + "\" is uncompressed video in a layout that reelpack does not read"),
+                      std::string::npos) << refused.out;
+            EXPECT_FALSE(test::file_exists(name + ".avi"));
+        }
+    }
+}
+
 // A compressed movie is refused with the command that makes one reelpack
 // converts, which a shell runs as printed, also for a name it must be given
 // in quotes.
