@@ -155,25 +155,23 @@ void to_rows(const PixelLayout& layout, const PlanePicture& picture, unsigned ch
 
 struct DeepPlanes {
     char data_format[5];
-    int count;
-    bool half_chroma;  // planes 1 and 2 at (width + 1) / 2
+    PlaneLayout layout;
     int bits;
     void (*to_planes)(const PixelLayout&, const unsigned char*, const PlanePicture&);
     void (*to_rows)(const PixelLayout&, const PlanePicture&, unsigned char*);
 };
 
-// Merge: the codec's PlaneLayout of each row goes here once codec/planes.h
-// has the deep ones (v210 yuv422, v410 yuv444, r210 R10k AVrp b48r gbr444,
-// b64a gbra444, b16g grey).
+// The codec's planes of each layout: Y'CbCr as it is stored, RGB as G, B, R
+// (then alpha), grey as one plane.
 constexpr DeepPlanes deep_planes[] = {
-    {"v210", 3, true, 10, to_planes<V210>, to_rows<V210>},
-    {"v410", 3, false, 10, to_planes<WordPixels<false, 2>>, to_rows<WordPixels<false, 2>>},
-    {"r210", 3, false, 10, to_planes<WordPixels<true, 0>>, to_rows<WordPixels<true, 0>>},
-    {"R10k", 3, false, 10, to_planes<WordPixels<true, 2>>, to_rows<WordPixels<true, 2>>},
-    {"AVrp", 3, false, 10, to_planes<WordPixels<false, 2>>, to_rows<WordPixels<false, 2>>},
-    {"b48r", 3, false, 16, to_planes<Words16<2, 0, 1>>, to_rows<Words16<2, 0, 1>>},
-    {"b64a", 4, false, 16, to_planes<Words16<3, 2, 0, 1>>, to_rows<Words16<3, 2, 0, 1>>},
-    {"b16g", 1, false, 16, to_planes<Words16<0>>, to_rows<Words16<0>>},
+    {"v210", PlaneLayout::yuv422, 10, to_planes<V210>, to_rows<V210>},
+    {"v410", PlaneLayout::yuv444, 10, to_planes<WordPixels<false, 2>>, to_rows<WordPixels<false, 2>>},
+    {"r210", PlaneLayout::gbr444, 10, to_planes<WordPixels<true, 0>>, to_rows<WordPixels<true, 0>>},
+    {"R10k", PlaneLayout::gbr444, 10, to_planes<WordPixels<true, 2>>, to_rows<WordPixels<true, 2>>},
+    {"AVrp", PlaneLayout::gbr444, 10, to_planes<WordPixels<false, 2>>, to_rows<WordPixels<false, 2>>},
+    {"b48r", PlaneLayout::gbr444, 16, to_planes<Words16<2, 0, 1>>, to_rows<Words16<2, 0, 1>>},
+    {"b64a", PlaneLayout::gbra444, 16, to_planes<Words16<3, 2, 0, 1>>, to_rows<Words16<3, 2, 0, 1>>},
+    {"b16g", PlaneLayout::grey, 16, to_planes<Words16<0>>, to_rows<Words16<0>>},
 };
 
 const DeepPlanes* find_deep(const PixelFormat& format)
@@ -188,20 +186,16 @@ const DeepPlanes* find_deep(const PixelFormat& format)
 
 }  // namespace
 
+DeepLayout deep_layout(const PixelFormat& format)
+{
+    const DeepPlanes* deep = find_deep(format);
+    return deep != nullptr ? DeepLayout{deep->layout, deep->bits} : DeepLayout{};
+}
+
 PlaneShape deep_shape(const PixelFormat& format, int width, int height)
 {
-    PlaneShape shape;
-    const DeepPlanes* deep = find_deep(format);
-    if (deep == nullptr || width <= 0 || height <= 0) {
-        return shape;
-    }
-    shape.count = deep->count;
-    shape.height = height;
-    shape.bits = deep->bits;
-    for (int p = 0; p < deep->count; ++p) {
-        shape.width[p] = deep->half_chroma && p > 0 ? (width + 1) / 2 : width;
-    }
-    return shape;
+    const DeepLayout deep = deep_layout(format);
+    return deep.bits != 0 ? plane_shape(deep.layout, width, height, deep.bits) : PlaneShape{};
 }
 
 void deep_to_planes(const PixelLayout& layout, const unsigned char* stored, const PlanePicture& picture)

@@ -7,6 +7,14 @@
 #include "codec/planes.h"
 #include "quicktime/pixel_layouts.h"
 
+// The codec's layout of a 10- or 16-bit layout's planes and the bits of
+// their samples; bits 0 for a layout of 8-bit samples.
+struct DeepLayout {
+    PlaneLayout layout = PlaneLayout::grey;
+    int bits = 0;
+};
+DeepLayout deep_layout(const PixelFormat& format);
+
 // The planes of a layout's picture, in the codec's terms: their count and
 // widths, and the samples' bits. count 0 for a layout of 8-bit samples.
 PlaneShape deep_shape(const PixelFormat& format, int width, int height);

@@ -32,16 +32,18 @@ struct PlainForm {
 
 // A Tarvic stream of planes, by the movie's data format that its record
 // names: the planes, the uncompressed form that the AVI file written holds
-// and the rows of it, and the movie's own packing for raw frames.
+// and the rows of it, and the movie's own packing for raw frames. The 10-
+// and 16-bit layouts' form is the movie's own packing, both ways.
 struct PlaneStream {
     char data_format[5];
     char form[5];                // the uncompressed form's compression code
     PlaneLayout layout;
+    int bits;                    // of a sample
     tarvic_layout library_layout;
-    const YcbcrPlanes* avi_rows;  // planes to the AVI form's rows
-    const YcbcrPlanes* raw_rows;  // planes to the movie's rows
+    const YcbcrPlanes* avi_rows;  // planes to the AVI form's rows; null: planes_to_deep
+    const YcbcrPlanes* raw_rows;  // planes to the movie's rows; null: planes_to_deep
     const char* name;             // what --info calls it
-    const char* pixels;           // ffmpeg's input options for raw frames of the movie's packing
+    const char* pixels;           // ffmpeg's input options for raw frames of the movie's packing; null: the form's
 };
 
 // How the stream's frames are stored.
