@@ -190,7 +190,8 @@ constexpr PixelFormat pixel_formats[] = {
     // 10-bit samples in 32-bit words, rows of whole groups as ffmpeg reads
     // them ("v210" 48 pixels in 128 bytes, "r210" and "AVrp" 64 pixels), at
     // the stride their frames' size shows: the -u AVI file holds their own
-    // packing, its padding zero (then: pixels a group, black, no planes yet).
+    // packing, its padding zero (then: pixels a group, black, no 8-bit planes;
+    // the codec's are quicktime/deep_planes.cpp's).
     {"v210", 0, PixelKind::ycbcr, 4, 0, true, deep_rows, 20, fourcc("v210"), false, false, PixelOrder::frame, 48,
      nullptr, nullptr, 128, &rows_v210, 10},
     {"v410", 0, PixelKind::ycbcr, 4, 0, true, deep_rows, 32, fourcc("v410"), false, false, PixelOrder::frame, 1,

@@ -8,7 +8,8 @@
 // first, each pixel blue, green, red (and alpha where the AVI frames have 32
 // bits), rows packed with no gap. Y'CbCr layouts keep their samples: the
 // -u AVI file holds their rows top row first in a Y'CbCr packing, and the
-// codec takes them as planes (codec/planes.h).
+// codec takes them as planes (codec/planes.h). So do the 10- and 16-bit
+// layouts, RGB among them, whose -u AVI file holds the movie's packing.
 #pragma once
 
 #include <cstddef>
@@ -64,7 +65,8 @@ struct PixelFormat {
     // place in the words.
     int group_bytes = 0;
     const DeepRows* deep = nullptr;
-    // Bits of a sample; the codec takes only samples of 8 bits yet.
+    // Bits of a sample; the codec takes those of more than 8 as the planes
+    // of quicktime/deep_planes.h.
     int sample_bits = 8;
 };
 
