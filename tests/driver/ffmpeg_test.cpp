@@ -219,7 +219,8 @@ TEST(FfmpegInterop, DeepSamplesInBothModes)
         const std::size_t from = c.options.find("-pix_fmt");
         const std::string pixels = c.options.substr(from, c.options.find(" -", from + 1) - from);
         SCOPED_TRACE(c.code + " " + c.size + (c.sound.empty() ? "" : " sound") + (c.cut == 0 ? "" : " cut"));
-        const std::string name = test::temp_path("ff-deep-" + c.code + "-" + c.size + c.threads + (c.cut != 0 ? "-cut" : ""));
+        const std::string name =
+            test::temp_path("ff-deep-" + c.code + "-" + c.size + c.threads + (c.cut != 0 ? "-cut" : ""));
         const std::string movie = name + ".mov", plain = name + "-u.avi", coded = name + ".avi";
         ASSERT_EQ(test::run("ffmpeg -v error -y -f lavfi -i testsrc2=s=" + c.size + ":r=25:d=0.12 " + c.sound + " " +
                             c.options + (c.sound.empty() ? "" : " -c:a pcm_s16le") + " " + movie).status, 0);
