@@ -8,12 +8,16 @@
 # per movie; SIZES (default "1280x720 1920x1080"); KINDS (default
 # "testsrc2 noise smooth"), then the same for Y'CbCr 4:2:2 "2vuy" movies
 # of YUV_KINDS (default "testsrc2") at YUV_SIZES (default "1920x1080"), the
-# peers coding yuv422p. Prints one table: the median wall time, its ratios to
-# the utvideo and the magicyuv figures of the same row kind (encode or decode,
-# t1 or tN; cp and -u to cp alone), the compression ratio (output / raw
-# frames) and the peak memory, then the order-0 entropy of the predicted
-# residual planes of each RGB movie (ENTROPY_TOOL names another build's
-# residual_entropy).
+# peers coding yuv422p, then 10-bit 4:2:2 "v210" and 16-bit RGB "b48r"
+# movies at DEEP_SIZES (default "1920x1080") of deep_pictures' content,
+# which uses every bit of its samples, against ffvhuff and ffv1 coding
+# yuv422p10le and gbrp16le. Prints one table: the median wall time, its
+# ratios to the two peers of the row kind (utvideo and magicyuv, or for the
+# deep rows ffvhuff and ffv1; encode or decode, t1 or tN; cp and -u to cp
+# alone), the compression ratio (output / the movie's frames) and the peak
+# memory, then the order-0 entropy of the predicted residual planes of each
+# RGB and deep movie (ENTROPY_TOOL and DEEP_ENTROPY_TOOL name another build's
+# residual_entropy and deep_entropy).
 set -euo pipefail
 
 build=${1:-build}
@@ -22,7 +26,9 @@ source "$(dirname "$0")/movies.sh"
 reelpack=$build/reelpack
 reelunpack=$build/reelunpack
 entropy=${ENTROPY_TOOL:-$build/bench/residual_entropy}
-for tool in "$reelpack" "$reelunpack" "$entropy"; do
+deep_entropy=${DEEP_ENTROPY_TOOL:-$build/bench/deep_entropy}
+pictures=$build/bench/deep_pictures
+for tool in "$reelpack" "$reelunpack" "$entropy" "$deep_entropy" "$pictures"; do
     [ -x "$tool" ] || { echo "missing $tool: build with cmake -DREELPACK_BENCH=ON" >&2; exit 2; }
 done
 
@@ -43,11 +49,28 @@ timed() {
     echo "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) / 1e9 }') $(cat "$work/time")"
 }
 
-# A peer's options for a movie of the given packing (rgb24 or uyvy422): the
-# planes each codes best, RGB as G, B, R planes and Y'CbCr as 4:2:2 planes.
-peer_args() {  # peer packing
-    local planes=gbrp packed=rgb24
-    [ "$2" = rgb24 ] || planes=yuv422p packed=yuv422p
+# What a row of each packing compares: the peers (those with threads of
+# their own also at their default threads), the two whose times the row's
+# ratios are to, the planes the peers code, the pixels their decoders give
+# and the bytes of a stored frame per pixel.
+packing_setup() {  # packing
+    peers="utvideo magicyuv ffvhuff ffv1" threaded_peers="utvideo magicyuv ffv1" versus="utvideo magicyuv"
+    case $1 in
+    rgb24) planes=gbrp packed=rgb24 decoded=bgr24 pixel_bytes=3 ;;
+    uyvy422) planes=yuv422p packed=yuv422p decoded=uyvy422 pixel_bytes=2 ;;
+    # v210: six pixels in four 32-bit words.
+    v210 | b48r)
+        peers="ffvhuff ffv1" threaded_peers="ffvhuff ffv1" versus="ffvhuff ffv1"
+        planes=gbrp16le pixel_bytes=6
+        [ "$1" = b48r ] || planes=yuv422p10le pixel_bytes=16/6
+        packed=$planes decoded=$planes ;;
+    esac
+    first=${versus% *} second=${versus#* }
+}
+
+# A peer's options: the planes each codes best, RGB as G, B, R planes and
+# Y'CbCr as 4:2:2 planes.
+peer_args() {  # peer
     case $1 in
     utvideo) echo "-c:v utvideo -pred median -pix_fmt $planes" ;;
     magicyuv) echo "-c:v magicyuv -pix_fmt $planes" ;;
@@ -55,23 +78,36 @@ peer_args() {  # peer packing
     ffv1) echo "-c:v ffv1 -level 3 -coder 1 -context 0 -pix_fmt $planes" ;;
     esac
 }
-peers="utvideo magicyuv ffvhuff ffv1"
-threaded_peers="utvideo magicyuv ffv1"
 
-printf '%-14s %-10s %-26s %9s %8s %8s %8s %9s\n' content size tool "median s" "vs utv" "vs magic" ratio \
+# The movie of a row: ffmpeg's pictures, or deep_pictures' for the deep
+# packings.
+row_movie() {  # kind size packing path
+    case $3 in
+    v210) "$pictures" "${2%x*}" "${2#*x}" "$frames" yuv422p10le |
+        ffmpeg -v error -y -f rawvideo -pix_fmt yuv422p10le -s "$2" -r 25 -i - -c:v v210 "$4" ;;
+    b48r) "$pictures" "${2%x*}" "${2#*x}" "$frames" gbrp16le |
+        ffmpeg -v error -y -f rawvideo -pix_fmt gbrp16le -s "$2" -r 25 -i - -c:v rawvideo -pix_fmt rgb48be "$4" ;;
+    *) make_movie "$1" "$2" "$4" "$3" ;;
+    esac
+}
+
+printf '%-14s %-10s %-26s %9s %8s %8s %8s %9s\n' content size tool "median s" "vs 1st" "vs 2nd" ratio \
     "peak MB"
 # One row of the table: a movie of `kind` at `size` in `packing` (rgb24 for
-# "raw ", uyvy422 for "2vuy"), coded and decoded by every tool.
+# "raw ", uyvy422 for "2vuy", v210 or b48r), coded and decoded by every tool.
 bench_movie() {  # kind size packing
-    local kind=$1 size=$2 packing=$3 movie=$work/$1-$2.mov decoded=bgr24 row=$1
-    make_movie "$kind" "$size" "$movie" "$packing"
-    local raw_bytes=$(( $(echo "$size" | tr x '*') * 3 * frames ))
-    if [ "$packing" = rgb24 ]; then
-        entropy_lines+=("$kind $size: $(ffmpeg -v error -i "$movie" -f rawvideo -pix_fmt bgr24 - |
-            "$entropy" "${size%x*}" "${size#*x}")")
-    else
-        decoded=$packing row=$kind-2vuy raw_bytes=$(( raw_bytes * 2 / 3 ))
-    fi
+    local kind=$1 size=$2 packing=$3 movie=$work/$1-$2.mov row=$1
+    packing_setup "$packing"
+    row_movie "$kind" "$size" "$packing" "$movie"
+    local raw_bytes=$(awk "BEGIN { print ${size/x/*} * $pixel_bytes * $frames }")
+    case $packing in
+    rgb24) entropy_lines+=("$kind $size: $(ffmpeg -v error -i "$movie" -f rawvideo -pix_fmt bgr24 - |
+        "$entropy" "${size%x*}" "${size#*x}")") ;;
+    uyvy422) row=$kind-2vuy ;;
+    *) row=$kind-$packing
+        entropy_lines+=("$row $size: $(ffmpeg -v error -i "$movie" -f rawvideo -pix_fmt "$planes" - |
+            "$deep_entropy" "${size%x*}" "${size#*x}" "$planes")") ;;
+    esac
 
     # name|command producing $work/<name> (encoders) or nothing (decoders)
     local jobs=("cp|cp $movie $work/cp.out"
@@ -79,10 +115,10 @@ bench_movie() {  # kind size packing
           "reelpack t1|env REELPACK_THREADS=1 $reelpack $movie $work/tarvic.avi"
           "reelpack tN|$reelpack $movie $work/tarvic-tN.avi")
     for peer in $peers; do
-        jobs+=("ffmpeg $peer encode t1|ffmpeg -v error -y -threads 1 -i $movie -threads 1 $(peer_args "$peer" "$packing") $work/$peer.avi")
+        jobs+=("ffmpeg $peer encode t1|ffmpeg -v error -y -threads 1 -i $movie -threads 1 $(peer_args "$peer") $work/$peer.avi")
     done
     for peer in $threaded_peers; do
-        jobs+=("ffmpeg $peer encode tN|ffmpeg -v error -y -i $movie $(peer_args "$peer" "$packing") $work/$peer-tN.avi")
+        jobs+=("ffmpeg $peer encode tN|ffmpeg -v error -y -i $movie $(peer_args "$peer") $work/$peer-tN.avi")
     done
     # Every encode once first, so that the decoders have their files.
     for job in "${jobs[@]}"; do
@@ -116,10 +152,10 @@ bench_movie() {  # kind size packing
         threads=${name##* }
         case $name in
         cp | "reelpack -u") peer="cp" ;;
-        *decode* | reelunpack*) peer="ffmpeg utvideo decode $threads" ;;
-        *) peer="ffmpeg utvideo encode $threads" ;;
+        *decode* | reelunpack*) peer="ffmpeg $first decode $threads" ;;
+        *) peer="ffmpeg $first encode $threads" ;;
         esac
-        second=${peer/utvideo/magicyuv}
+        second_peer=${peer/$first/$second}
         output=""
         case $name in
         "reelpack -u") output=$work/plain.avi ;;
@@ -132,7 +168,7 @@ bench_movie() {  # kind size packing
         [ -n "$output" ] && ratio=$(awk "BEGIN { printf \"%.4f\", $(stat -c %s "$output") / $raw_bytes }")
         versus=$(awk "BEGIN { printf \"%.2f\", ${med[$name]} / ${med[$peer]} }")
         versus_second=""
-        [ "$peer" = cp ] || versus_second=$(awk "BEGIN { printf \"%.2f\", ${med[$name]} / ${med[$second]} }")
+        [ "$peer" = cp ] || versus_second=$(awk "BEGIN { printf \"%.2f\", ${med[$name]} / ${med[$second_peer]} }")
         printf '%-14s %-10s %-26s %9s %8s %8s %8s %9.1f\n' "$row" "$size" "$name" "${med[$name]}" "$versus" \
             "$versus_second" "$ratio" "$(awk "BEGIN { print ${peaks[$name]} / 1024 }")"
     done
@@ -151,6 +187,13 @@ for size in ${YUV_SIZES:-1920x1080}; do
         bench_movie "$kind" "$size" uyvy422
     done
 done
-echo
-echo "Order-0 entropy of the predicted residual planes (bits per byte, and the ratio it allows):"
-printf '  %s\n' "${entropy_lines[@]}"
+for size in ${DEEP_SIZES:-1920x1080}; do
+    for packing in v210 b48r; do
+        bench_movie render "$size" "$packing"
+    done
+done
+if [ ${#entropy_lines[@]} -gt 0 ]; then
+    echo
+    echo "Order-0 entropy of the predicted residual planes (and the ratio it allows):"
+    printf '  %s\n' "${entropy_lines[@]}"
+fi

@@ -8,6 +8,7 @@
 #include "cli/frame_queue.h"
 #include "cli/progress.h"
 #include "common/blocks.h"
+#include "quicktime/deep_planes.h"
 #include "quicktime/pixel_layouts.h"
 #include "quicktime/ycbcr_rows.h"
 
@@ -37,13 +38,18 @@ void code_frame(MovieFrames& movie, const PixelLayout& layout, bool as_stored, s
     movie.drop(coded.offset);
 }
 
-// The same for a Y'CbCr movie's frame, converted to planes. At an odd width
-// of 4:2:2 the Y' stored past the picture is not kept: the coded frame
-// holds what a player shows, and unpacks with the last Y' repeated there.
+// The same for a movie whose pictures the codec takes as planes: Y'CbCr,
+// and the 10- and 16-bit layouts. At an odd width of 4:2:2 the Y' stored
+// past the picture is not kept: the coded frame holds what a player shows,
+// and unpacks with the last Y' repeated there.
 void code_planes(MovieFrames& movie, const PixelLayout& layout, Coder& coder, CodedFrame& coded)
 {
     coded.complete = movie.use_frame(coded.offset, coder.frame, [&](const unsigned char* pixels) {
-        (void)movie_to_planes(layout, pixels, coder.picture);
+        if (layout.format->planes != nullptr) {
+            (void)movie_to_planes(layout, pixels, coder.picture);
+        } else {
+            deep_to_planes(layout, pixels, coder.picture);
+        }
     });
     movie.drop(coded.offset);
     std::size_t size = 0;
@@ -54,11 +60,11 @@ void code_planes(MovieFrames& movie, const PixelLayout& layout, Coder& coder, Co
 }
 
 // The most bytes a coded frame of the movie's pictures takes.
-std::size_t coded_bound(const MovieInfo& info)
+std::size_t coded_bound(const Conversion& run)
 {
-    const YcbcrPlanes* planes = info.layout.format->planes;
-    return planes != nullptr ? tarvic_planes_bound(info.width, info.height, planes->layout, 8)
-                             : tarvic_frame_bound(info.width, info.height, info.layout.bit_count);
+    const MovieInfo& info = run.info;
+    return run.plane_bits != 0 ? tarvic_planes_bound(info.width, info.height, run.plane_layout, run.plane_bits)
+                               : tarvic_frame_bound(info.width, info.height, info.layout.bit_count);
 }
 
 // Writes a coded frame for the periods it lasts: frames that last several
@@ -98,7 +104,7 @@ CodedFrame::~CodedFrame() { std::free(bytes); }
 
 bool CodedPass::fits(const Conversion& run)
 {
-    const std::size_t bound = coded_bound(run.info);
+    const std::size_t bound = coded_bound(run);
     if (bound == 0 || bound > avi_max_frame_size) {
         std::printf("Unable to prepare the compressor for %dx%d frames: %s\n", run.info.width, run.info.height,
                     "a coded frame could take more bytes than an AVI chunk can hold");
@@ -127,7 +133,7 @@ bool CodedPass::begin(const Conversion& run)
         }
         acquired = acquired && coders[w].frame != nullptr && (run.as_stored || coders[w].converted != nullptr);
     }
-    const std::size_t bound = coded_bound(run.info);
+    const std::size_t bound = coded_bound(run);
     for (std::size_t slot = 0; slot < slots; ++slot) {
         coded[slot].bytes = static_cast<unsigned char*>(std::malloc(bound + avi_frame_room));
         acquired = acquired && coded[slot].bytes != nullptr;
@@ -145,20 +151,20 @@ bool CodedPass::begin_coder(const Conversion& run, Coder& coder) const
     const int width = run.info.width;
     const int height = run.info.height;
     const int bit_count = run.info.layout.bit_count;
-    const YcbcrPlanes* planes = run.info.layout.format->planes;
+    const bool planes = run.plane_bits != 0;
     CodecInst& codec = coder.codec;
     // The codec reads a packed "raw " movie's frames as they come, so
     // that they are not converted first; 32-bit frames keep their alpha.
     codec.input_order = run.info.layout.codec_order();
     codec.keep_alpha = bit_count == 32 ? 1 : 0;
-    const Status begun = planes != nullptr ? codec.BeginPlanes(width, height, planes->layout, 8)
+    const Status begun = planes ? codec.BeginPlanes(width, height, run.plane_layout, run.plane_bits)
                                            : codec.CompressBegin(width, height, bit_count);
     if (begun != Status::ok) {
         std::printf("Unable to prepare the compressor for %dx%d frames: %s\n", width, height, status_text(begun));
         return false;
     }
     coder.frame = acquire_block(run.stored_size);
-    if (planes != nullptr) {
+    if (planes) {
         coder.converted = acquire_block(planes_bytes(codec.shape));
         if (coder.converted != nullptr) {
             coder.picture = packed_picture(codec.shape, coder.converted);
@@ -181,7 +187,7 @@ bool CodedPass::run(Conversion& run)
             coded[i % slots].duration = cursor.duration();
         },
         [&](std::size_t w, std::size_t i) {
-            if (run.info.layout.format->planes != nullptr) {
+            if (run.plane_bits != 0) {
                 code_planes(run.movie, run.info.layout, coders[w], coded[i % slots]);
             } else {
                 code_frame(run.movie, run.info.layout, run.as_stored, run.frame_size, coders[w], coded[i % slots]);

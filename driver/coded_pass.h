@@ -11,7 +11,7 @@
 
 // One worker's codec, the buffer for the frames it must read, and the one
 // for frames converted before they are coded: packed pixels, or the planes
-// of `picture` for a Y'CbCr movie.
+// of `picture` for a movie coded as planes.
 struct Coder {
     CodecInst codec;
     unsigned char* frame = nullptr;

@@ -25,6 +25,10 @@ struct Conversion {
     // Packed 24-bit frames go on as they are stored ("WRLE") or as the codec
     // reads a "raw " movie's; every other layout is converted first.
     bool as_stored = false;
+    // The codec's planes of a Y'CbCr or 10- or 16-bit movie's pictures
+    // (plane_bits 0: RGB pictures, coded packed).
+    PlaneLayout plane_layout = PlaneLayout::yuv422;
+    int plane_bits = 0;
     MovieFrames movie;
     SoundFeed feed;
     AviWriter writer;

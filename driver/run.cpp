@@ -16,6 +16,8 @@
 #include "driver/coded_pass.h"
 #include "driver/conversion.h"
 #include "driver/plain_pass.h"
+#include "quicktime/atoms.h"
+#include "quicktime/deep_planes.h"
 #include "quicktime/ycbcr_rows.h"
 
 namespace {
@@ -131,6 +133,13 @@ bool open_frames(Conversion& run)
     run.row_bytes = layout.row_bytes;
     run.frame_size = run.row_bytes * std::size_t(run.info.height);
     run.as_stored = layout.as_stored();
+    if (layout.format->planes != nullptr) {
+        run.plane_layout = layout.format->planes->layout;
+        run.plane_bits = 8;
+    } else if (const DeepLayout deep = deep_layout(*layout.format); deep.bits != 0) {
+        run.plane_layout = deep.layout;
+        run.plane_bits = deep.bits;
+    }
     if (!run.movie.open(run.input_path, run.stored_size, nullptr, !run.compressed)) {
         std::puts("Unable to open the input file.");
         return false;
@@ -158,11 +167,11 @@ bool open_output(Conversion& run)
     const AviSound sound = avi_sound(run.info.sound);
     const PixelLayout& layout = run.info.layout;
     AviVideo video{layout.bit_count, layout.format->plain_code, static_cast<std::uint32_t>(run.frame_size)};
-    if (run.compressed && layout.format->planes != nullptr) {
+    if (run.compressed && run.plane_bits != 0) {
         // A Tarvic stream of planes says which uncompressed form it
         // unpacks to and the movie's own packing.
         const unsigned char* data_format = reinterpret_cast<const unsigned char*>(run.info.data_format);
-        video.planes = {layout.format->plain_code, get_le32(data_format), int(layout.format->planes->layout), 8};
+        video.planes = {layout.format->plain_code, get_le32(data_format), int(run.plane_layout), run.plane_bits};
     }
     remove_output_on_signals();
     if (!run.writer.init(run.output_path, run.info.width, run.info.height, run.info.time_scale,

@@ -39,7 +39,7 @@ void check_frames(const MovieInfo& info, const FrameTable& table, std::uint64_t 
     promise(layout.stride >= packed_row(*layout.format, layout.width));
     promise(layout.frame_bytes == layout.stride * std::size_t(layout.height) && layout.frame_bytes <= 2147483647u);
     promise(layout.bit_count == 24 || layout.bit_count == 32 ||
-            (layout.bit_count == 16 && layout.format->planes != nullptr));
+            (layout.bit_count == 16 && layout.format->planes != nullptr) || layout.format->sample_bits > 8);
 }
 
 void check_sound(const MovieSound& sound, std::uint64_t file_size)

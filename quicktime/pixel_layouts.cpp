@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/cpu.h"
+#include "quicktime/deep_rows.h"
 #include "quicktime/ycbcr_rows.h"
 
 namespace {
@@ -155,6 +156,30 @@ void palette_rows(const PixelLayout& layout, const unsigned char* source, unsign
              });
 }
 
+// The 10-bit Y'CbCr layouts' black, Y' 64 and Cb, Cr 512, for the bytes a
+// cut-short movie lacks: a "v210" group of 48 pixels, whose samples
+// alternate chroma and Y' three to a little-endian word, and a "v410" word.
+struct V210Group {
+    char bytes[128];
+};
+
+constexpr V210Group v210_black()
+{
+    V210Group group{};
+    for (int word = 0; word < 32; ++word) {
+        std::uint32_t v = 0;
+        for (int j = 0; j < 3; ++j) {
+            v |= std::uint32_t((3 * word + j) % 2 != 0 ? 64 : 512) << (10 * j);
+        }
+        for (int b = 0; b < 4; ++b) {
+            group.bytes[4 * word + b] = static_cast<char>(v >> (8 * b) & 0xFF);
+        }
+    }
+    return group;
+}
+
+constexpr V210Group black_v210 = v210_black();
+
 // "WRLE" rows are padded to four bytes, the others to even lengths. Packed
 // 24-bit frames go on as stored: "WRLE" frames are already the AVI's, and
 // the codec reads "raw " frames in their own order, so that the compressed
@@ -186,12 +211,35 @@ constexpr PixelFormat pixel_formats[] = {
      "\x80\x10\x80", &planes_v308},
     {"v408", 0, PixelKind::ycbcr, 4, 0, true, ycbcr_rows, 32, fourcc("v408"), true, false, PixelOrder::frame, 1,
      "\x80\x10\x80\x00", &planes_v408},
+    // 10-bit samples in 32-bit words, rows of whole groups as ffmpeg reads
+    // them ("v210" 48 pixels in 128 bytes, "r210" and "AVrp" 64 pixels), at
+    // the stride their frames' size shows: the -u AVI file holds their own
+    // packing, its padding zero (then: pixels a group, black, no 8-bit planes:
+    // the codec's are quicktime/deep_planes.cpp's).
+    {"v210", 0, PixelKind::ycbcr, 4, 0, true, deep_rows, 20, fourcc("v210"), false, false, PixelOrder::frame, 48,
+     black_v210.bytes, nullptr, 128, &rows_v210, 10},
+    {"v410", 0, PixelKind::ycbcr, 4, 0, true, deep_rows, 32, fourcc("v410"), false, false, PixelOrder::frame, 1,
+     "\x00\x08\x04\x80", nullptr, 0, &rows_v410, 10},
+    {"r210", 0, PixelKind::rgb, 4, 0, true, deep_rows, 32, fourcc("r210"), false, false, PixelOrder::frame, 64,
+     nullptr, nullptr, 0, &rows_r210, 10},
+    {"R10k", 0, PixelKind::rgb, 4, 0, true, deep_rows, 32, fourcc("R10k"), false, false, PixelOrder::frame, 1,
+     nullptr, nullptr, 0, &rows_r10k, 10},
+    {"AVrp", 0, PixelKind::rgb, 4, 0, true, deep_rows, 32, fourcc("AVrp"), false, false, PixelOrder::frame, 64,
+     nullptr, nullptr, 0, &rows_avrp, 10},
+    // 16-bit big-endian samples, all of whose bits are the sample's: the -u
+    // AVI file holds the movie's rows, under the movie's own data format.
+    {"b48r", 0, PixelKind::rgb, 6, 0, true, ycbcr_rows, 48, fourcc("b48r"), true, false, PixelOrder::frame, 1,
+     nullptr, nullptr, 0, nullptr, 16},
+    {"b64a", 0, PixelKind::rgb, 8, 0, true, ycbcr_rows, 64, fourcc("b64a"), true, false, PixelOrder::frame, 1,
+     nullptr, nullptr, 0, nullptr, 16},
+    {"b16g", 0, PixelKind::rgb, 2, 0, true, ycbcr_rows, 16, fourcc("b16g"), true, false, PixelOrder::frame, 1,
+     nullptr, nullptr, 0, nullptr, 16},
 };
 
 // Uncompressed layouts that have no row yet, whose movies are refused as
 // such: a layout leaves this list when its row is added to the table.
 constexpr char layouts_not_read_yet[][5] = {
-    "v210", "v410", "r210", "R10k", "AVrp", "b48r", "b64a", "b16g", "L555", "L565",
+    "L555", "L565",
 };
 
 // Compressed video, whose movies are refused with the way to an
@@ -254,7 +302,10 @@ PixelLayout pixel_layout(const PixelFormat& format, int width, int height)
     layout.stride = packed_row(format, width);
     layout.frame_bytes = layout.stride * std::size_t(height);
     layout.bit_count = format.bit_count;
-    // Rows of whole groups of pixels, bit_count bits each.
-    layout.row_bytes = (layout.stride / std::size_t(format.pixel_bytes)) * std::size_t(format.bit_count / 8);
+    // Rows of whole groups of pixels, bit_count bits each; packed words
+    // stay as they are.
+    layout.row_bytes = format.deep != nullptr
+                           ? layout.stride
+                           : (layout.stride / std::size_t(format.pixel_bytes)) * std::size_t(format.bit_count / 8);
     return layout;
 }

@@ -8,7 +8,8 @@
 // first, each pixel blue, green, red (and alpha where the AVI frames have 32
 // bits), rows packed with no gap. Y'CbCr layouts keep their samples: the
 // -u AVI file holds their rows top row first in a Y'CbCr packing, and the
-// codec takes them as planes (codec/planes.h).
+// codec takes them as planes (codec/planes.h). So do the 10- and 16-bit
+// layouts, RGB among them, whose -u AVI file holds the movie's packing.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +21,7 @@
 
 struct PixelLayout;
 struct YcbcrPlanes;
+struct DeepRows;
 
 // Converts rows [first_row, first_row + rows) of the frame the AVI file
 // holds (counted in its order: bottom up for RGB, top down for Y'CbCr) from
@@ -30,8 +32,8 @@ using ConvertRows = void (*)(const PixelLayout& layout, const unsigned char* sto
 
 // What a pixel's stored bytes are.
 enum class PixelKind {
-    rgb,      // colour components, of the layout's own order and size
-    ycbcr,    // Y', Cb and Cr samples (and alpha), of 8 bits
+    rgb,      // colour components, of the layout's own order and size ("b16g": 16-bit grey, 0 black)
+    ycbcr,    // Y', Cb and Cr samples (and alpha), of 8 bits or, packed in words, 10
     indexed,  // one byte, the number of a colour in the description's colour table
     grey,     // one byte, from white at 0 to black at 255
 };
@@ -58,6 +60,14 @@ struct PixelFormat {
     int pixel_group = 1;  // 2 where two pixels share their chroma
     const char* black = nullptr;
     const YcbcrPlanes* planes = nullptr;
+    // Layouts of 10-bit samples in 32-bit words: the bytes of a group of
+    // pixel_group pixels (0: pixel_group x pixel_bytes), and the samples'
+    // place in the words.
+    int group_bytes = 0;
+    const DeepRows* deep = nullptr;
+    // Bits of a sample; the codec takes those of more than 8 as the planes
+    // of quicktime/deep_planes.h.
+    int sample_bits = 8;
 };
 
 // The four-byte code `c` as a little-endian 32-bit field holds it.
@@ -71,7 +81,9 @@ constexpr std::uint32_t fourcc(const char (&c)[5])
 constexpr std::size_t packed_row(const PixelFormat& format, int width)
 {
     const std::size_t group = std::size_t(format.pixel_group);
-    return (std::size_t(width) + group - 1) / group * group * std::size_t(format.pixel_bytes);
+    const std::size_t group_bytes =
+        format.group_bytes > 0 ? std::size_t(format.group_bytes) : group * std::size_t(format.pixel_bytes);
+    return (std::size_t(width) + group - 1) / group * group_bytes;
 }
 
 // The row for (data format, depth), or null when the table has none.

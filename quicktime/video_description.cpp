@@ -54,6 +54,11 @@ Failure read_layout(const Held& held, const Atom& stsd, const unsigned char* for
         return movie_failure(Fault::movie_depth, {depth}, std::string(reinterpret_cast<const char*>(format), 4));
     }
     layout = pixel_layout(*pixels, width, height);
+    // Pixels of more than four bytes can make a frame larger than the run's
+    // 32-bit sizes hold, though its picture passed the size check.
+    if (layout.frame_bytes > 2147483647u) {
+        return movie_failure(Fault::movie_picture_size, {width, height});
+    }
     if (pixels->kind == PixelKind::indexed) {
         return read_colour_table(held, stsd, layout);
     }

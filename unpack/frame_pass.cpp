@@ -10,6 +10,7 @@
 #include "cli/frame_queue.h"
 #include "cli/progress.h"
 #include "common/blocks.h"
+#include "quicktime/deep_planes.h"
 #include "unpack/unpack_avi.h"
 
 namespace {
@@ -39,13 +40,16 @@ FramePass::~FramePass()
     }
 }
 
-// Decoders of planes and the planes of each worker; the pictures black as
-// the form written holds it (raw "yuv2" frames with their chroma signed).
+// Decoders of planes and the planes of each worker; the pictures the
+// layout's black as the form written holds it (raw "yuv2" frames with their
+// chroma signed).
 bool FramePass::begin_planes(const AviLayout& layout, const VideoStream& stream, bool raw)
 {
     const PlaneStream& planes = *stream.planes;
-    shape = plane_shape(planes.layout, layout.width, layout.height, 8);
-    to_rows = (raw ? planes.raw_rows : planes.avi_rows)->to_rows;
+    shape = plane_shape(planes.layout, layout.width, layout.height, planes.bits);
+    const YcbcrPlanes* rows = raw ? planes.raw_rows : planes.avi_rows;
+    to_rows = rows != nullptr ? rows->to_rows : planes_to_deep;
+    sizes.format = find_pixel_format(planes.data_format, 0);
     sizes.width = layout.width;
     sizes.height = layout.height;
     for (int w = 0; w < workers; ++w) {
@@ -65,7 +69,7 @@ bool FramePass::begin_planes(const AviLayout& layout, const VideoStream& stream,
         }
     }
     const PlanePicture black = packed_picture(shape, plane_buffers.front());
-    fill_black(shape, black);
+    fill_layout_black(planes.layout, shape, black);
     for (unsigned char* picture : pictures) {
         to_rows(sizes, black, picture);
     }

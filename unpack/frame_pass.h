@@ -78,5 +78,5 @@ private:
     PlaneShape shape;
     std::vector<unsigned char*> plane_buffers;
     PlanesToRows to_rows = nullptr;
-    PixelLayout sizes;                      // the picture's width and height, for to_rows
+    PixelLayout sizes;                      // the movie's format and the picture's size, for to_rows
 };

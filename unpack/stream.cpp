@@ -20,30 +20,55 @@ constexpr PlainForm plain_forms[] = {
     {"v308", 24, 1, "\x80\x10\x80", "uncompressed Y'CbCr 4:4:4 (v308)", "-pix_fmt yuv444p -c:v v308"},
     {"v408", 32, 1, "\x80\x10\x80\x00", "uncompressed Y'CbCr 4:4:4 with alpha (v408)",
      "-pix_fmt yuva444p -c:v v408"},
+    // 10- and 16-bit samples, rows of the movie's own packing: ffmpeg reads
+    // the packed words through their own decoders, from packets of a 32-bit
+    // frame's size.
+    {"v210", 20, 48, nullptr, "uncompressed 10-bit Y'CbCr 4:2:2 (v210)", "", 128, "v210"},
+    {"v410", 32, 1, nullptr, "uncompressed 10-bit Y'CbCr 4:4:4 (v410)", "-pix_fmt bgra -c:v v410"},
+    {"r210", 32, 64, nullptr, "uncompressed 10-bit RGB (r210)", "-pix_fmt bgra -c:v r210", 0, nullptr, 64},
+    {"R10k", 32, 1, nullptr, "uncompressed 10-bit RGB (R10k)", "-pix_fmt bgra -c:v r10k"},
+    {"AVrp", 32, 64, nullptr, "uncompressed 10-bit RGB (AVrp)", "-pix_fmt bgra -c:v avrp", 0, nullptr, 64},
+    {"b48r", 48, 1, nullptr, "uncompressed 16-bit RGB (b48r)", "-pix_fmt rgb48be"},
+    // A R G B read as R G B A, each moved back to its place.
+    {"b64a", 64, 1, nullptr, "uncompressed 16-bit RGB with alpha (b64a)", "-pix_fmt rgba64be", 0, nullptr, 1,
+     " -vf colorchannelmixer=rr=0:rg=1:gg=0:gb=1:bb=0:ba=1:aa=0:ar=1"},
+    {"b16g", 16, 1, nullptr, "uncompressed 16-bit grey (b16g)", "-pix_fmt gray16be"},
 };
 
-// "yuv2" has its chroma signed, which ffmpeg flips when told the tag.
+// "yuv2" has its chroma signed, which ffmpeg flips when told the tag. The
+// raw frames of the 10- and 16-bit layouts are their -u files' raw frames.
 constexpr PlaneStream plane_streams[] = {
-    {"2vuy", "UYVY", PlaneLayout::yuv422, TARVIC_YUV422P8, &planes_2vuy, &planes_2vuy, "Y'CbCr 4:2:2 planes",
+    {"2vuy", "UYVY", PlaneLayout::yuv422, 8, TARVIC_YUV422P8, &planes_2vuy, &planes_2vuy, "Y'CbCr 4:2:2 planes",
      "-pix_fmt uyvy422"},
-    {"yuvs", "YUY2", PlaneLayout::yuv422, TARVIC_YUV422P8, &planes_yuvs, &planes_yuvs, "Y'CbCr 4:2:2 planes",
+    {"yuvs", "YUY2", PlaneLayout::yuv422, 8, TARVIC_YUV422P8, &planes_yuvs, &planes_yuvs, "Y'CbCr 4:2:2 planes",
      "-pix_fmt yuyv422"},
-    {"yuv2", "YUY2", PlaneLayout::yuv422, TARVIC_YUV422P8, &planes_yuvs, &planes_yuv2, "Y'CbCr 4:2:2 planes",
+    {"yuv2", "YUY2", PlaneLayout::yuv422, 8, TARVIC_YUV422P8, &planes_yuvs, &planes_yuv2, "Y'CbCr 4:2:2 planes",
      "-pix_fmt yuyv422 -tag:v yuv2"},
-    {"v308", "v308", PlaneLayout::yuv444, TARVIC_YUV444P8, &planes_v308, &planes_v308, "Y'CbCr 4:4:4 planes",
+    {"v308", "v308", PlaneLayout::yuv444, 8, TARVIC_YUV444P8, &planes_v308, &planes_v308, "Y'CbCr 4:4:4 planes",
      "-pix_fmt yuv444p -c:v v308"},
-    {"v408", "v408", PlaneLayout::yuva444, TARVIC_YUVA444P8, &planes_v408, &planes_v408,
+    {"v408", "v408", PlaneLayout::yuva444, 8, TARVIC_YUVA444P8, &planes_v408, &planes_v408,
      "Y'CbCr 4:4:4 planes with alpha", "-pix_fmt yuva444p -c:v v408"},
+    {"v210", "v210", PlaneLayout::yuv422, 10, TARVIC_YUV422P10, nullptr, nullptr, "10-bit Y'CbCr 4:2:2 planes",
+     nullptr},
+    {"v410", "v410", PlaneLayout::yuv444, 10, TARVIC_YUV444P10, nullptr, nullptr, "10-bit Y'CbCr 4:4:4 planes",
+     nullptr},
+    {"r210", "r210", PlaneLayout::gbr444, 10, TARVIC_GBRP10, nullptr, nullptr, "10-bit RGB planes", nullptr},
+    {"R10k", "R10k", PlaneLayout::gbr444, 10, TARVIC_GBRP10, nullptr, nullptr, "10-bit RGB planes", nullptr},
+    {"AVrp", "AVrp", PlaneLayout::gbr444, 10, TARVIC_GBRP10, nullptr, nullptr, "10-bit RGB planes", nullptr},
+    {"b48r", "b48r", PlaneLayout::gbr444, 16, TARVIC_GBRP16, nullptr, nullptr, "16-bit RGB planes", nullptr},
+    {"b64a", "b64a", PlaneLayout::gbra444, 16, TARVIC_GBRAP16, nullptr, nullptr, "16-bit RGB planes with alpha",
+     nullptr},
+    {"b16g", "b16g", PlaneLayout::grey, 16, TARVIC_GRAY16, nullptr, nullptr, "16-bit grey plane", nullptr},
 };
 
 // The plane stream a record names, where its numbers agree with it: the
-// form, the layout, 8-bit samples, the bytes left zero.
+// form, the layout, the samples' bits, the bytes left zero.
 const PlaneStream* find_planes(const unsigned char* record)
 {
     for (const PlaneStream& planes : plane_streams) {
         if (is_code(record + 8, planes.data_format)) {
             const bool agrees = is_code(record + 4, planes.form) && record[12] == unsigned(planes.layout) &&
-                                record[13] == 8 && record[14] == 0 && record[15] == 0;
+                                record[13] == unsigned(planes.bits) && record[14] == 0 && record[15] == 0;
             return agrees ? &planes : nullptr;
         }
     }
@@ -83,7 +108,9 @@ bool describe_stream(const AviLayout& layout, VideoStream& stream)
     }
     const std::size_t group = std::size_t(stream.form->group);
     stream.top_down = stream.form->code[0] != '\0';
-    stream.row_bytes = (std::size_t(layout.width) + group - 1) / group * group * std::size_t(layout.bit_count / 8);
+    const std::size_t group_bytes = stream.form->group_bytes > 0 ? std::size_t(stream.form->group_bytes)
+                                                                  : group * std::size_t(layout.bit_count / 8);
+    stream.row_bytes = (std::size_t(layout.width) + group - 1) / group * group_bytes;
     stream.frame_bytes = stream.row_bytes * std::size_t(layout.height);
     // Frames the writer can write again; RGB ones within the codec's sizes.
     if (stream.planes != nullptr) {
@@ -169,10 +196,20 @@ void print_info(const char* path, const AviLayout& layout, const VideoStream& st
         std::printf("codec: %s\n", stream.tarvic ? (alpha ? "Tarvic (TRVC), 32-bit with alpha" : "Tarvic (TRVC)")
                                                   : stream.form->name);
     }
-    // Raw frames of planes come in the movie's own packing.
-    std::printf("ffmpeg input options: -f rawvideo %s -video_size %dx%d -framerate %u/%u -i -\n",
-                stream.planes != nullptr ? stream.planes->pixels : stream.form->pixels, layout.width, layout.height,
-                layout.rate, layout.scale == 0 ? 1u : layout.scale);
+    // Raw frames of 8-bit planes come in the movie's own packing, those of
+    // the 10- and 16-bit layouts as the -u file's raw frames do.
+    const PlainForm& form = *stream.form;
+    const bool own = stream.planes != nullptr && stream.planes->pixels != nullptr;
+    const char* pixels = own ? stream.planes->pixels : form.pixels;
+    const int group = own ? 1 : form.raw_group;
+    const int raw_width = (layout.width + group - 1) / group * group;
+    std::printf("ffmpeg input options: -f %s%s%s -video_size %dx%d -framerate %u/%u -i -",
+                form.demuxer != nullptr ? form.demuxer : "rawvideo", *pixels != '\0' ? " " : "", pixels, raw_width,
+                layout.height, layout.rate, layout.scale == 0 ? 1u : layout.scale);
+    if (raw_width != layout.width) {
+        std::printf(" -vf crop=%d:%d:0:0", layout.width, layout.height);
+    }
+    std::printf("%s\n", own ? "" : form.after);
     AviSound sound;
     if (carried_sound(layout, sound)) {
         std::printf("sound: %u Hz, %d channels, %d-bit %s, %u sample frames in %zu chunks\n", sound.rate,

@@ -20,20 +20,30 @@ struct PlainForm {
     const char* black;    // the bytes of a black group; null: zeros
     const char* name;     // what --info calls it
     const char* pixels;   // ffmpeg's input options for its raw frames
+    int group_bytes = 0;  // bytes of a group where not group x bit_count / 8: packed words
+    // How ffmpeg reads raw frames whose rows it takes in whole groups, or
+    // whose samples lie in an order it has no raw form of: its demuxer
+    // (null: rawvideo), the picture's width in whole groups of this many
+    // pixels (cropped back after), and options after the input.
+    const char* demuxer = nullptr;
+    int raw_group = 1;
+    const char* after = "";
 };
 
 // A Tarvic stream of planes, by the movie's data format that its record
 // names: the planes, the uncompressed form that the AVI file written holds
-// and the rows of it, and the movie's own packing for raw frames.
+// and the rows of it, and the movie's own packing for raw frames. The 10-
+// and 16-bit layouts' form is the movie's own packing, both ways.
 struct PlaneStream {
     char data_format[5];
     char form[5];                // the uncompressed form's compression code
     PlaneLayout layout;
+    int bits;                    // of a sample
     tarvic_layout library_layout;
-    const YcbcrPlanes* avi_rows;  // planes to the AVI form's rows
-    const YcbcrPlanes* raw_rows;  // planes to the movie's rows
+    const YcbcrPlanes* avi_rows;  // planes to the AVI form's rows; null: planes_to_deep
+    const YcbcrPlanes* raw_rows;  // planes to the movie's rows; null: planes_to_deep
     const char* name;             // what --info calls it
-    const char* pixels;           // ffmpeg's input options for raw frames of the movie's packing
+    const char* pixels;           // ffmpeg's input options for raw frames of the movie's packing; null: the form's
 };
 
 // How the stream's frames are stored.

@@ -185,6 +185,86 @@ TEST(FfmpegInterop, MoviesAsFfmpegWritesThemConvertExactly)
     }
 }
 
+// Movies of 10- and 16-bit samples as ffmpeg writes them, at a width whose
+// rows need padding and one whose rows do not: the -u file decodes as the
+// movie does, reelunpack gives it back byte for byte, and gives it too from
+// the compressed file; the raw frames of either, read with the options
+// --info names, decode as the movie. So with sound on two threads, and for
+// a movie cut short, whose -u file and compressed one hold the same frames,
+// black where the movie holds none.
+TEST(FfmpegInterop, DeepSamplesInBothModes)
+{
+    if (!test::have_program("ffmpeg")) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    struct Case {
+        std::string code, options;
+        std::string size = "100x6";
+        std::string sound = {};    // a sound track's source, carried as 16-bit PCM
+        std::string threads = {};  // REELPACK_THREADS, where set
+        off_t cut = 0;             // bytes cut from the end of a movie whose index comes first
+    };
+    std::vector<Case> cases = {
+        {"v210", "-c:v v210 -pix_fmt yuv422p10le"}, {"v410", "-c:v v410 -pix_fmt yuv444p10le"},
+        {"r210", "-c:v r210 -pix_fmt gbrp10le"},    {"R10k", "-c:v r10k -pix_fmt gbrp10le"},
+        {"AVrp", "-c:v avrp -pix_fmt gbrp10le"},    {"b48r", "-c:v rawvideo -pix_fmt rgb48be"},
+        {"b64a", "-c:v rawvideo -pix_fmt rgba64be -tag:v b64a"}, {"b16g", "-c:v rawvideo -pix_fmt gray16be"},
+    };
+    for (std::size_t k = 0, layouts = cases.size(); k < layouts; ++k) {
+        cases.push_back({cases[k].code, cases[k].options, "384x4"});
+    }
+    cases.push_back({"v210", cases[0].options, "100x6", "-f lavfi -i sine=f=440:r=48000 -t 0.12", "2"});
+    cases.push_back({"v210", cases[0].options + " -movflags +faststart", "100x6", {}, {}, 3000});
+    for (const Case& c : cases) {
+        const std::size_t from = c.options.find("-pix_fmt");
+        const std::string pixels = c.options.substr(from, c.options.find(" -", from + 1) - from);
+        SCOPED_TRACE(c.code + " " + c.size + (c.sound.empty() ? "" : " sound") + (c.cut == 0 ? "" : " cut"));
+        const std::string name =
+            test::temp_path("ff-deep-" + c.code + "-" + c.size + c.threads + (c.cut != 0 ? "-cut" : ""));
+        const std::string movie = name + ".mov", plain = name + "-u.avi", coded = name + ".avi";
+        ASSERT_EQ(test::run("ffmpeg -v error -y -f lavfi -i testsrc2=s=" + c.size + ":r=25:d=0.12 " + c.sound + " " +
+                            c.options + (c.sound.empty() ? "" : " -c:a pcm_s16le") + " " + movie).status, 0);
+        // The frames' sizes and digests, decoded in the layout's pixel format.
+        auto decoded = [&pixels](const std::string& input, const std::string& piped = "") {
+            return test::run(piped + "ffmpeg -v error " + input + " -map 0:v " + pixels +
+                             " -f framemd5 - | grep -v '^#' | cut -d, -f5-").out;
+        };
+        std::string reference = decoded("-i " + movie);
+        ASSERT_FALSE(reference.empty());
+        if (c.cut != 0) {
+            ASSERT_EQ(::truncate(movie.c_str(), off_t(test::read_file(movie).size()) - c.cut), 0);
+            reference = reference.substr(0, reference.find('\n') + 1);  // the one frame the file keeps whole
+        }
+        const std::string threads = c.threads.empty() ? "" : "REELPACK_THREADS=" + c.threads + " ";
+        for (const std::string& out : {plain, coded}) {
+            const auto r = test::run(threads + test::quoted(test::reelpack_bin()) + (out == plain ? " -u " : " ") +
+                                     movie + " " + out);
+            ASSERT_EQ(r.status, c.cut == 0 ? 0 : 1) << r.out;
+            const std::string info = test::reelunpack("--info " + out).out, told = "ffmpeg input options: ";
+            const std::size_t at = info.find(told) + told.size();
+            EXPECT_EQ(decoded(info.substr(at, info.find('\n', at) - at),
+                              test::quoted(test::reelunpack_bin()) + " " + out + " - 2>/dev/null | ")
+                          .substr(0, reference.size()),
+                      reference) << out;
+            EXPECT_EQ(info.find("sound: ") != std::string::npos, !c.sound.empty()) << info;
+        }
+        EXPECT_EQ(decoded("-i " + plain).substr(0, reference.size()), reference);
+        if (c.cut != 0) {
+            // The frame the movie holds in part ends in black: Y' 64 and Cr 512.
+            const std::size_t luma = 100 * 6 * 2, frame = 2 * luma;
+            const std::string frames = test::run("ffmpeg -v error -i " + plain + " " + pixels + " -f rawvideo -").out;
+            ASSERT_EQ(frames.size(), 2 * frame);
+            EXPECT_EQ(frames.substr(frame + luma - 2, 2), std::string("\x40\x00", 2));
+            EXPECT_EQ(frames.substr(2 * frame - 2), std::string("\x00\x02", 2));
+        }
+        for (const std::string& in : {plain, coded}) {
+            EXPECT_EQ(test::run(threads + test::quoted(test::reelunpack_bin()) + " " + in + " " + name + "-back.avi")
+                          .status, 0) << in;
+            EXPECT_TRUE(test::read_file(name + "-back.avi") == test::read_file(plain)) << in;
+        }
+    }
+}
+
 // A compressed movie is refused with the command that makes one reelpack
 // converts, which a shell runs as printed, also for a name it must be given
 // in quotes.

@@ -415,7 +415,7 @@ TEST(Cli, CommandLinesAndMovies)
     const std::vector<std::pair<std::string, std::string>> unread = {
         {"avc1", "\"avc1\" is compressed video, which reelpack does not read; ffmpeg makes an uncompressed movie of it: "
                  "ffmpeg -i {movie} -c:v rawvideo -pix_fmt rgb24 -c:a pcm_s16le {stem}-uncompressed.mov\n"},
-        {"v210", "\"v210\" is uncompressed video in a layout that reelpack does not read yet.\n"},
+        {"L565", "\"L565\" is uncompressed video in a layout that reelpack does not read yet.\n"},
         {"BGR ", "\"BGR \" is not a video format that reelpack knows.\n"},
     };
     for (const auto& [format, text] : unread) {
