@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "codec/median.h"
+
 namespace {
 
 // The median predictor on samples below 2^16: the gradient left + above -
@@ -66,49 +68,114 @@ void predict_deep_plane(const unsigned char* top, std::ptrdiff_t stride, std::si
     }
 }
 
-// One plane rebuilt as one chain: each sample waits only on its left
-// neighbour. Rows are rebuilt in `scratch` (two rows, the one above and the
-// current) and copied out, so the caller's planes are only written.
+// Where one plane is rebuilt: its residuals (the low and high bytes of
+// the folded ones, or bytes as they are), two rows of scratch (the row
+// above and the current one), and the caller's plane, only written.
+struct Chain {
+    const unsigned char* low;
+    const unsigned char* high;
+    unsigned* above;
+    unsigned* current;
+    std::size_t w;
+    unsigned char* top;
+    std::ptrdiff_t stride;
+};
+
+// Row y's residuals into the current scratch row, where the chain then
+// replaces each by its sample: a pass of its own, with no chain in it.
 template <bool deep>
-void rebuild_plane(const unsigned char* low, const unsigned char* high, std::size_t w, std::size_t h, int bits,
-                   unsigned* scratch, unsigned char* top, std::ptrdiff_t stride)
+void residual_row(const Chain& c, std::size_t y)
 {
-    const unsigned mask = (1u << bits) - 1;
-    unsigned* above = scratch;
-    unsigned* current = scratch + w;
-    auto residual = [&](std::size_t i) { return deep ? unfold(low[i] | unsigned(high[i]) << 8) : unsigned(low[i]); };
-    unsigned left = 0;
-    unsigned upper_left = 0;
-    for (std::size_t y = 0; y < h; ++y) {
-        const std::size_t at = y * w;
-        if (y == 0) {
-            for (std::size_t x = 0; x < w; ++x) {
-                left = (left + residual(x)) & mask;
-                current[x] = left;
-            }
+    const unsigned char* low = c.low + y * c.w;
+    const unsigned char* high = c.high + y * c.w;
+    for (std::size_t x = 0; x < c.w; ++x) {
+        c.current[x] = deep ? unfold(low[x] | unsigned(high[x]) << 8) : unsigned(low[x]);
+    }
+}
+
+// Sample x of the current row from its residual there, its left neighbour
+// and the row above. The median of left, above and the gradient is left +
+// above - the median of left, above and upper_left, and that is left
+// clamped between the smaller and the larger of above and upper_left,
+// which are known before left is: only the clamp, by masks (a branch
+// would be mispredicted half of the time on noisy pictures), and two
+// additions wait on the sample before.
+inline unsigned rebuilt(const Chain& c, std::size_t x, unsigned left, unsigned mask)
+{
+    const int above = int(c.above[x]);
+    const int upper_left = int(c.above[x - 1]);
+    const int clamped = min_of(max_of(int(left), min_of(above, upper_left)), max_of(above, upper_left));
+    return (left - unsigned(clamped) + (unsigned(above) + c.current[x])) & mask;
+}
+
+// Row y, rebuilt in the current scratch row, to the caller's plane.
+template <bool deep>
+void put_row(const Chain& c, std::size_t y)
+{
+    unsigned char* out = c.top + std::ptrdiff_t(y) * c.stride;
+    for (std::size_t x = 0; x < c.w; ++x) {
+        if (deep) {
+            const std::uint16_t v = static_cast<std::uint16_t>(c.current[x]);
+            std::memcpy(out + 2 * x, &v, 2);
         } else {
-            const unsigned up = y == 1 ? left : above[0];
-            upper_left = y == 1 ? left : upper_left;
-            left = (median(left, up, upper_left) + residual(at)) & mask;
-            current[0] = left;
-            for (std::size_t x = 1; x < w; ++x) {
-                left = (median(left, above[x], above[x - 1]) + residual(at + x)) & mask;
-                current[x] = left;
+            out[x] = static_cast<unsigned char>(c.current[x]);
+        }
+    }
+}
+
+// N planes rebuilt together, each one chain in which every sample waits
+// only on its left neighbour: the chains are independent, and stepping
+// them side by side lets the processor overlap them. Plane 0 takes `wide`
+// samples (1, or 2 for the Y of 4:2:2) for each one of the others, which
+// are `narrow` samples wide; the samples that pass that pattern are
+// rebuilt after it, plane by plane.
+template <bool deep, int N, int wide>
+void rebuild_chains(Chain chains[], std::size_t narrow, std::size_t h, unsigned mask)
+{
+    unsigned left[N] = {};
+    unsigned upper_left[N] = {};
+    for (int p = 0; p < N; ++p) {
+        Chain& c = chains[p];
+        residual_row<deep>(c, 0);
+        for (std::size_t x = 0; x < c.w; ++x) {
+            left[p] = (left[p] + c.current[x]) & mask;
+            c.current[x] = left[p];
+        }
+        put_row<deep>(c, 0);
+        std::swap(c.above, c.current);
+    }
+    for (std::size_t y = 1; y < h; ++y) {
+        for (int p = 0; p < N; ++p) {
+            Chain& c = chains[p];
+            residual_row<deep>(c, y);
+            // The first sample's left neighbour is the last of the row above;
+            // in the second row it is predicted from that alone.
+            const unsigned up = y == 1 ? left[p] : c.above[0];
+            upper_left[p] = y == 1 ? left[p] : upper_left[p];
+            left[p] = (median(left[p], up, upper_left[p]) + c.current[0]) & mask;
+            c.current[0] = left[p];
+        }
+        for (std::size_t k = 1; k < narrow; ++k) {
+            for (int s = 1; s <= wide; ++s) {
+                const std::size_t x = wide * (k - 1) + std::size_t(s);
+                left[0] = rebuilt(chains[0], x, left[0], mask);
+                chains[0].current[x] = left[0];
+            }
+            for (int p = 1; p < N; ++p) {
+                left[p] = rebuilt(chains[p], k, left[p], mask);
+                chains[p].current[k] = left[p];
             }
         }
-        unsigned char* out = top + std::ptrdiff_t(y) * stride;
-        for (std::size_t x = 0; x < w; ++x) {
-            if (deep) {
-                const std::uint16_t v = static_cast<std::uint16_t>(current[x]);
-                std::memcpy(out + 2 * x, &v, 2);
-            } else {
-                out[x] = static_cast<unsigned char>(current[x]);
+        for (int p = 0; p < N; ++p) {
+            Chain& c = chains[p];
+            for (std::size_t x = p == 0 ? wide * (narrow - 1) + 1 : narrow; x < c.w; ++x) {
+                left[p] = rebuilt(c, x, left[p], mask);
+                c.current[x] = left[p];
             }
+            put_row<deep>(c, y);
+            upper_left[p] = c.above[c.w - 1];  // the last of the row two up, for the next row's first sample
+            std::swap(c.above, c.current);
         }
-        if (y > 0) {
-            upper_left = above[w - 1];  // the last of the row two up, for the next row's first sample
-        }
-        std::swap(above, current);
     }
 }
 
@@ -143,21 +210,41 @@ void rebuild_deep_planes(const PlaneShape& shape, const unsigned char* residuals
     unsigned char* channels[8] = {};
     unsigned int bytes[8] = {};
     deep_channels(shape, const_cast<unsigned char*>(residuals), channels, bytes);
+    Chain chains[4] = {};
+    unsigned* rows = reinterpret_cast<unsigned*>(scratch);
     for (int p = 0; p < shape.count; ++p) {
-        rebuild_plane<true>(channels[2 * p], channels[2 * p + 1], std::size_t(shape.width[p]),
-                            std::size_t(shape.height), shape.bits, reinterpret_cast<unsigned*>(scratch),
-                            picture.plane[p], picture.stride[p]);
+        const std::size_t w = std::size_t(shape.width[p]);
+        chains[p] = {channels[2 * p], channels[2 * p + 1], rows, rows + w, w, picture.plane[p], picture.stride[p]};
+        rows += 2 * w;
+    }
+    const unsigned mask = (1u << shape.bits) - 1;
+    const std::size_t h = std::size_t(shape.height);
+    const std::size_t narrow = std::size_t(shape.width[shape.count - 1]);
+    if (shape.count == 1) {
+        rebuild_chains<true, 1, 1>(chains, narrow, h, mask);
+    } else if (shape.width[0] != shape.width[1]) {
+        rebuild_chains<true, 3, 2>(chains, narrow, h, mask);  // 4:2:2
+    } else if (shape.count == 3) {
+        rebuild_chains<true, 3, 1>(chains, narrow, h, mask);
+    } else {
+        rebuild_chains<true, 4, 1>(chains, narrow, h, mask);
     }
 }
 
 void rebuild_byte_plane(const PlaneShape& shape, const unsigned char* residuals, unsigned char* scratch,
                         const PlanePicture& picture)
 {
-    rebuild_plane<false>(residuals, residuals, std::size_t(shape.width[0]), std::size_t(shape.height), 8,
-                         reinterpret_cast<unsigned*>(scratch), picture.plane[0], picture.stride[0]);
+    const std::size_t w = std::size_t(shape.width[0]);
+    unsigned* rows = reinterpret_cast<unsigned*>(scratch);
+    Chain chain = {residuals, residuals, rows, rows + w, w, picture.plane[0], picture.stride[0]};
+    rebuild_chains<false, 1, 1>(&chain, w, std::size_t(shape.height), 0xFFu);
 }
 
 std::size_t deep_rebuild_scratch(const PlaneShape& shape)
 {
-    return 2 * sizeof(unsigned) * std::size_t(shape.width[0]);
+    std::size_t samples = 0;
+    for (int p = 0; p < shape.count; ++p) {
+        samples += std::size_t(shape.width[p]);
+    }
+    return 2 * sizeof(unsigned) * samples;  // two rows of every plane
 }

@@ -2,9 +2,12 @@
 // decoded, compared, and coded again by the same instance to the same bytes.
 //   byte 0: width - 1 (mod 32), byte 1: height - 1 (mod 32), byte 2: mode,
 //   the rest: a coded frame (odd modes) or pixels (even modes).
-// Mode bit 1 chooses 32-bit pixels over 24-bit ones; bits 2 and 3, when not
-// both 0, a plane layout (1 4:2:2, 2 4:4:4, 3 4:4:4 with alpha) instead,
-// whose pictures are its 8-bit planes packed one after another.
+// Mode bit 1 chooses 32-bit pixels over 24-bit ones; bits 2 to 4, when 1
+// to 6, a plane layout (1 4:2:2, 2 4:4:4, 3 4:4:4 with alpha, 4 RGB, 5 RGB
+// with alpha, 6 grey) instead, whose pictures are its planes packed one
+// after another, and bits 5 to 7 the bits of their samples: 8, 9, 10, 12,
+// 14, 16, 11, 15 (wider than 8 as host-order words, their pixels cut to
+// those bits).
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -22,12 +25,14 @@ struct Frames {
 
     Status begin(int width, int height, int mode)
     {
-        const int layout = (mode >> 2) & 3;
-        planes = layout != 0;
+        const int layout = (mode >> 2) & 7;
+        planes = layout != 0 && layout != 7;
         if (planes) {
+            const int depths[8] = {8, 9, 10, 12, 14, 16, 11, 15};
+            const int bits = depths[(mode >> 5) & 7];
             const PlaneLayout chosen = static_cast<PlaneLayout>(layout);
-            const Status status = decoder.BeginPlanes(width, height, chosen, 8);
-            return status != Status::ok ? status : codec.BeginPlanes(width, height, chosen, 8);
+            const Status status = decoder.BeginPlanes(width, height, chosen, bits);
+            return status != Status::ok ? status : codec.BeginPlanes(width, height, chosen, bits);
         }
         const int bits = (mode & 2) != 0 ? 32 : 24;
         codec.keep_alpha = bits == 32;
@@ -36,7 +41,7 @@ struct Frames {
     }
     std::size_t bound() const
     {
-        return planes ? tarvic_planes_bound(codec.width, codec.height, codec.layout, 8)
+        return planes ? tarvic_planes_bound(codec.width, codec.height, codec.layout, codec.shape.bits)
                       : tarvic_frame_bound(codec.width, codec.height, codec.bit_count);
     }
     Status decode(const unsigned char* frame, std::size_t size, std::vector<unsigned char>& picture)
@@ -85,6 +90,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<unsigned char> pixels(picture.size());
     for (std::size_t i = 0; i < pixels.size(); ++i) {
         pixels[i] = size > 0 ? data[i % size] : 0;
+    }
+    // Samples wider than 8 bits hold no more than their bits, as a picture
+    // handed to the codec does.
+    const int bits = frames.planes ? frames.codec.shape.bits : 8;
+    for (std::size_t i = 0; bits > 8 && i < pixels.size(); i += 2) {
+        std::uint16_t sample = 0;
+        std::memcpy(&sample, &pixels[i], 2);
+        sample = static_cast<std::uint16_t>(sample & ((1u << bits) - 1));
+        std::memcpy(&pixels[i], &sample, 2);
     }
     std::vector<unsigned char> first(frames.bound());
     std::vector<unsigned char> second(first.size());

@@ -3,6 +3,7 @@
 //   make_corpus <directory>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -34,7 +35,7 @@ Bytes operator+(Bytes a, const Bytes& b)
 Bytes coded_frame(CodecInst& codec, const Bytes& pixels, int bits)
 {
     if (codec.shape.count != 0) {
-        Bytes out(tarvic_planes_bound(codec.width, codec.height, codec.layout, 8));
+        Bytes out(tarvic_planes_bound(codec.width, codec.height, codec.layout, codec.shape.bits));
         std::size_t size = 0;
         const PlanePicture picture = packed_picture(codec.shape, const_cast<unsigned char*>(pixels.data()));
         (void)codec.CompressPlanes(picture, out.data(), size);
@@ -146,6 +147,34 @@ int main(int argc, char** argv)
             seed[2] = static_cast<unsigned char>(mode | 1);
             save(root + "/frame/coded" + std::to_string(n++), seed + coded_frame(codec, pixels, bits));
         }
+    }
+
+    // Frames of deep planes, 5 x 3: one of each layout and bits the tools
+    // write (mode bits 5 to 7: 2 for 10 bits, 5 for 16), and a one-value
+    // picture of 16-bit RGB with alpha, a type 11 frame.
+    const struct {
+        int layout, depth, bits;
+        bool one_value;
+    } deep[] = {{1, 2, 10, false}, {2, 2, 10, false}, {4, 2, 10, false}, {4, 5, 16, false},
+                {5, 5, 16, false}, {6, 5, 16, false}, {5, 5, 16, true}};
+    for (const auto& d : deep) {
+        CodecInst codec;
+        if (codec.BeginPlanes(5, 3, static_cast<PlaneLayout>(d.layout), d.bits) != Status::ok) {
+            return 1;
+        }
+        Bytes pixels = test::pattern_frame(5, 3 * 8, static_cast<unsigned>(n));
+        pixels.resize(planes_bytes(codec.shape));
+        for (std::size_t i = 1; i < pixels.size(); i += 2) {
+            pixels[i] = static_cast<unsigned char>(pixels[i] & ((1u << (d.bits - 8)) - 1));  // the high byte
+        }
+        if (d.one_value) {
+            std::fill(pixels.begin(), pixels.end(), 0x21);
+        }
+        const unsigned char mode = static_cast<unsigned char>(d.layout << 2 | d.depth << 5);
+        Bytes seed = {4, 2, mode};
+        save(root + "/frame/pixels" + std::to_string(n), seed + pixels);
+        seed[2] = static_cast<unsigned char>(mode | 1);
+        save(root + "/frame/coded" + std::to_string(n++), seed + coded_frame(codec, pixels, d.bits));
     }
 
     n = 0;

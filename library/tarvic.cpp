@@ -77,28 +77,20 @@ struct Form {
 
 bool deep_form_of(tarvic_layout layout, Form& form)
 {
-    switch (layout) {
-    case TARVIC_YUV422P10:
-        form = {0, PlaneLayout::yuv422, 10};
-        return true;
-    case TARVIC_YUV444P10:
-        form = {0, PlaneLayout::yuv444, 10};
-        return true;
-    case TARVIC_GBRP10:
-        form = {0, PlaneLayout::gbr444, 10};
-        return true;
-    case TARVIC_GBRP16:
-        form = {0, PlaneLayout::gbr444, 16};
-        return true;
-    case TARVIC_GBRAP16:
-        form = {0, PlaneLayout::gbra444, 16};
-        return true;
-    case TARVIC_GRAY16:
-        form = {0, PlaneLayout::grey, 16};
-        return true;
-    default:
-        return false;
+    static const struct {
+        tarvic_layout layout;
+        PlaneLayout planes;
+        int bits;
+    } deep[] = {{TARVIC_YUV422P10, PlaneLayout::yuv422, 10}, {TARVIC_YUV444P10, PlaneLayout::yuv444, 10},
+                {TARVIC_GBRP10, PlaneLayout::gbr444, 10},    {TARVIC_GBRP16, PlaneLayout::gbr444, 16},
+                {TARVIC_GBRAP16, PlaneLayout::gbra444, 16},  {TARVIC_GRAY16, PlaneLayout::grey, 16}};
+    for (const auto& d : deep) {
+        if (d.layout == layout) {
+            form = {0, d.planes, d.bits};
+            return true;
+        }
     }
+    return false;
 }
 
 bool form_of(tarvic_layout layout, Form& form)

@@ -49,6 +49,15 @@ TEST(TarvicFrames, EveryFrameTypeIsPinned)
     Bytes one_value(14, 16);  // Y 16, Cb 128, Cr 200 of a 3 x 2 picture
     std::fill(one_value.begin() + 6, one_value.end(), 128);
     std::fill(one_value.begin() + 10, one_value.end(), 200);
+    const PlaneLayout gbr444 = PlaneLayout::gbr444;
+    const PlaneLayout gbra444 = PlaneLayout::gbra444;
+    const PlaneLayout grey = PlaneLayout::grey;
+    // A grey 3 x 2 picture of 10-bit samples, and G 0x1234, B 0xFEDC, R 1
+    // and alpha 0xFFFF of a 3 x 2 one, as host-order words.
+    const Bytes worked_grey = words({512, 520, 515, 100, 900, 905});
+    const Bytes deep_one_value = words({0x1234, 0x1234, 0x1234, 0x1234, 0x1234, 0x1234, 0xFEDC, 0xFEDC, 0xFEDC,
+                                        0xFEDC, 0xFEDC, 0xFEDC, 1, 1, 1, 1, 1, 1, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
+                                        0xFFFF, 0xFFFF});
     const struct {
         const char* name;
         int width, height, bits;
@@ -57,7 +66,9 @@ TEST(TarvicFrames, EveryFrameTypeIsPinned)
         unsigned char type;
         std::size_t size;
         std::uint64_t hash;
-        PlaneLayout planes = PlaneLayout{};  // pictures of 8-bit planes, one after another
+        PlaneLayout planes = PlaneLayout{};  // pictures of planes one after another, of `bits` a sample
+        const char* kind = nullptr;          // or a planes_picture() of this kind and seed
+        unsigned seed = 0;
     } cases[] = {
         {"4: 24-bit", 8, 4, 24, false, false, {ramp}, 4, 59, 0xd109e490bbbc67c6u},
         {"4: noise", 7, 3, 24, false, false, {picture("noise", 7, 3, 3, 1)}, 4, 151, 0x5a8c4656de9f0de8u},
@@ -81,11 +92,26 @@ TEST(TarvicFrames, EveryFrameTypeIsPinned)
         {"10: 4:4:4 with alpha", 19, 7, 8, false, false, {planes_picture("gradient", yuva444, 19, 7, 3)}, 10, 127,
          0x763667665cc094feu, yuva444},
         {"11: one value a plane", 3, 2, 8, false, true, {one_value}, 11, 6, 0x005ed757082d627bu, yuv422},
+        // Samples of 10 and 16 bits, each plane two channels: three planes
+        // are six channels, a group of four and one of two.
+        {"10: the format document's grey 10-bit picture", 3, 2, 10, false, false,
+         {worked_grey}, 10, 38, 0x180190a815085238u, grey},
+        {"10: 4:2:2 10-bit", 37, 11, 10, false, false, {}, 10, 573, 0x3e1b222b7c2f3d72u, yuv422, "photo", 9},
+        {"10: 4:4:4 10-bit", 13, 5, 10, false, false, {}, 10, 463, 0xd28fa1d8692a8be4u, yuv444, "noise", 4},
+        {"10: RGB 10-bit", 19, 7, 10, false, false, {}, 10, 336, 0xe8738d3061de739bu, gbr444, "photo", 2},
+        {"10: RGB 16-bit", 19, 7, 16, false, false, {}, 10, 206, 0x5a14086de212c442u, gbr444, "gradient", 3},
+        {"10: RGB and alpha 16-bit", 11, 6, 16, false, false, {}, 10, 426, 0xc1a4012d11afa15eu, gbra444, "photo", 5},
+        {"10: grey 16-bit", 23, 9, 16, false, false, {}, 10, 611, 0x70498f96c2bb1b90u, grey, "noise", 6},
+        {"11: one value a plane, 16-bit", 3, 2, 16, false, true,
+         {deep_one_value}, 11, 11, 0x3996d076c2fd3c39u, gbra444},
     };
     for (const auto& c : cases) {
         Coder coder(c.width, c.height, c.bits, c.keep_alpha, c.null_frames, c.planes);
         Bytes coded;
-        for (const Bytes& frame : c.frames) {
+        const std::vector<Bytes> frames =
+            c.kind != nullptr ? std::vector<Bytes>{planes_picture(c.kind, c.planes, c.width, c.height, c.seed, c.bits)}
+                              : c.frames;
+        for (const Bytes& frame : frames) {
             coded = coder.code(frame);
         }
         const std::string name = c.name;
@@ -224,6 +250,30 @@ TEST(TarvicFrames, DamagedFramesAreRefusedAndLeaveThePicture)
     for (std::size_t cut : {std::size_t(20), planes.size() / 2, planes.size() - 3}) {
         planar.push_back({Bytes(planes.begin(), planes.begin() + long(cut)), Status::ok});
     }
+    // 10-bit RGB, 10 x 6: six channels (G low, G high, B low ...), the
+    // first four coded as a group and the last two after them, whose
+    // offsets o2 to o6 lie at bytes 3, 7, 11, 15 and 19.
+    const PlaneLayout gbr444 = PlaneLayout::gbr444;
+    const Bytes rgb = Coder(10, 6, 10, false, false, gbr444).code(planes_picture("photo", gbr444, 10, 6, 5, 10));
+    auto rgb_with = [&](std::size_t at, std::uint32_t v, int bytes = 4) { return changed(rgb, at, v, bytes); };
+    const std::uint32_t o5 = get_le32(&rgb[15]);
+    const std::uint32_t o6 = get_le32(&rgb[19]);
+    std::vector<std::pair<Bytes, Status>> deep_planes = {
+        {rgb_with(2, 16, 1), Status::bad_type},          {rgb_with(2, 8, 1), Status::bad_type},
+        {rgb_with(1, 4, 1), Status::bad_type},           {rgb_with(15, o6 + 1), Status::bad_offsets},
+        {rgb_with(19, o5 - 1), Status::bad_offsets},     {rgb_with(3, 22), Status::bad_offsets},
+        {rgb_with(19, std::uint32_t(rgb.size()) + 1), Status::bad_offsets},
+        {Bytes(rgb.begin(), rgb.begin() + 22), Status::truncated},
+        {{11, 3, 10, 0, 4, 0, 0, 0, 0}, Status::bad_stream},  // 1024 in a 10-bit plane
+        {{11, 3, 10, 0, 0, 0, 0, 0, 0x80}, Status::bad_stream},
+        {{11, 3, 10, 1, 2, 3}, Status::truncated},       {{11, 3, 10, 1, 0, 2, 0, 3, 0, 4}, Status::truncated},
+        {{11, 3, 16, 1, 0, 2, 0, 3, 0}, Status::bad_type},
+    };
+    // Cut short in the first group and in the second.
+    for (std::size_t cut : {std::size_t(o5 - 3), std::size_t(o6 + 2), rgb.size() - 3}) {
+        deep_planes.push_back({Bytes(rgb.begin(), rgb.begin() + long(cut)), Status::ok});
+    }
+    planar.push_back({rgb, Status::bad_type});
     damaged.push_back({{11, 3, 8, 1, 2, 3}, Status::bad_type});
     damaged.push_back({planes, Status::bad_type});
     struct Stream {
@@ -235,11 +285,13 @@ TEST(TarvicFrames, DamagedFramesAreRefusedAndLeaveThePicture)
     };
     for (const Stream& s : {Stream{16, 12, 24, {}, TARVIC_BGR24, &coded, &damaged},
                             {4, 4, 32, {}, TARVIC_BGRA32, &good32, &deep},
-                            {10, 6, 8, PlaneLayout::yuv422, TARVIC_YUV422P8, &planes, &planar}}) {
+                            {10, 6, 8, PlaneLayout::yuv422, TARVIC_YUV422P8, &planes, &planar},
+                            {10, 6, 10, gbr444, TARVIC_GBRP10, &rgb, &deep_planes}}) {
         const bool in_planes = s.layout != PlaneLayout{};
         TarvicDecoder decoder;
         tarvic_decoder* library = nullptr;
-        ASSERT_EQ(in_planes ? decoder.BeginPlanes(s.w, s.h, s.layout, 8) : decoder.DecompressBegin(s.w, s.h, s.bits),
+        ASSERT_EQ(in_planes ? decoder.BeginPlanes(s.w, s.h, s.layout, s.bits)
+                            : decoder.DecompressBegin(s.w, s.h, s.bits),
                   Status::ok);
         ASSERT_EQ(tarvic_decoder_create_layout(s.w, s.h, s.library_layout, &library), TARVIC_OK);
         // The picture's planes packed, or its packed pixels as one plane.
@@ -259,7 +311,7 @@ TEST(TarvicFrames, DamagedFramesAreRefusedAndLeaveThePicture)
         Bytes last = previous;
         Bytes black(last.size(), 0);
         if (in_planes) {
-            fill_black(shape, packed_picture(shape, black.data()));
+            fill_layout_black(s.layout, shape, packed_picture(shape, black.data()));
         }
         ASSERT_EQ(library_decode({}, last), TARVIC_OK);
         EXPECT_EQ(last, black);

@@ -101,6 +101,14 @@ inline Bytes planes_picture(const std::string& kind, PlaneLayout layout, int w, 
     return b;
 }
 
+// Samples of 9 to 16 bits as a picture holds them: words in the host's order.
+inline Bytes words(const std::vector<std::uint16_t>& samples)
+{
+    Bytes b(2 * samples.size());
+    std::memcpy(b.data(), samples.data(), b.size());
+    return b;
+}
+
 inline Bytes solid(std::size_t pixels, const Bytes& pixel)
 {
     Bytes b;
