@@ -4,36 +4,94 @@
 
 #include "common/byte_order.h"
 
+namespace {
+
+// The order in which channels are coded side by side. Up to
+// max_side_by_side they all go at once. A frame of more has two a plane:
+// its planes' low bytes, which hold nearly all the work, and their high
+// bytes, mostly runs of zeros; grouped in channel order, a low channel
+// would run beside high ones that end at once, or alone, so the low bytes
+// go side by side first and the high bytes after them. The streams lie in
+// channel order whatever the order of coding.
+void coding_order(int count, int order[])
+{
+    if (count <= max_side_by_side) {
+        for (int c = 0; c < count; ++c) {
+            order[c] = c;
+        }
+        return;
+    }
+    int at = 0;
+    for (int c = 0; c < count; c += 2) {
+        order[at++] = c;
+    }
+    for (int c = 1; c < count; c += 2) {
+        order[at++] = c;
+    }
+}
+
+// Runs `code(group, channels)` over the channels in coding order, at most
+// max_side_by_side at once, until one does not return ok.
+template <typename Code>
+Status in_groups(int count, Code code)
+{
+    int order[max_channels];
+    coding_order(count, order);
+    for (int first = 0; first < count; first += max_side_by_side) {
+        const int group = count - first < max_side_by_side ? count - first : max_side_by_side;
+        if (const Status status = code(group, order + first); status != Status::ok) {
+            return status;
+        }
+    }
+    return Status::ok;
+}
+
+}  // namespace
+
 unsigned int compact_channels(Compress& compactor, int count, const unsigned char* const planes[],
                               const unsigned int length[], std::uint32_t head, unsigned char* scratch,
                               unsigned char* out)
 {
+    // Each channel is coded at its room: where its stream would start if
+    // every stream before it took its longest.
+    unsigned char* streams[max_channels] = {};
+    unsigned char* runs[max_channels] = {};
+    std::size_t at = head;
+    std::size_t run_at = 0;
+    for (int c = 0; c < count; ++c) {
+        streams[c] = out + at;
+        runs[c] = scratch + run_at;
+        at += compact_bound(length[c]);
+        run_at += length[c];
+    }
+    unsigned int reported[max_channels] = {};
+    (void)in_groups(count, [&](int group, const int* channels) {
+        const unsigned char* in[max_side_by_side] = {};
+        unsigned int lengths[max_side_by_side] = {};
+        unsigned char* to[max_side_by_side] = {};
+        unsigned char* run[max_side_by_side] = {};
+        unsigned int sizes[max_side_by_side] = {};
+        for (int k = 0; k < group; ++k) {
+            const int c = channels[k];
+            in[k] = planes[c], lengths[k] = length[c], to[k] = streams[c], run[k] = runs[c];
+        }
+        compactor.compact_side_by_side(group, in, lengths, to, run, sizes);
+        for (int k = 0; k < group; ++k) {
+            reported[channels[k]] = sizes[k];
+        }
+        return Status::ok;
+    });
+    // Then each stream, in channel order, moves down behind the one before
+    // it: a stream keeps within its room, so none is overwritten before it
+    // has moved.
     unsigned char* offsets = out + head - 4 * (count - 1);
     std::uint32_t offset = head;
-    std::size_t run_at = 0;
-    // The range coders run side by side at most max_side_by_side at once;
-    // more channels go in groups, each group's streams placed after the
-    // streams before it, which keeps every stream within its room.
-    for (int first = 0; first < count; first += max_side_by_side) {
-        const int group = count - first < max_side_by_side ? count - first : max_side_by_side;
-        unsigned char* streams[max_side_by_side] = {};
-        unsigned char* runs[max_side_by_side] = {};
-        std::size_t at = offset;
-        for (int c = 0; c < group; ++c) {
-            streams[c] = out + at;
-            runs[c] = scratch + run_at;
-            at += compact_bound(length[first + c]);
-            run_at += length[first + c];
+    for (int c = 0; c < count; ++c) {
+        if (c > 0) {
+            put_le32(offsets + 4 * (c - 1), offset);
+            std::memmove(out + offset, streams[c], reported[c]);
         }
-        unsigned int reported[max_side_by_side] = {};
-        compactor.compact_side_by_side(group, planes + first, length + first, streams, runs, reported);
-        for (int c = 0; c < group; ++c) {
-            if (first + c > 0) {
-                put_le32(offsets + 4 * (first + c - 1), offset);
-                std::memmove(out + offset, streams[c], reported[c]);
-            }
-            offset += reported[c];
-        }
+        offset += reported[c];
     }
     return offset;
 }
@@ -57,23 +115,24 @@ Status uncompact_channels(Compress& compactor, const unsigned char* frame, std::
             return Status::bad_offsets;
         }
     }
+    unsigned char* runs[max_channels] = {};
     std::size_t run_at = 0;
-    for (int first = 0; first < count; first += max_side_by_side) {
-        const int group = count - first < max_side_by_side ? count - first : max_side_by_side;
+    for (int c = 0; c < count; ++c) {
+        runs[c] = scratch + run_at;
+        run_at += length[c];
+    }
+    return in_groups(count, [&](int group, const int* channels) {
         const unsigned char* streams[max_side_by_side] = {};
         std::size_t stream_sizes[max_side_by_side] = {};
-        unsigned char* runs[max_side_by_side] = {};
-        for (int c = 0; c < group; ++c) {
-            streams[c] = frame + starts[first + c];
-            stream_sizes[c] = starts[first + c + 1] - starts[first + c];
-            runs[c] = scratch + run_at;
-            run_at += length[first + c];
+        unsigned char* to[max_side_by_side] = {};
+        unsigned int lengths[max_side_by_side] = {};
+        unsigned char* run[max_side_by_side] = {};
+        for (int k = 0; k < group; ++k) {
+            const int c = channels[k];
+            streams[k] = frame + starts[c];
+            stream_sizes[k] = starts[c + 1] - starts[c];
+            to[k] = planes[c], lengths[k] = length[c], run[k] = runs[c];
         }
-        const Status status =
-            compactor.uncompact_side_by_side(group, streams, stream_sizes, planes + first, length + first, runs);
-        if (status != Status::ok) {
-            return status;
-        }
-    }
-    return Status::ok;
+        return compactor.uncompact_side_by_side(group, streams, stream_sizes, to, lengths, run);
+    });
 }

@@ -24,8 +24,9 @@ constexpr int max_channels = 8;
 // length. The channels are coded side by side, each at the place its
 // stream would take at its longest, then moved down behind the one before
 // it: every stream keeps within compact_bound(), so the frame keeps within
-// the head and that room for each channel. `scratch` holds the channels'
-// bytes together.
+// the head and that room for each channel. The bytes are those of coding
+// each channel alone, whatever channels go side by side. `scratch` holds
+// the channels' bytes together.
 unsigned int compact_channels(Compress& compactor, int count, const unsigned char* const planes[],
                               const unsigned int length[], std::uint32_t head, unsigned char* scratch,
                               unsigned char* out);
