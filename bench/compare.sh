@@ -105,8 +105,14 @@ bench_movie() {  # kind size packing
         "$entropy" "${size%x*}" "${size#*x}")") ;;
     uyvy422) row=$kind-2vuy ;;
     *) row=$kind-$packing
-        entropy_lines+=("$row $size: $(ffmpeg -v error -i "$movie" -f rawvideo -pix_fmt "$planes" - |
-            "$deep_entropy" "${size%x*}" "${size#*x}" "$planes")") ;;
+        # deep_entropy's floor is over 16-bit samples; the table's ratios
+        # are over the movie's frames, so its bits a pixel are given as both.
+        local floor
+        floor=$(ffmpeg -v error -i "$movie" -f rawvideo -pix_fmt "$planes" - |
+            "$deep_entropy" "${size%x*}" "${size#*x}" "$planes")
+        entropy_lines+=("$row $size: $floor, over the movie's frames $(echo "$floor" |
+            awk -v bytes="$(awk "BEGIN { print $pixel_bytes }")" '{ for (i = 2; i <= NF; ++i) if ($i == "bits/pixel") b = $(i - 1) }
+                END { printf "%.4f", b / (8 * bytes) }')") ;;
     esac
 
     # name|command producing $work/<name> (encoders) or nothing (decoders)
