@@ -40,6 +40,23 @@ FramePass::~FramePass()
     }
 }
 
+// One decoder for each worker, of pictures of `library_layout`.
+bool FramePass::add_decoders(const AviLayout& layout, tarvic_layout library_layout)
+{
+    for (int w = 0; w < workers; ++w) {
+        tarvic_decoder* decoder = nullptr;
+        const tarvic_status made =
+            tarvic_decoder_create_layout(layout.width, layout.height, library_layout, &decoder);
+        if (made != TARVIC_OK) {
+            std::fprintf(stderr, "reelunpack: cannot decode %dx%d frames: %s\n", layout.width, layout.height,
+                         tarvic_status_text(made));
+            return false;
+        }
+        decoders.push_back(decoder);
+    }
+    return true;
+}
+
 // Decoders of planes and the planes of each worker; the pictures the
 // layout's black as the form written holds it (raw "yuv2" frames with their
 // chroma signed).
@@ -52,16 +69,10 @@ bool FramePass::begin_planes(const AviLayout& layout, const VideoStream& stream,
     sizes.format = find_pixel_format(planes.data_format, 0);
     sizes.width = layout.width;
     sizes.height = layout.height;
+    if (!add_decoders(layout, planes.library_layout)) {
+        return false;
+    }
     for (int w = 0; w < workers; ++w) {
-        tarvic_decoder* decoder = nullptr;
-        const tarvic_status made = tarvic_decoder_create_layout(layout.width, layout.height, planes.library_layout,
-                                                                &decoder);
-        if (made != TARVIC_OK) {
-            std::fprintf(stderr, "reelunpack: cannot decode %dx%d frames: %s\n", layout.width, layout.height,
-                         tarvic_status_text(made));
-            return false;
-        }
-        decoders.push_back(decoder);
         plane_buffers.push_back(acquire_block(planes_bytes(shape)));
         if (plane_buffers.back() == nullptr) {
             std::fprintf(stderr, "reelunpack: not enough memory for %dx%d frames\n", layout.width, layout.height);
@@ -107,24 +118,23 @@ bool FramePass::begin(const AviLayout& layout, const VideoStream& stream, int th
     if (frames == nullptr) {
         return out_of_memory();
     }
-    for (int w = 0; stream.tarvic && stream.planes == nullptr && w < workers; ++w) {
-        tarvic_decoder* decoder = nullptr;
-        const tarvic_status made = tarvic_decoder_create(layout.width, layout.height, layout.bit_count, &decoder);
-        if (made != TARVIC_OK) {
-            std::fprintf(stderr, "reelunpack: cannot decode %dx%d frames: %s\n", layout.width, layout.height,
-                         tarvic_status_text(made));
-            return false;
-        }
-        decoders.push_back(decoder);
+    // A Tarvic stream of packed pictures is of 24 or 32 bits (its bound
+    // was checked with them).
+    if (stream.tarvic && stream.planes == nullptr &&
+        !add_decoders(layout, layout.bit_count == 32 ? TARVIC_BGRA32 : TARVIC_BGR24)) {
+        return false;
     }
-    // Black before the first frame; a frame goes to the writer with the
+    // Black before the first frame (a stream of planes has its layout's,
+    // which begin_planes writes); a frame goes to the writer with the
     // writer's room after it.
     for (std::size_t p = 0; p < slots + (workers == 1 ? 0 : 1); ++p) {
         pictures.push_back(acquire_block(stream.frame_bytes + avi_frame_room));
         if (pictures.back() == nullptr) {
             return out_of_memory();
         }
-        fill_black(stream, pictures.back());
+        if (stream.planes == nullptr) {
+            fill_black(stream, pictures.back());
+        }
     }
     for (std::size_t slot = 0; slot < slots; ++slot) {
         frames[slot].picture = pictures[slot];

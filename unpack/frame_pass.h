@@ -62,6 +62,7 @@ public:
     bool run(InputFile& input, const AviLayout& layout, const VideoStream& stream, FrameSink& sink);
 
 private:
+    bool add_decoders(const AviLayout& layout, tarvic_layout library_layout);
     bool begin_planes(const AviLayout& layout, const VideoStream& stream, bool raw);
     void unpack_planes(std::size_t worker, const unsigned char* bytes, std::size_t size, UnpackedFrame& out);
     void unpack(const InputFile& input, const AviLayout& layout, const VideoStream& stream, std::size_t worker,
