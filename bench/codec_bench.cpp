@@ -84,9 +84,10 @@ void decompress(benchmark::State& state)
 // A 1920 x 1080 picture in planes, packed one after another, coded or
 // decoded over and over; MB/s of the picture's bytes.
 void code_planes(benchmark::State& state, bool decode, PlaneLayout layout, int bits, unsigned char* frame,
-                 std::size_t bytes, const char* label)
+                 std::size_t bytes, const char* label, bool prefix = true)
 {
     CodecInst codec;
+    codec.prefix_deep_planes = prefix;
     TarvicDecoder decoder;
     if (codec.BeginPlanes(planes_width, planes_height, layout, bits) != Status::ok ||
         decoder.BeginPlanes(planes_width, planes_height, layout, bits) != Status::ok) {
@@ -131,7 +132,8 @@ void planes(benchmark::State& state, bool decode)
                 plane_kind_names[state.range(0)]);
 }
 
-// 1920 x 1080 deep pictures, the first frame of deep_pictures' content.
+// 1920 x 1080 deep pictures, the first frame of deep_pictures' content,
+// as frames of type 10 (second argument 0) and 12 (1).
 constexpr int deep_kinds = 2;
 const bench::DeepFormat deep_kind[deep_kinds] = {{"yuv422p10le", PlaneLayout::yuv422, 10},
                                                  {"gbrp16le", PlaneLayout::gbr444, 16}};
@@ -145,7 +147,7 @@ void deep(benchmark::State& state, bool decode)
     std::vector<std::uint16_t> frame;
     bench::deep_frame(format, shape, 0, noise, frame);
     code_planes(state, decode, format.layout, format.bits, reinterpret_cast<unsigned char*>(frame.data()),
-                2 * frame.size(), deep_kind_names[state.range(0)]);
+                2 * frame.size(), deep_kind_names[state.range(0)], state.range(1) != 0);
 }
 
 void compress_planes(benchmark::State& state) { planes(state, false); }
@@ -157,8 +159,8 @@ BENCHMARK(compress)->DenseRange(0, kinds - 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(decompress)->DenseRange(0, kinds - 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(compress_planes)->DenseRange(0, plane_kinds - 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(decompress_planes)->DenseRange(0, plane_kinds - 1)->Unit(benchmark::kMillisecond);
-BENCHMARK(compress_deep)->DenseRange(0, deep_kinds - 1)->Unit(benchmark::kMillisecond);
-BENCHMARK(decompress_deep)->DenseRange(0, deep_kinds - 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(compress_deep)->ArgsProduct({{0, deep_kinds - 1}, {0, 1}})->Unit(benchmark::kMillisecond);
+BENCHMARK(decompress_deep)->ArgsProduct({{0, deep_kinds - 1}, {0, 1}})->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

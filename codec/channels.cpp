@@ -96,15 +96,13 @@ unsigned int compact_channels(Compress& compactor, int count, const unsigned cha
     return offset;
 }
 
-Status uncompact_channels(Compress& compactor, const unsigned char* frame, std::size_t size, std::uint32_t head,
-                          int count, unsigned char* const planes[], const unsigned int length[],
-                          unsigned char* scratch)
+Status channel_starts(const unsigned char* frame, std::size_t size, std::uint32_t head, int count,
+                      std::size_t starts[])
 {
     if (size < head) {
         return Status::truncated;
     }
     const unsigned char* offsets = frame + head - 4 * (count - 1);
-    std::size_t starts[max_channels + 1];
     starts[0] = head;
     for (int c = 1; c < count; ++c) {
         starts[c] = get_le32(offsets + 4 * (c - 1));
@@ -114,6 +112,17 @@ Status uncompact_channels(Compress& compactor, const unsigned char* frame, std::
         if (starts[c + 1] < starts[c] || starts[c + 1] > size) {
             return Status::bad_offsets;
         }
+    }
+    return Status::ok;
+}
+
+Status uncompact_channels(Compress& compactor, const unsigned char* frame, std::size_t size, std::uint32_t head,
+                          int count, unsigned char* const planes[], const unsigned int length[],
+                          unsigned char* scratch)
+{
+    std::size_t starts[max_channels + 1];
+    if (const Status status = channel_starts(frame, size, head, count, starts); status != Status::ok) {
+        return status;
     }
     unsigned char* runs[max_channels] = {};
     std::size_t run_at = 0;

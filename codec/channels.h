@@ -39,3 +39,20 @@ unsigned int compact_channels(Compress& compactor, int count, const unsigned cha
 [[nodiscard]] Status uncompact_channels(Compress& compactor, const unsigned char* frame, std::size_t size,
                                         std::uint32_t head, int count, unsigned char* const planes[],
                                         const unsigned int length[], unsigned char* scratch);
+
+// The starts of a frame's `count` channel streams and, in starts[count],
+// its end, refused as uncompact_channels() refuses them.
+[[nodiscard]] Status channel_starts(const unsigned char* frame, std::size_t size, std::uint32_t head, int count,
+                                    std::size_t starts[]);
+
+// Frames of planes of deep samples whose low-byte channels are prefix
+// coded: the `planes` low channels first, each a prefix stream, then the
+// high ones, each a channel stream, all side by side. channel[] and
+// length[] are in deep_channels() order (each plane's low, then high); the
+// rest is as for compact_channels(), within the same bound.
+unsigned int compact_prefix_channels(Compress& compactor, int planes, const unsigned char* const channel[],
+                                     const unsigned int length[], std::uint32_t head, unsigned char* scratch,
+                                     unsigned char* out);
+[[nodiscard]] Status uncompact_prefix_channels(Compress& compactor, const unsigned char* frame, std::size_t size,
+                                               std::uint32_t head, int planes, unsigned char* const channel[],
+                                               const unsigned int length[], unsigned char* scratch);

@@ -18,6 +18,7 @@ enum : unsigned char {
     FRAME_SOLID_RGBA = 9,
     FRAME_PLANES = 10,
     FRAME_SOLID_PLANES = 11,
+    FRAME_PREFIX_PLANES = 12,
 };
 
 // The bytes before the offsets of a frame of planes: type, plane count and
@@ -61,6 +62,9 @@ public:
     // is turned on is ever null.
     int detect_null_frames = 0;
     int keep_alpha = 0;
+    // Frames of deep planes are of type 12 (their low bytes prefix coded,
+    // faster to code and decode) while this is on, of type 10 otherwise.
+    int prefix_deep_planes = 1;
     // The pixel order of 24-bit input frames: the frame pixel order, or a
     // "raw " movie's, which the codec reads as if converted first; the coded
     // frames are the same either way.

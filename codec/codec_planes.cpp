@@ -1,4 +1,4 @@
-// The encoder's path for pictures in planes: frame types 10 and 11.
+// The encoder's path for pictures in planes: frame types 10, 11 and 12.
 #include <cstring>
 
 #include "codec/channels.h"
@@ -141,8 +141,13 @@ Status CodecInst::CompressPlanes(const PlanePicture& picture, unsigned char* out
         predict_planes(shape, picture, residual_buffer);
         plane_starts(shape, residual_buffer, planes, length);
     }
-    size = compact_channels(compactor, channels, planes, length, channels_head(planes_frame_fixed, channels),
-                            plane_buffer, out);
+    const std::uint32_t head = channels_head(planes_frame_fixed, channels);
+    if (shape.bits > 8 && prefix_deep_planes) {
+        out[0] = FRAME_PREFIX_PLANES;
+        size = compact_prefix_channels(compactor, shape.count, planes, length, head, plane_buffer, out);
+    } else {
+        size = compact_channels(compactor, channels, planes, length, head, plane_buffer, out);
+    }
     keep_previous_planes(picture);
     return Status::ok;
 }

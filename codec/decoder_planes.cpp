@@ -1,4 +1,4 @@
-// The decoder's path for pictures in planes: frame types 10 and 11.
+// The decoder's path for pictures in planes: frame types 10, 11 and 12.
 #include <algorithm>
 #include <cstdlib>
 
@@ -45,7 +45,7 @@ Status TarvicDecoder::DecompressPlanes(const unsigned char* frame, std::size_t s
         return Status::ok;  // a null frame: the picture stays the previous one
     }
     const unsigned type = frame[0];
-    if (type != FRAME_PLANES && type != FRAME_SOLID_PLANES) {
+    if (type != FRAME_PLANES && type != FRAME_SOLID_PLANES && type != FRAME_PREFIX_PLANES) {
         return Status::bad_type;
     }
     if (size < planes_frame_fixed) {
@@ -58,6 +58,9 @@ Status TarvicDecoder::DecompressPlanes(const unsigned char* frame, std::size_t s
         return solid_planes(frame, size, picture);
     }
     const bool deep = shape.bits > 8;
+    if (type == FRAME_PREFIX_PLANES && !deep) {
+        return Status::bad_type;  // only deep planes are prefix coded
+    }
     const int channels = deep ? 2 * shape.count : shape.count;
     unsigned char* planes[max_channels] = {};
     unsigned int length[max_channels] = {};
@@ -66,8 +69,11 @@ Status TarvicDecoder::DecompressPlanes(const unsigned char* frame, std::size_t s
     } else {
         plane_starts(shape, plane_buffer, planes, length);
     }
-    const Status status = uncompact_channels(compactor, frame, size, channels_head(planes_frame_fixed, channels),
-                                             channels, planes, length, residual_buffer);
+    const std::uint32_t head = channels_head(planes_frame_fixed, channels);
+    const Status status =
+        type == FRAME_PREFIX_PLANES
+            ? uncompact_prefix_channels(compactor, frame, size, head, shape.count, planes, length, residual_buffer)
+            : uncompact_channels(compactor, frame, size, head, channels, planes, length, residual_buffer);
     if (status != Status::ok) {
         return status;
     }

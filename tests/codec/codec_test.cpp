@@ -107,6 +107,7 @@ TEST(TarvicFrames, EveryFrameTypeIsPinned)
     };
     for (const auto& c : cases) {
         Coder coder(c.width, c.height, c.bits, c.keep_alpha, c.null_frames, c.planes);
+        coder.codec.prefix_deep_planes = c.type == FRAME_PREFIX_PLANES;
         Bytes coded;
         const std::vector<Bytes> frames =
             c.kind != nullptr ? std::vector<Bytes>{planes_picture(c.kind, c.planes, c.width, c.height, c.seed, c.bits)}
