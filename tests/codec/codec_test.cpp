@@ -102,6 +102,14 @@ TEST(TarvicFrames, EveryFrameTypeIsPinned)
         {"10: RGB 16-bit", 19, 7, 16, false, false, {}, 10, 206, 0x5a14086de212c442u, gbr444, "gradient", 3},
         {"10: RGB and alpha 16-bit", 11, 6, 16, false, false, {}, 10, 426, 0xc1a4012d11afa15eu, gbra444, "photo", 5},
         {"10: grey 16-bit", 23, 9, 16, false, false, {}, 10, 611, 0x70498f96c2bb1b90u, grey, "noise", 6},
+        // The same pictures as type 12, their low bytes prefix coded.
+        {"12: the format document's grey 10-bit picture", 3, 2, 10, false, false, {worked_grey}, 12, 164, 0x9b6ead4d657c92feu, grey},
+        {"12: 4:2:2 10-bit", 37, 11, 10, false, false, {}, 12, 893, 0xe11768065d61046cu, yuv422, "photo", 9},
+        {"12: 4:4:4 10-bit", 13, 5, 10, false, false, {}, 12, 675, 0xed06c364e35a55d4u, yuv444, "noise", 4},
+        {"12: RGB 10-bit", 19, 7, 10, false, false, {}, 12, 679, 0x481bf9708bd47f7du, gbr444, "photo", 2},
+        {"12: RGB 16-bit", 19, 7, 16, false, false, {}, 12, 602, 0xe734fae1f6597c5fu, gbr444, "gradient", 3},
+        {"12: RGB and alpha 16-bit", 11, 6, 16, false, false, {}, 12, 909, 0xec67a4f49783f098u, gbra444, "photo", 5},
+        {"12: grey 16-bit", 23, 9, 16, false, false, {}, 12, 635, 0xa6d133d606612a44u, grey, "noise", 6},
         {"11: one value a plane, 16-bit", 3, 2, 16, false, true,
          {deep_one_value}, 11, 11, 0x3996d076c2fd3c39u, gbra444},
     };
@@ -251,9 +259,10 @@ TEST(TarvicFrames, DamagedFramesAreRefusedAndLeaveThePicture)
     for (std::size_t cut : {std::size_t(20), planes.size() / 2, planes.size() - 3}) {
         planar.push_back({Bytes(planes.begin(), planes.begin() + long(cut)), Status::ok});
     }
-    // 10-bit RGB, 10 x 6: six channels (G low, G high, B low ...), the
-    // first four coded as a group and the last two after them, whose
-    // offsets o2 to o6 lie at bytes 3, 7, 11, 15 and 19.
+    // 10-bit RGB, 10 x 6, type 12: six channels, the G, B and R low bytes
+    // as prefix streams from byte 23 (form, lengths, then at 152 the parts'
+    // lengths), then the high bytes as a group, whose offsets o2 to o6 lie
+    // at bytes 3, 7, 11, 15 and 19.
     const PlaneLayout gbr444 = PlaneLayout::gbr444;
     const Bytes rgb = Coder(10, 6, 10, false, false, gbr444).code(planes_picture("photo", gbr444, 10, 6, 5, 10));
     auto rgb_with = [&](std::size_t at, std::uint32_t v, int bytes = 4) { return changed(rgb, at, v, bytes); };
@@ -269,12 +278,15 @@ TEST(TarvicFrames, DamagedFramesAreRefusedAndLeaveThePicture)
         {{11, 3, 10, 0, 0, 0, 0, 0, 0x80}, Status::bad_stream},
         {{11, 3, 10, 1, 2, 3}, Status::truncated},       {{11, 3, 10, 1, 0, 2, 0, 3, 0, 4}, Status::truncated},
         {{11, 3, 16, 1, 0, 2, 0, 3, 0}, Status::bad_type},
+        {rgb_with(23, 2, 1), Status::bad_stream},        {rgb_with(24, 0xDD, 1), Status::bad_table},
+        {rgb_with(23 + 129, 0xFFFF), Status::bad_offsets},
     };
     // Cut short in the first group and in the second.
     for (std::size_t cut : {std::size_t(o5 - 3), std::size_t(o6 + 2), rgb.size() - 3}) {
         deep_planes.push_back({Bytes(rgb.begin(), rgb.begin() + long(cut)), Status::ok});
     }
     planar.push_back({rgb, Status::bad_type});
+    planar.push_back({changed(planes, 0, 12, 1), Status::bad_type});  // 8-bit planes are never prefix coded
     damaged.push_back({{11, 3, 8, 1, 2, 3}, Status::bad_type});
     damaged.push_back({planes, Status::bad_type});
     struct Stream {
