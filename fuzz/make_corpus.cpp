@@ -151,18 +151,20 @@ int main(int argc, char** argv)
 
     // Frames of deep planes, 5 x 3: one of each layout and bits the tools
     // write (mode bits 5 to 7: 2 for 10 bits, 5 for 16), and a one-value
-    // picture of 16-bit RGB with alpha, a type 11 frame.
+    // picture of 16-bit RGB with alpha, a type 11 frame; and one of 32 x 32,
+    // whose prefix-coded parts are long enough for the decoder's fast loop.
     const struct {
         int layout, depth, bits;
         bool one_value;
+        int w = 5, h = 3;
     } deep[] = {{1, 2, 10, false}, {2, 2, 10, false}, {4, 2, 10, false}, {4, 5, 16, false},
-                {5, 5, 16, false}, {6, 5, 16, false}, {5, 5, 16, true}};
+                {5, 5, 16, false}, {6, 5, 16, false}, {5, 5, 16, true},  {1, 2, 10, false, 32, 32}};
     for (const auto& d : deep) {
         CodecInst codec;
-        if (codec.BeginPlanes(5, 3, static_cast<PlaneLayout>(d.layout), d.bits) != Status::ok) {
+        if (codec.BeginPlanes(d.w, d.h, static_cast<PlaneLayout>(d.layout), d.bits) != Status::ok) {
             return 1;
         }
-        Bytes pixels = test::pattern_frame(5, 3 * 8, static_cast<unsigned>(n));
+        Bytes pixels = test::pattern_frame(d.w, d.h * 8, static_cast<unsigned>(n));
         pixels.resize(planes_bytes(codec.shape));
         for (std::size_t i = 1; i < pixels.size(); i += 2) {
             pixels[i] = static_cast<unsigned char>(pixels[i] & ((1u << (d.bits - 8)) - 1));  // the high byte
@@ -171,7 +173,7 @@ int main(int argc, char** argv)
             std::fill(pixels.begin(), pixels.end(), 0x21);
         }
         const unsigned char mode = static_cast<unsigned char>(d.layout << 2 | d.depth << 5);
-        Bytes seed = {4, 2, mode};
+        Bytes seed = {static_cast<unsigned char>(d.w - 1), static_cast<unsigned char>(d.h - 1), mode};
         save(root + "/frame/pixels" + std::to_string(n), seed + pixels);
         seed[2] = static_cast<unsigned char>(mode | 1);
         save(root + "/frame/coded" + std::to_string(n++), seed + coded_frame(codec, pixels, d.bits));
