@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/byte_order.h"
 #include "quicktime/deep_rows.h"
 
 namespace {
@@ -53,30 +54,33 @@ struct V210 {
             (k % 2 != 0 ? plane[0][k / 2] : plane[1 + k / 2 % 2][k / 4]) = s;
         }
     }
-    static void planes_to_row(const Sample* const plane[3], unsigned char* to, int width)
+    // Returns the bytes of the row written; the caller zeroes the rest.
+    static std::size_t planes_to_row(const Sample* const plane[3], unsigned char* to, int width)
     {
         const int samples = row_samples(rows_v210, width);
+        const Sample* y = plane[0];
+        const Sample* cb = plane[1];
+        const Sample* cr = plane[2];
         int k = 0;
-        for (; k + 12 <= samples; k += 12, to += 16) {
-            Sample s[12];
-            for (int i = 0; i < 3; ++i) {
-                s[4 * i] = plane[1][k / 4 + i], s[4 * i + 2] = plane[2][k / 4 + i];
-                s[4 * i + 1] = plane[0][k / 2 + 2 * i], s[4 * i + 3] = plane[0][k / 2 + 2 * i + 1];
-            }
-            for (int w = 0; w < 4; ++w) {
-                store32(to + 4 * w, std::uint32_t(s[3 * w]) | std::uint32_t(s[3 * w + 1]) << 10 |
-                                        std::uint32_t(s[3 * w + 2]) << 20, false);
-            }
+        // Six pixels, four words, at a time, each word put whole: words
+        // built in a scratch array and copied out cost a stalled load each.
+        for (; k + 12 <= samples; k += 12, to += 16, y += 6, cb += 3, cr += 3) {
+            put_le32(to, std::uint32_t(cb[0]) | std::uint32_t(y[0]) << 10 | std::uint32_t(cr[0]) << 20);
+            put_le32(to + 4, std::uint32_t(y[1]) | std::uint32_t(cb[1]) << 10 | std::uint32_t(y[2]) << 20);
+            put_le32(to + 8, std::uint32_t(cr[1]) | std::uint32_t(y[3]) << 10 | std::uint32_t(cb[2]) << 20);
+            put_le32(to + 12, std::uint32_t(y[4]) | std::uint32_t(cr[2]) << 10 | std::uint32_t(y[5]) << 20);
         }
         // The last group's samples, where the row ends inside it.
-        for (int w = 0; k + 3 * w < samples; ++w) {
+        int w = 0;
+        for (; k + 3 * w < samples; ++w) {
             std::uint32_t word = 0;
             for (int j = 0; j < 3 && k + 3 * w + j < samples; ++j) {
                 const int at = k + 3 * w + j;
                 word |= std::uint32_t(at % 2 != 0 ? plane[0][at / 2] : plane[1 + at / 2 % 2][at / 4]) << (10 * j);
             }
-            store32(to + 4 * w, word, false);
+            put_le32(to + 4 * w, word);
         }
+        return std::size_t(k / 12) * 16 + 4 * std::size_t(w);
     }
 };
 
@@ -93,13 +97,14 @@ struct WordPixels {
             plane[2][x] = Sample(word >> 20 & 0x3FF);
         }
     }
-    static void planes_to_row(const Sample* const plane[3], unsigned char* to, int width)
+    static std::size_t planes_to_row(const Sample* const plane[3], unsigned char* to, int width)
     {
         for (int x = 0; x < width; ++x) {
             const std::uint32_t word = std::uint32_t(plane[1][x]) | std::uint32_t(plane[0][x]) << 10 |
                                        std::uint32_t(plane[2][x]) << 20;
             store32(to + 4 * x, word << Shift, Big);
         }
+        return 4 * std::size_t(width);
     }
 };
 
@@ -116,7 +121,7 @@ struct Words16 {
             }
         }
     }
-    static void planes_to_row(const Sample* const plane[4], unsigned char* to, int width)
+    static std::size_t planes_to_row(const Sample* const plane[4], unsigned char* to, int width)
     {
         for (int x = 0; x < width; ++x, to += 2 * count) {
             for (int c = 0; c < count; ++c) {
@@ -124,6 +129,7 @@ struct Words16 {
                 to[2 * c + 1] = static_cast<unsigned char>(plane[planes[c]][x]);
             }
         }
+        return 2 * std::size_t(count) * std::size_t(width);
     }
 };
 
@@ -143,13 +149,14 @@ template <typename Rows>
 void to_rows(const PixelLayout& layout, const PlanePicture& picture, unsigned char* rows)
 {
     const std::size_t row_bytes = packed_row(*layout.format, layout.width);
-    std::memset(rows, 0, row_bytes * std::size_t(layout.height));
     for (int r = 0; r < layout.height; ++r) {
         const Sample* plane[4] = {plane_row(picture, 0, r)};
         for (int p = 1; p < 4 && picture.plane[p] != nullptr; ++p) {
             plane[p] = plane_row(picture, p, r);
         }
-        Rows::planes_to_row(plane, rows + row_bytes * std::size_t(r), layout.width);
+        unsigned char* row = rows + row_bytes * std::size_t(r);
+        const std::size_t written = Rows::planes_to_row(plane, row, layout.width);
+        std::memset(row + written, 0, row_bytes - written);  // the row's padding words
     }
 }
 
