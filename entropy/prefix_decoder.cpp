@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "common/byte_order.h"
+#include "common/cpu.h"
 #include "entropy/prefix.h"
 
 namespace {
@@ -23,7 +24,7 @@ struct Reader {
 // the whole bytes that went in are passed, with no branch. Bits above
 // `held` come in again with the next load, the same bits, so or-ing is
 // safe.
-inline void refill_fast(Reader& r)
+REELPACK_INLINE void refill_fast(Reader& r)
 {
     r.bits |= get_le64(r.at) << r.held;
     r.at += (63 - r.held) >> 3;
@@ -44,7 +45,7 @@ inline void refill_tail(Reader& r)
 
 // One symbol: the table holds, for every 12 bits that may come next, the
 // symbol whose code they begin with and its length.
-inline unsigned char take(Reader& r, const std::uint16_t* table)
+REELPACK_INLINE unsigned char take(Reader& r, const std::uint16_t* table)
 {
     const unsigned entry = table[r.bits & (table_size - 1)];
     r.bits >>= entry >> 8;
@@ -90,34 +91,71 @@ bool exact(const Reader& r)
     return (taken + 7) / 8 == std::size_t(r.end - r.start);
 }
 
+// Four symbols of one part, from bytes that hold them all.
+REELPACK_INLINE void take_four(Reader& r, unsigned char* o, const std::uint16_t* table)
+{
+    refill_fast(r);
+    o[0] = take(r, table), o[1] = take(r, table), o[2] = take(r, table), o[3] = take(r, table);
+}
+
 // The four parts side by side, four symbols each a round while every
 // reader has 8 bytes ahead and every part 4 symbols; then each to its end
-// alone.
-void decode_parts(Reader* readers, unsigned char* const* out, const std::size_t* count, const std::uint16_t* table)
+// alone. Each part is a reader of its own, named, not an element of an
+// array: a compiler keeps named readers in registers, where a loop over
+// the array left their bits in memory, and every symbol waited on a
+// store and a load of them.
+REELPACK_INLINE void decode_parts_body(Reader* readers, unsigned char* const* out, const std::size_t* count,
+                                       const std::uint16_t* table)
 {
+    static_assert(prefix_parts == 4, "the loop below names four parts");
+    Reader r0 = readers[0], r1 = readers[1], r2 = readers[2], r3 = readers[3];
     std::size_t done = 0;
     const std::size_t rounds = count[0] / 4;  // the first part is the shortest
     for (; done < rounds; ++done) {
-        bool near_end = false;
-        for (int k = 0; k < prefix_parts; ++k) {
-            near_end |= readers[k].end - readers[k].at < 8;
-        }
+        const bool near_end = (r0.end - r0.at < 8) | (r1.end - r1.at < 8) | (r2.end - r2.at < 8) |
+                              (r3.end - r3.at < 8);
         if (near_end) {
             break;
         }
-        for (int k = 0; k < prefix_parts; ++k) {
-            Reader& r = readers[k];
-            unsigned char* o = out[k] + 4 * done;
-            refill_fast(r);
-            o[0] = take(r, table), o[1] = take(r, table), o[2] = take(r, table), o[3] = take(r, table);
-        }
+        take_four(r0, out[0] + 4 * done, table);
+        take_four(r1, out[1] + 4 * done, table);
+        take_four(r2, out[2] + 4 * done, table);
+        take_four(r3, out[3] + 4 * done, table);
     }
+    readers[0] = r0, readers[1] = r1, readers[2] = r2, readers[3] = r3;
     for (int k = 0; k < prefix_parts; ++k) {
         for (std::size_t i = 4 * done; i < count[k]; ++i) {
             refill_tail(readers[k]);
             out[k][i] = take(readers[k], table);
         }
     }
+}
+
+// Built twice, as the range decoder's loops are: BMI2's shifts by any
+// register free the one register that plain shifts take their count from.
+void decode_parts_plain(Reader* readers, unsigned char* const* out, const std::size_t* count,
+                        const std::uint16_t* table)
+{
+    decode_parts_body(readers, out, count, table);
+}
+
+#ifdef REELPACK_X86_COPIES
+REELPACK_TARGET("bmi2") void decode_parts_bmi2(Reader* readers, unsigned char* const* out, const std::size_t* count,
+                                                const std::uint16_t* table)
+{
+    decode_parts_body(readers, out, count, table);
+}
+#endif
+
+void decode_parts(Reader* readers, unsigned char* const* out, const std::size_t* count, const std::uint16_t* table)
+{
+#ifdef REELPACK_X86_COPIES
+    if (cpu_has_bmi2()) {
+        decode_parts_bmi2(readers, out, count, table);
+        return;
+    }
+#endif
+    decode_parts_plain(readers, out, count, table);
 }
 
 }  // namespace
