@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "codec/median.h"
+#include "common/cpu.h"
 
 namespace {
 
@@ -69,56 +70,102 @@ void predict_deep_plane(const unsigned char* top, std::ptrdiff_t stride, std::si
 }
 
 // Where one plane is rebuilt: its residuals (the low and high bytes of
-// the folded ones, or bytes as they are), two rows of scratch (the row
-// above and the current one), and the caller's plane, only written.
+// the folded ones, or bytes as they are), rows of scratch (the row above,
+// the current one and what prepare_row() puts beside it) and the caller's
+// plane, only written.
 struct Chain {
     const unsigned char* low;
     const unsigned char* high;
     unsigned* above;
     unsigned* current;
+    unsigned* past_most;
+    unsigned* past_least;
     std::size_t w;
     unsigned char* top;
     std::ptrdiff_t stride;
 };
+constexpr int chain_rows = 4;
 
-// Row y's residuals into the current scratch row, where the chain then
-// replaces each by its sample: a pass of its own, with no chain in it.
+// Row y's residuals into the current scratch row.
 template <bool deep>
-void residual_row(const Chain& c, std::size_t y)
+REELPACK_INLINE void residual_row(const Chain& c, std::size_t y)
 {
-    const unsigned char* low = c.low + y * c.w;
-    const unsigned char* high = c.high + y * c.w;
+    const unsigned char* __restrict low = c.low + y * c.w;
+    const unsigned char* __restrict high = c.high + y * c.w;
+    unsigned* __restrict current = c.current;
     for (std::size_t x = 0; x < c.w; ++x) {
-        c.current[x] = deep ? unfold(low[x] | unsigned(high[x]) << 8) : unsigned(low[x]);
+        current[x] = deep ? unfold(low[x] | unsigned(high[x]) << 8) : unsigned(low[x]);
     }
 }
 
-// Sample x of the current row from its residual there, its left neighbour
-// and the row above. The median of left, above and the gradient is left +
-// above - the median of left, above and upper_left, and that is left
-// clamped between the smaller and the larger of above and upper_left,
-// which are known before left is: only the clamp, by masks (a branch
-// would be mispredicted half of the time on noisy pictures), and two
-// additions wait on the sample before.
-inline unsigned rebuilt(const Chain& c, std::size_t x, unsigned left, unsigned mask)
+// The median of left, above and the gradient left + above - upper_left is
+// left + above - the median of left, above and upper_left, that is left +
+// above - left clamped between the smaller and the larger of above and
+// upper_left, least and most. So a sample is above + its residual, base,
+// where left lies between least and most; base + left - most where that
+// is larger than base (left is larger than most); base + left - least
+// where that is smaller. All but left is known before the row is rebuilt,
+// so a pass with no chain in it, which a compiler runs on many samples at
+// once, puts base, base - most and base - least in scratch rows. The chain
+// loop is left with half the instructions it had when it did all of it,
+// and its chain a step shorter (an addition, a comparison, two selections
+// and the mask). Sample 0, whose neighbours are elsewhere, keeps its
+// residual.
+template <bool deep>
+REELPACK_INLINE void prepare_row(const Chain& c, std::size_t y)
 {
-    const int above = int(c.above[x]);
-    const int upper_left = int(c.above[x - 1]);
-    const int clamped = min_of(max_of(int(left), min_of(above, upper_left)), max_of(above, upper_left));
-    return (left - unsigned(clamped) + (unsigned(above) + c.current[x])) & mask;
+    residual_row<deep>(c, y);
+    const unsigned* __restrict above = c.above;
+    unsigned* __restrict current = c.current;
+    unsigned* __restrict past_most = c.past_most;
+    unsigned* __restrict past_least = c.past_least;
+    for (std::size_t x = 1; x < c.w; ++x) {
+        const int up = int(above[x]);
+        const int upper_left = int(above[x - 1]);
+        const unsigned base = current[x] + unsigned(up);
+        current[x] = base;
+        past_most[x] = base - unsigned(max_of(up, upper_left));
+        past_least[x] = base - unsigned(min_of(up, upper_left));
+    }
+}
+
+// `yes` where a > b, else `no`, by a conditional move: compilers turn
+// every plain form of it into a branch, mispredicted half of the time on
+// noisy pictures.
+REELPACK_INLINE unsigned above_then(int a, int b, unsigned yes, unsigned no)
+{
+#ifdef REELPACK_X86_COPIES
+    asm("cmpl %[b], %[a]\n\tcmovg %[yes], %[no]" : [no] "+r"(no) : [a] "r"(a), [b] "r"(b), [yes] "r"(yes) : "cc");
+    return no;
+#else
+    return a > b ? yes : no;
+#endif
+}
+
+// Sample x of the current row from its left neighbour and what
+// prepare_row() put there.
+REELPACK_INLINE unsigned rebuilt(const Chain& c, std::size_t x, unsigned left, unsigned mask)
+{
+    const unsigned base = c.current[x];
+    const unsigned past_most = left + c.past_most[x];
+    const unsigned past_least = left + c.past_least[x];
+    unsigned sample = above_then(int(past_most), int(base), past_most, base);
+    sample = above_then(int(base), int(past_least), past_least, sample);
+    return sample & mask;
 }
 
 // Row y, rebuilt in the current scratch row, to the caller's plane.
 template <bool deep>
-void put_row(const Chain& c, std::size_t y)
+REELPACK_INLINE void put_row(const Chain& c, std::size_t y)
 {
-    unsigned char* out = c.top + std::ptrdiff_t(y) * c.stride;
+    unsigned char* __restrict out = c.top + std::ptrdiff_t(y) * c.stride;
+    const unsigned* __restrict current = c.current;
     for (std::size_t x = 0; x < c.w; ++x) {
         if (deep) {
-            const std::uint16_t v = static_cast<std::uint16_t>(c.current[x]);
+            const std::uint16_t v = static_cast<std::uint16_t>(current[x]);
             std::memcpy(out + 2 * x, &v, 2);
         } else {
-            out[x] = static_cast<unsigned char>(c.current[x]);
+            out[x] = static_cast<unsigned char>(current[x]);
         }
     }
 }
@@ -130,7 +177,7 @@ void put_row(const Chain& c, std::size_t y)
 // are `narrow` samples wide; the samples that pass that pattern are
 // rebuilt after it, plane by plane.
 template <bool deep, int N, int wide>
-void rebuild_chains(Chain chains[], std::size_t narrow, std::size_t h, unsigned mask)
+REELPACK_INLINE void rebuild_body(Chain chains[], std::size_t narrow, std::size_t h, unsigned mask)
 {
     unsigned left[N] = {};
     unsigned upper_left[N] = {};
@@ -147,7 +194,7 @@ void rebuild_chains(Chain chains[], std::size_t narrow, std::size_t h, unsigned 
     for (std::size_t y = 1; y < h; ++y) {
         for (int p = 0; p < N; ++p) {
             Chain& c = chains[p];
-            residual_row<deep>(c, y);
+            prepare_row<deep>(c, y);
             // The first sample's left neighbour is the last of the row above;
             // in the second row it is predicted from that alone.
             const unsigned up = y == 1 ? left[p] : c.above[0];
@@ -177,6 +224,40 @@ void rebuild_chains(Chain chains[], std::size_t narrow, std::size_t h, unsigned 
             std::swap(c.above, c.current);
         }
     }
+}
+
+// Built twice: AVX2's minimum and maximum of 32-bit lanes make
+// prepare_row() a few instructions a sample, where SSE2 has to build them.
+template <bool deep, int N, int wide>
+void rebuild_plain(Chain chains[], std::size_t narrow, std::size_t h, unsigned mask)
+{
+    rebuild_body<deep, N, wide>(chains, narrow, h, mask);
+}
+
+#ifdef REELPACK_X86_COPIES
+template <bool deep, int N, int wide>
+REELPACK_TARGET("avx2") void rebuild_avx2(Chain chains[], std::size_t narrow, std::size_t h, unsigned mask)
+{
+    rebuild_body<deep, N, wide>(chains, narrow, h, mask);
+}
+#endif
+
+template <bool deep, int N, int wide>
+void rebuild_chains(Chain chains[], std::size_t narrow, std::size_t h, unsigned mask)
+{
+#ifdef REELPACK_X86_COPIES
+    if (cpu_has_avx2()) {
+        rebuild_avx2<deep, N, wide>(chains, narrow, h, mask);
+        return;
+    }
+#endif
+    rebuild_plain<deep, N, wide>(chains, narrow, h, mask);
+}
+
+Chain scratch_chain(const unsigned char* low, const unsigned char* high, unsigned* rows, std::size_t w,
+                   unsigned char* top, std::ptrdiff_t stride)
+{
+    return {low, high, rows, rows + w, rows + 2 * w, rows + 3 * w, w, top, stride};
 }
 
 }  // namespace
@@ -214,8 +295,8 @@ void rebuild_deep_planes(const PlaneShape& shape, const unsigned char* residuals
     unsigned* rows = reinterpret_cast<unsigned*>(scratch);
     for (int p = 0; p < shape.count; ++p) {
         const std::size_t w = std::size_t(shape.width[p]);
-        chains[p] = {channels[2 * p], channels[2 * p + 1], rows, rows + w, w, picture.plane[p], picture.stride[p]};
-        rows += 2 * w;
+        chains[p] = scratch_chain(channels[2 * p], channels[2 * p + 1], rows, w, picture.plane[p], picture.stride[p]);
+        rows += chain_rows * w;
     }
     const unsigned mask = (1u << shape.bits) - 1;
     const std::size_t h = std::size_t(shape.height);
@@ -236,7 +317,7 @@ void rebuild_byte_plane(const PlaneShape& shape, const unsigned char* residuals,
 {
     const std::size_t w = std::size_t(shape.width[0]);
     unsigned* rows = reinterpret_cast<unsigned*>(scratch);
-    Chain chain = {residuals, residuals, rows, rows + w, w, picture.plane[0], picture.stride[0]};
+    Chain chain = scratch_chain(residuals, residuals, rows, w, picture.plane[0], picture.stride[0]);
     rebuild_chains<false, 1, 1>(&chain, w, std::size_t(shape.height), 0xFFu);
 }
 
@@ -246,5 +327,5 @@ std::size_t deep_rebuild_scratch(const PlaneShape& shape)
     for (int p = 0; p < shape.count; ++p) {
         samples += std::size_t(shape.width[p]);
     }
-    return 2 * sizeof(unsigned) * samples;  // two rows of every plane
+    return chain_rows * sizeof(unsigned) * samples;
 }
