@@ -49,6 +49,9 @@ TEST(DeepPlanes, ThroughThePlanesAndBack)
         }
         Bytes rows(2 * layout.row_bytes, 0xEE);
         planes_to_deep(layout, picture, rows.data());
+        Bytes over_other(rows.size(), 0x11);
+        planes_to_deep(layout, picture, over_other.data());
+        EXPECT_EQ(over_other, rows);  // every byte is written, the padding too
         // The same rows, their padding and the bits outside samples set,
         // at a wider stride, come back as those planes and those rows.
         Bytes stored = rows;
