@@ -265,6 +265,40 @@ TEST(FfmpegInterop, DeepSamplesInBothModes)
     }
 }
 
+// A deep file whose first frame is damaged: reelunpack says so and fails,
+// the frame stands as the layout's black as ffmpeg shows it ("v210": Y' 64,
+// Cb and Cr 512, not the green of zero samples), and the frames after it
+// come back as the -u file holds them.
+TEST(FfmpegInterop, ADamagedFirstDeepFrameStandsAsBlack)
+{
+    if (!test::have_program("ffmpeg")) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    const std::string name = test::temp_path("ff-deep-damaged"), movie = name + ".mov", plain = name + "-u.avi";
+    const std::string coded = name + ".avi", damaged = name + "-damaged.avi", back = name + "-back.avi";
+    ASSERT_EQ(test::run("ffmpeg -v error -y -f lavfi -i testsrc2=s=100x6:r=25:d=0.12 -c:v v210 -pix_fmt yuv422p10le " +
+                        movie).status, 0);
+    ASSERT_EQ(test::reelpack("-u " + movie + " " + plain).status, 0);
+    ASSERT_EQ(test::reelpack(movie + " " + coded).status, 0);
+    std::vector<unsigned char> bytes = test::read_file(coded);
+    const AviLayout layout = test::layout_of(bytes);
+    ASSERT_EQ(layout.frames.size(), 3u);
+    bytes[layout.frames[0].offset] = 0xEE;  // a frame type no decoder knows
+    test::write_file(damaged, bytes);
+    const auto r = test::run(test::quoted(test::reelunpack_bin()) + " " + damaged + " " + back + " 2>&1");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("frame 0 is damaged"), std::string::npos) << r.out;
+    const auto frames = test::frames_of(test::read_file(back)), want = test::frames_of(test::read_file(plain));
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_TRUE(frames[1] == want[1] && frames[2] == want[2]);
+    std::string black;
+    for (int s = 0; s < 2 * 100 * 6; ++s) {  // the Y' plane, then the Cb and Cr planes, little-endian
+        black += s < 100 * 6 ? std::string("\x40\x00", 2) : std::string("\x00\x02", 2);
+    }
+    const std::string shown = test::run("ffmpeg -v error -i " + back + " -frames:v 1 -pix_fmt yuv422p10le -f rawvideo -").out;
+    EXPECT_EQ(shown, black);
+}
+
 // A compressed movie is refused with the command that makes one reelpack
 // converts, which a shell runs as printed, also for a name it must be given
 // in quotes.
