@@ -15,18 +15,10 @@ inline Sample* plane_row(const PlanePicture& picture, int p, int r)
     return reinterpret_cast<Sample*>(picture.plane[p] + std::ptrdiff_t(r) * picture.stride[p]);
 }
 
-inline std::uint32_t load32(const unsigned char* b, bool big)
-{
-    return big ? std::uint32_t(b[0]) << 24 | std::uint32_t(b[1]) << 16 | std::uint32_t(b[2]) << 8 | b[3]
-               : std::uint32_t(b[3]) << 24 | std::uint32_t(b[2]) << 16 | std::uint32_t(b[1]) << 8 | b[0];
-}
+// A word of a layout that is stored in either byte order.
+inline std::uint32_t load32(const unsigned char* b, bool big) { return big ? get_be32(b) : get_le32(b); }
 
-inline void store32(unsigned char* b, std::uint32_t v, bool big)
-{
-    for (int i = 0; i < 4; ++i) {
-        b[big ? 3 - i : i] = static_cast<unsigned char>(v >> (8 * i));
-    }
-}
+inline void store32(unsigned char* b, std::uint32_t v, bool big) { big ? put_be32(b, v) : put_le32(b, v); }
 
 // "v210": Cb Y' Cr Y' ... three to a little-endian word. Sample k of a row
 // is Y' k/2 where k is odd, else Cb or Cr k/4 as k/2 is even or odd.
@@ -40,7 +32,7 @@ struct V210 {
         for (; k + 12 <= samples; k += 12, from += 16) {
             Sample s[12];
             for (int w = 0; w < 4; ++w) {
-                const std::uint32_t word = load32(from + 4 * w, false);
+                const std::uint32_t word = get_le32(from + 4 * w);
                 s[3 * w] = Sample(word & 0x3FF), s[3 * w + 1] = Sample(word >> 10 & 0x3FF);
                 s[3 * w + 2] = Sample(word >> 20 & 0x3FF);
             }
@@ -50,7 +42,7 @@ struct V210 {
             }
         }
         for (int j = 0; k < samples; ++k, ++j) {
-            const Sample s = Sample(load32(from + 4 * (j / 3), false) >> (10 * (j % 3)) & 0x3FF);
+            const Sample s = Sample(get_le32(from + 4 * (j / 3)) >> (10 * (j % 3)) & 0x3FF);
             (k % 2 != 0 ? plane[0][k / 2] : plane[1 + k / 2 % 2][k / 4]) = s;
         }
     }
